@@ -1,0 +1,40 @@
+#pragma once
+#include <QStringList>
+
+#include <iosfwd>
+#include <string>
+
+#include "DeviceSettings.h"
+#include "ZelComms.h"
+
+// What every command of the command line gets: the options common to all of
+// them, the settings of the program directory and the one protocol object.
+struct CliContext {
+    QStringList args;          // the command's own arguments, after its name
+    bool trace = false;
+    bool json = false;
+    std::string port;          // preferred serial device, empty = discovery
+    std::string programDir;    // with a trailing '/'
+    bool factoryMode = false;
+    RDeviceCFG settings;
+    TComZEL* link = nullptr;
+    std::ostream* out = nullptr;
+    std::ostream* err = nullptr;
+};
+
+// Reports an operation's end the way the window does in its status line and
+// message box, on standard error; returns the status as exit code.
+int ReportStatus(CliContext& ctx, const std::string& operation, std::uint8_t status);
+
+// Runs OpenUSB, `work` while the link is up, CloseUSB; errors of opening the
+// port become a plain message.
+template <typename Work>
+std::uint8_t RunOperation(CliContext& ctx, Work&& work);
+
+bool TakeFlag(QStringList& args, const QString& flag);
+bool TakeValue(QStringList& args, const QString& option, QString& value);
+
+int CmdIdentify(CliContext& ctx);
+int CmdRead(CliContext& ctx);
+
+#include "CliOperation.inl"

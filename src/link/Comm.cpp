@@ -1,0 +1,199 @@
+#include "Comm.h"
+
+#include <QSerialPort>
+
+#include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int ErrnoFor(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError: return ENOENT;
+    case QSerialPort::PermissionError: return EACCES;
+    case QSerialPort::OpenError: return EBUSY;
+    case QSerialPort::ResourceError: return EIO;
+    case QSerialPort::NotOpenError: return EBADF;
+    case QSerialPort::TimeoutError: return ETIMEDOUT;
+    case QSerialPort::UnsupportedOperationError: return ENOTSUP;
+    default: return EIO;
+    }
+}
+
+std::string GroupOwning(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return "dialout";
+    const group* owner = ::getgrgid(info.st_gid);
+    return owner ? owner->gr_name : "dialout";
+}
+
+}  // namespace
+
+TComm::TComm() = default;
+
+TComm::~TComm()
+{
+    Close();
+}
+
+void TComm::SetDeviceName(const std::string& name)
+{
+    if (Enabled())
+        throw ECommError(commtext::kAlreadyOpen, -1);
+    FDeviceName = name;
+}
+
+void TComm::SetBaudData(int baud)
+{
+    FBaudData = baud;
+    if (Enabled())
+        FPort->setBaudRate(baud);
+}
+
+void TComm::SetReadBufSize(int bytes)
+{
+    if (Enabled())
+        throw ECommError(commtext::kAlreadyOpen, -1);
+    FReadBufSize = bytes;
+}
+
+bool TComm::Enabled() const
+{
+    return FPort && FPort->isOpen();
+}
+
+void TComm::CheckDevice() const
+{
+    // Distinguish "no such device" and "not yours" before Qt collapses them;
+    // a port that exists and is ours but still fails to open is held by
+    // another program (Qt takes a lock file for every open port).
+    if (::access(FDeviceName.c_str(), F_OK) != 0)
+        throw ECommError(commtext::kAccessError, errno,
+                         "The device " + FDeviceName + " does not exist: check that the Beamdock is plugged in.");
+    if (::access(FDeviceName.c_str(), R_OK | W_OK) != 0) {
+        const int code = errno;
+        std::string advice;
+        if (code == EACCES)
+            advice = "Your account may not use " + FDeviceName + ": add it to the group '" + GroupOwning(FDeviceName) +
+                     "' (sudo usermod -aG " + GroupOwning(FDeviceName) + " $USER) and log in again.";
+        throw ECommError(commtext::kAccessError, code, advice);
+    }
+    struct stat info {};
+    if (::stat(FDeviceName.c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+        throw ECommError(commtext::kInvalidHandle, -1);
+}
+
+void TComm::Open()
+{
+    if (Enabled())
+        throw ECommError(commtext::kAlreadyOpen, -1);
+    CheckDevice();
+
+    // The port object lives in the thread that opens it, so a worker thread
+    // can run a whole operation without crossing thread affinity.
+    FPort = std::make_unique<QSerialPort>();
+    FPort->setPortName(QString::fromStdString(FDeviceName));
+    // Bounded: the longest reply is a 128-byte packet plus its CRC.
+    FPort->setReadBufferSize(4096);
+    if (!FPort->open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = FPort->error();
+        FPort.reset();
+        if (error == QSerialPort::PermissionError)
+            throw ECommError(commtext::kAccessError, EBUSY,
+                             FDeviceName + " is in use by another program: close it and try again.");
+        throw ECommError(commtext::kAccessError, ErrnoFor(error));
+    }
+    if (!FPort->setBaudRate(FBaudData) || !FPort->setDataBits(QSerialPort::Data8) ||
+        !FPort->setParity(QSerialPort::NoParity) || !FPort->setStopBits(QSerialPort::OneStop)) {
+        const int code = ErrnoFor(FPort->error());
+        Close();
+        throw ECommError(commtext::kLineStateError, code);
+    }
+    // Qt does not flush on open: stale bytes from before would be taken for a reply.
+    FPort->clear(QSerialPort::AllDirections);
+}
+
+void TComm::Close()
+{
+    if (FPort) {
+        if (FPort->isOpen())
+            FPort->close();
+        FPort.reset();
+    }
+}
+
+void TComm::LinkLost(const char* text)
+{
+    // After an unplug Qt keeps reporting read errors on a port it still calls
+    // open; close it at once so nothing spins on a dead line.
+    const int code = FPort ? ErrnoFor(FPort->error()) : EBADF;
+    Close();
+    throw ECommError(text, code);
+}
+
+int TComm::Write(const std::uint8_t* buf, int count)
+{
+    if (!Enabled())
+        throw ECommError(commtext::kWriteError, EBADF);
+    if (count <= 0)
+        return 0;
+    FPort->clearError();
+    if (FPort->write(reinterpret_cast<const char*>(buf), count) != count)
+        LinkLost(commtext::kWriteError);
+    while (FPort->bytesToWrite() > 0) {
+        if (!FPort->waitForBytesWritten(FWriteTimeout)) {
+            if (FPort->error() == QSerialPort::TimeoutError) {
+                FPort->clearError();
+                return -1;
+            }
+            LinkLost(commtext::kWriteError);
+        }
+    }
+    return count;
+}
+
+bool TComm::WaitForInput(int ms)
+{
+    if (!Enabled())
+        throw ECommError(commtext::kReadError, EBADF);
+    if (FPort->bytesAvailable() > 0)
+        return true;
+    FPort->clearError();
+    if (FPort->waitForReadyRead(ms < 0 ? 0 : ms))
+        return true;
+    const QSerialPort::SerialPortError error = FPort->error();
+    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)
+        LinkLost(commtext::kReadError);
+    FPort->clearError();
+    return FPort->bytesAvailable() > 0;
+}
+
+int TComm::Read(std::uint8_t* buf, int count)
+{
+    if (!Enabled())
+        throw ECommError(commtext::kReadError, EBADF);
+    if (count <= 0)
+        return 0;
+    if (FPort->bytesAvailable() == 0)
+        WaitForInput(0);
+    const qint64 got = FPort->read(reinterpret_cast<char*>(buf), count);
+    if (got < 0)
+        LinkLost(commtext::kReadError);
+    return static_cast<int>(got);
+}
+
+void TComm::PurgeIn()
+{
+    if (!Enabled())
+        return;
+    // Take in what the driver already holds so that clear() drops it too.
+    FPort->clearError();
+    FPort->waitForReadyRead(0);
+    FPort->clear(QSerialPort::Input);
+    FPort->clearError();
+}

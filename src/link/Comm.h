@@ -1,0 +1,51 @@
+#pragma once
+// The byte pipe between the protocol object and the adapter's serial port:
+// open with the detector's fixed line settings, bounded write, non-blocking
+// read of whatever has arrived, input purge, close.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "CommError.h"
+
+class QSerialPort;
+
+class TComm {
+public:
+    TComm();
+    ~TComm();
+    TComm(const TComm&) = delete;
+    TComm& operator=(const TComm&) = delete;
+
+    // Linux takes the device path here (/dev/ttyUSB0, or a simulator's link).
+    void SetDeviceName(const std::string& name);
+    const std::string& DeviceName() const { return FDeviceName; }
+    void SetBaudData(int baud);
+    void SetReadTimeout(int ms) { FReadTimeout = ms; }
+    void SetWriteTimeout(int ms) { FWriteTimeout = ms; }
+    void SetReadBufSize(int bytes);
+
+    void Open();
+    void Close();
+    bool Enabled() const;
+
+    // Bytes written, or -1 when the driver did not take them within WriteTimeout.
+    int Write(const std::uint8_t* buf, int count);
+    // Returns at once with at most `count` bytes that have already arrived.
+    int Read(std::uint8_t* buf, int count);
+    void PurgeIn();
+    // Blocks in the operating system until input is waiting or `ms` passed.
+    // True when at least one byte can be read.
+    bool WaitForInput(int ms);
+
+private:
+    [[noreturn]] void LinkLost(const char* text);
+    void CheckDevice() const;
+
+    std::unique_ptr<QSerialPort> FPort;
+    std::string FDeviceName = "Com2";
+    int FBaudData = 9600;
+    int FReadTimeout = 1000;
+    int FWriteTimeout = 1000;
+    int FReadBufSize = 4096;
+};

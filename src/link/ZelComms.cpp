@@ -1,0 +1,523 @@
+#include "ZelComms.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Crc16.h"
+#include "PreciseWait.h"
+
+namespace {
+
+constexpr int kStatusReplyLen = 3;
+constexpr int kReadTimeoutMs = 10;
+constexpr int kReadBufSize = 128;
+constexpr int kBaudRate = 115200;
+constexpr double kSettleMs = 1.0;
+constexpr double kWakeSpacingMs = 1.05;
+constexpr double kFirmwareFramePauseMs = 4.0;
+constexpr float kShortTimeout = 0.1f;
+constexpr float kLongTimeout = 0.5f;
+constexpr int kMaxPacket = 128;
+constexpr int kBlockBytes = 64;
+constexpr int kImageBytes = 128;
+constexpr int kMaxBlockSize = 256;
+
+bool IsNoResponse(std::uint8_t status)
+{
+    return status == 0x00 || status == zelcmd::kCheck;
+}
+
+int RemainingMs(const QElapsedTimer& timer, float timeOutSeconds)
+{
+    const double remaining = timeOutSeconds * 1000.0 - static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    return remaining <= 0 ? 0 : static_cast<int>(std::ceil(remaining));
+}
+
+bool Elapsed(const QElapsedTimer& timer, float timeOutSeconds)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9 >= timeOutSeconds;
+}
+
+}  // namespace
+
+TComZEL::TComZEL()
+    : FFirstSource(std::make_unique<discovery::QtPortSource>()),
+      FSecondSource(std::make_unique<discovery::SysfsCp210xSource>())
+{
+    FRSCom.SetReadTimeout(kReadTimeoutMs);
+    FRSCom.SetReadBufSize(kReadBufSize);
+}
+
+TComZEL::~TComZEL()
+{
+    ComClose();
+}
+
+void TComZEL::SetAdapterSources(std::unique_ptr<discovery::AdapterSource> first,
+                                std::unique_ptr<discovery::AdapterSource> second)
+{
+    FFirstSource = std::move(first);
+    FSecondSource = std::move(second);
+}
+
+void TComZEL::ComOpen(const std::string& devicePath)
+{
+    if (FRSCom.Enabled())
+        return;
+    FRSCom.SetDeviceName(devicePath);
+    FRSCom.SetBaudData(kBaudRate);
+    FRSCom.Open();
+}
+
+void TComZEL::ComClose()
+{
+    if (FRSCom.Enabled())
+        FRSCom.Close();
+}
+
+std::uint8_t TComZEL::OpenUSB(float rTimeOut)
+{
+    const discovery::Result found = discovery::FindAdapterPort(FDefPort, *FFirstSource, *FSecondSource);
+    FLastPort = found.portPath;
+    if (found.status != discovery::kFound)
+        return found.status;
+    ComOpen(found.portPath);
+    return ConnectZEL(rTimeOut);
+}
+
+void TComZEL::CloseUSB(std::uint8_t nStatus)
+{
+    // These codes mean the detector was answering, so it is told the
+    // connection ends; otherwise nothing is sent to a unit that cannot hear.
+    switch (nStatus) {
+    case 0:
+    case 146:
+    case zelstatus::kNak:
+    case zelstatus::kOtherStatus:
+    case zelstatus::kReplyCrc:
+    case zelstatus::kBlockCrc:
+        if (KillZEL() != zelstatus::kOK)
+            KillZEL();
+        break;
+    default:
+        break;
+    }
+    ComClose();
+}
+
+void TComZEL::SettlePause(double milliseconds)
+{
+    precise::SleepFor(milliseconds);
+}
+
+QString TComZEL::HexDump(const std::uint8_t* data, int count)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(count * 3);
+    for (int i = 0; i < count; ++i) {
+        out += QLatin1Char(kDigits[data[i] >> 4]);
+        out += QLatin1Char(kDigits[data[i] & 0x0F]);
+        out += QLatin1Char(' ');
+    }
+    return out;
+}
+
+void TComZEL::Fire(const QDateTime& when, const QString& log)
+{
+    if (FOnZELEvent)
+        FOnZELEvent(this, when, log);
+}
+
+void TComZEL::FireHeld(const RZELLogRead* held, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!held[i].mOK)
+            continue;
+        Fire(held[i].mSendTime, held[i].mSendLog);
+        Fire(held[i].mRevTime, held[i].mRevLog);
+    }
+}
+
+void TComZEL::GetLog(RZELLogRead& mLog) const
+{
+    mLog.mSendTime = FSendTime;
+    mLog.mSendLog = FSendLog;
+    mLog.mRevTime = FRevTime;
+    mLog.mRevLog = FRevLog;
+    mLog.mOK = true;
+}
+
+std::uint8_t TComZEL::SendCommand(TraceMode nTrace, std::uint8_t nCmd, int nLen, float rTimeOut)
+{
+    return SendPacket(nTrace, nCmd, nullptr, 0, nLen, rTimeOut);
+}
+
+std::uint8_t TComZEL::SendPacket(TraceMode nTrace, std::uint8_t nCmd, const std::uint8_t* mData, int nCount, int nLen,
+                                 float rTimeOut)
+{
+    // The frame must leave room for the command byte and the CRC.
+    const int maxPayload = RComZELReadBuf::kCapacity - 2 - (nCmd != 0 ? 1 : 0);
+    if (nCount < 0 || nCount > maxPayload || (nCount > 0 && !mData))
+        return zelstatus::kSizeRefused;
+    int at = 0;
+    if (nCmd != 0)
+        FSendBuf.mBuf[at++] = nCmd;
+    if (nCount > 0)
+        std::memcpy(FSendBuf.mBuf + at, mData, static_cast<std::size_t>(nCount));
+    at += nCount;
+    const std::uint16_t crc = crc16::Compute(FSendBuf.mBuf, static_cast<std::size_t>(at));
+    FSendBuf.mBuf[at++] = static_cast<std::uint8_t>(crc >> 8);
+    FSendBuf.mBuf[at++] = static_cast<std::uint8_t>(crc & 0xFF);
+    FSendBuf.mData = at;
+    FReadBuf.mData = 0;
+    return Transfer(nTrace, nLen, rTimeOut);
+}
+
+std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
+{
+    std::uint8_t result = zelstatus::kChannelError;
+    FSendTime = QDateTime::currentDateTime();
+    FSendLog = nTrace == TraceMode::Quiet ? QString() : QStringLiteral("[SEND] ") + HexDump(FSendBuf.mBuf, FSendBuf.mData);
+    FRevLog.clear();
+    // A reply must fit the receive buffer; anything else is a caller's error.
+    if (nLen < kStatusReplyLen || nLen > RComZELReadBuf::kCapacity) {
+        FRevTime = QDateTime::currentDateTime();
+        FRevLog = QStringLiteral("[READ] ");
+        return zelstatus::kSizeRefused;
+    }
+
+    std::uint8_t status = zelstatus::kNoResponse;
+    try {
+        FRSCom.PurgeIn();
+        QElapsedTimer timer;
+        timer.start();
+        FRSCom.Write(FSendBuf.mBuf, FSendBuf.mData);
+        while (!Elapsed(timer, rTimeOut) && status == zelstatus::kNoResponse) {
+            const int room = RComZELReadBuf::kCapacity - FReadBuf.mData;
+            const int got = FRSCom.Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
+            if (got > 0)
+                FReadBuf.mData += got;
+            if (FReadBuf.mData >= nLen)
+                status = zelstatus::kOK;
+            else
+                FRSCom.WaitForInput(RemainingMs(timer, rTimeOut));
+        }
+        FRevTime = QDateTime::currentDateTime();
+        FRevLog = HexDump(FReadBuf.mBuf, FReadBuf.mData);
+        if (status == zelstatus::kOK) {
+            const std::uint8_t* reply = FReadBuf.mBuf;
+            const std::uint16_t computed = crc16::Compute(reply, static_cast<std::size_t>(nLen - 2));
+            const std::uint16_t received = static_cast<std::uint16_t>((reply[nLen - 2] << 8) | reply[nLen - 1]);
+            if (computed != received) {
+                if (nLen == kStatusReplyLen && reply[0] == zelreply::kAck && reply[1] == zelreply::kAckCrcHigh) {
+                    // An ACK whose last byte was damaged on the infrared path.
+                    FRevLog.prepend(QStringLiteral("WRONGACK:"));
+                } else {
+                    status = zelstatus::kReplyCrc;
+                    FRevLog.prepend(QStringLiteral("CRCERROR:"));
+                }
+            } else if (nLen == kStatusReplyLen) {
+                if (IsNoResponse(reply[0])) {
+                    status = zelstatus::kNoResponse;
+                    FRevLog.prepend(QStringLiteral("NORESPONSE:"));
+                } else if (reply[0] == zelreply::kAck) {
+                    FRevLog.prepend(QStringLiteral("ACK:"));
+                } else if (reply[0] == zelreply::kNak) {
+                    status = zelstatus::kNak;
+                    FRevLog.prepend(QStringLiteral("NAK:"));
+                } else {
+                    status = zelstatus::kOtherStatus;
+                    FRevLog.prepend(QStringLiteral("ERROR:"));
+                }
+            }
+        }
+        result = status;
+    } catch (const ECommError&) {
+        FRevTime = QDateTime::currentDateTime();
+        FRevLog = HexDump(FReadBuf.mBuf, FReadBuf.mData);
+        result = zelstatus::kChannelError;
+    }
+    FRevLog.prepend(QStringLiteral("[READ] "));
+    SettlePause(kSettleMs);
+    if (nTrace == TraceMode::Report) {
+        Fire(FSendTime, FSendLog);
+        Fire(FRevTime, FRevLog);
+    }
+    return result;
+}
+
+std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
+{
+    const std::uint8_t frame[3] = {zelcmd::kCheck, 0x75, 0x80};
+    std::uint8_t status = zelstatus::kNoWakeUp;
+    int framesSent = 0;
+    QElapsedTimer timer;
+    timer.start();
+    std::uint8_t reply[256];
+    try {
+        while (!Elapsed(timer, rTimeOut)) {
+            const auto deadline = precise::DeadlineAfter(kWakeSpacingMs);
+            ++framesSent;
+            try {
+                FRSCom.Write(frame, sizeof frame);
+            } catch (const ECommError&) {
+                status = zelstatus::kChannelError;
+            }
+            if (status == zelstatus::kNoWakeUp) {
+                // Wait for the spacing in the kernel; an early reply simply
+                // waits in the driver until the frame slot ends.
+                FRSCom.WaitForInput(1);
+                precise::SleepUntil(deadline);
+                int got = 0;
+                try {
+                    got = FRSCom.Read(reply, 10);
+                } catch (const ECommError&) {
+                    status = zelstatus::kChannelError;
+                }
+                if (got >= 3)
+                    status = zelstatus::kOK;
+                int offset = 0;
+                // Replies come in threes; skip valid non-ACK replies (a NAK
+                // from a half-awake unit) until an ACK or the end.
+                while (status == zelstatus::kOK) {
+                    const std::uint16_t crc = crc16::Step(0, reply[offset]);
+                    const std::uint16_t stated = static_cast<std::uint16_t>((reply[offset + 1] << 8) | reply[offset + 2]);
+                    if (crc != stated) {
+                        status = zelstatus::kNoWakeUp;
+                        break;
+                    }
+                    Fire(QDateTime::currentDateTime(), HexDump(reply + offset, got - offset));
+                    if (reply[offset] == zelreply::kAck)
+                        break;
+                    offset += 3;
+                    if (got - offset < 3)
+                        status = zelstatus::kNoWakeUp;
+                }
+            }
+            if (status == zelstatus::kOK || status == zelstatus::kChannelError)
+                break;
+        }
+        FRSCom.PurgeIn();
+    } catch (const ECommError&) {
+        status = zelstatus::kChannelError;
+    }
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    Fire(QDateTime::currentDateTime(), QStringLiteral("[CHECK TIME] %1 (%2)")
+                                           .arg(QLocale().toString(seconds, 'f', 3))
+                                           .arg(framesSent));
+    try {
+        SettlePause(kSettleMs);
+        FRSCom.PurgeIn();
+        SettlePause(kSettleMs);
+    } catch (const ECommError&) {
+        status = zelstatus::kChannelError;
+    }
+    return status;
+}
+
+std::uint8_t TComZEL::SingleCommand(std::uint8_t cmd, float timeOut)
+{
+    return SendCommand(TraceMode::Report, cmd, kStatusReplyLen, timeOut);
+}
+
+std::uint8_t TComZEL::ConnectZELCheck() { return SingleCommand(zelcmd::kCheck, kShortTimeout); }
+std::uint8_t TComZEL::KillZEL() { return SingleCommand(zelcmd::kKill, kShortTimeout); }
+std::uint8_t TComZEL::SendHibernate() { return SingleCommand(zelcmd::kHibernate, kShortTimeout); }
+std::uint8_t TComZEL::LogReset() { return SingleCommand(zelcmd::kLogReset, kLongTimeout); }
+std::uint8_t TComZEL::UpgradeStart() { return SingleCommand(zelcmd::kUpgradeStart, kShortTimeout); }
+std::uint8_t TComZEL::UpgradeExecute() { return SingleCommand(zelcmd::kUpgradeExecute, kLongTimeout); }
+std::uint8_t TComZEL::ResetUnit() { return SingleCommand(zelcmd::kResetUnit, kLongTimeout); }
+std::uint8_t TComZEL::FactoryReset() { return SingleCommand(zelcmd::kFactoryReset, kLongTimeout); }
+std::uint8_t TComZEL::AVOn(std::uint8_t nCom) { return SingleCommand(nCom, kShortTimeout); }
+
+std::uint8_t TComZEL::ReadBlock(std::uint8_t selectByte, std::uint8_t* record, std::uint16_t nPacket,
+                                std::uint16_t nSize)
+{
+    // The record is 64 bytes: a packet size the link cannot carry, or a size
+    // whose whole packets do not cover the record, would leave it half filled.
+    if (nPacket < 1 || nPacket > kMaxPacket || nSize > kMaxBlockSize || (nSize / nPacket) * nPacket < kBlockBytes)
+        return zelstatus::kSizeRefused;
+    std::uint8_t status = SendCommand(TraceMode::Report, selectByte, kStatusReplyLen, kShortTimeout);
+    if (status != zelstatus::kOK)
+        return status;
+    std::uint8_t assembly[kMaxBlockSize];
+    int assembled = 0;
+    for (int i = 0; i < nSize / nPacket; ++i) {
+        status = SendCommand(TraceMode::Report, zelcmd::kNextPacket, nPacket + 2, kShortTimeout);
+        if (status != zelstatus::kOK)
+            return status;
+        std::memcpy(assembly + assembled, FReadBuf.mBuf, nPacket);
+        assembled += nPacket;
+    }
+    std::memcpy(record, assembly, kBlockBytes);
+    const std::uint16_t computed = crc16::Compute(assembly, static_cast<std::size_t>(assembled - 2));
+    const std::uint16_t stored = static_cast<std::uint16_t>(record[62] | (record[63] << 8));
+    return computed == stored ? zelstatus::kOK : zelstatus::kBlockCrc;
+}
+
+std::uint8_t TComZEL::ReadUnitCFGData(RZELUnitCFG& mData, std::uint16_t nPacket, std::uint16_t nSize)
+{
+    return ReadBlock(zelcmd::kSelectUnit, reinterpret_cast<std::uint8_t*>(&mData), nPacket, nSize);
+}
+
+std::uint8_t TComZEL::ReadSensorCFGData(RZELSensorCFG& mData, std::uint16_t nPacket, std::uint16_t nSize)
+{
+    return ReadBlock(zelcmd::kSelectSensor, reinterpret_cast<std::uint8_t*>(&mData), nPacket, nSize);
+}
+
+std::uint8_t TComZEL::WriteCFGData(const RComZELReadBuf& mBuf, std::uint16_t nAddress, std::uint16_t nSize)
+{
+    // Only the 128-byte configuration image may be written; a range beyond it
+    // would send whatever happens to follow in the buffer.
+    if (nSize < 1 || nSize > kImageBytes || nAddress + nSize > kImageBytes)
+        return zelstatus::kSizeRefused;
+    RZELLogRead held[4];
+    const std::uint8_t header[4] = {static_cast<std::uint8_t>(nSize & 0xFF), 0x00,
+                                    static_cast<std::uint8_t>(nAddress >> 8), static_cast<std::uint8_t>(nAddress & 0xFF)};
+    std::uint8_t status = SendCommand(TraceMode::Hold, zelcmd::kAddressHeader, kStatusReplyLen, kShortTimeout);
+    GetLog(held[0]);
+    if (status == zelstatus::kOK) {
+        status = SendPacket(TraceMode::Hold, 0, header, sizeof header, kStatusReplyLen, kShortTimeout);
+        GetLog(held[1]);
+    }
+    if (status == zelstatus::kOK) {
+        status = SendCommand(TraceMode::Hold, zelcmd::kDataFollows, kStatusReplyLen, kShortTimeout);
+        GetLog(held[2]);
+    }
+    if (status == zelstatus::kOK) {
+        status = SendPacket(TraceMode::Hold, 0, mBuf.mBuf + nAddress, nSize, kStatusReplyLen, kShortTimeout);
+        GetLog(held[3]);
+    }
+    FireHeld(held, 4);
+    return status;
+}
+
+std::uint8_t TComZEL::WriteCFGTimeData(std::uint32_t nTime)
+{
+    RZELLogRead held[2];
+    const std::uint8_t payload[4] = {static_cast<std::uint8_t>(nTime & 0xFF), static_cast<std::uint8_t>((nTime >> 8) & 0xFF),
+                                     static_cast<std::uint8_t>((nTime >> 16) & 0xFF),
+                                     static_cast<std::uint8_t>((nTime >> 24) & 0xFF)};
+    std::uint8_t status = SendCommand(TraceMode::Hold, zelcmd::kLifeFollows, kStatusReplyLen, kShortTimeout);
+    GetLog(held[0]);
+    if (status == zelstatus::kOK) {
+        status = SendPacket(TraceMode::Hold, 0, payload, sizeof payload, kStatusReplyLen, kShortTimeout);
+        GetLog(held[1]);
+    }
+    FireHeld(held, 2);
+    return status;
+}
+
+std::uint8_t TComZEL::RequireIdenty(RZELIdenty& mData)
+{
+    const std::uint8_t status =
+        SendCommand(TraceMode::Report, zelcmd::kIdentify, sizeof(RZELIdenty) + 2, kShortTimeout);
+    if (status == zelstatus::kOK)
+        std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
+    return status;
+}
+
+std::uint8_t TComZEL::RequireSensor(RZELSensor& mData, std::uint8_t nMode)
+{
+    const std::uint8_t status = SendCommand(TraceMode::Report, static_cast<std::uint8_t>(zelcmd::kSensorBase + nMode),
+                                            sizeof(RZELSensor) + 2, kShortTimeout);
+    if (status == zelstatus::kOK)
+        std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
+    return status;
+}
+
+std::uint8_t TComZEL::SensorCalibration(std::uint8_t nCom)
+{
+    std::uint8_t status = SendCommand(TraceMode::Report, zelcmd::kSelectSensor, kStatusReplyLen, kShortTimeout);
+    if (status == zelstatus::kOK)
+        status = SendCommand(TraceMode::Report, nCom, kStatusReplyLen, kLongTimeout);
+    return status;
+}
+
+std::uint8_t TComZEL::LoadLog(RComZELReadBuf& mBuf, int nReadPacket)
+{
+    mBuf.mData = 0;
+    if (nReadPacket < 1 || nReadPacket > kMaxPacket)
+        return zelstatus::kSizeRefused;
+    std::uint32_t logSize = 0;
+    std::uint8_t status = SendCommand(TraceMode::Report, zelcmd::kSelectLog, kStatusReplyLen, kShortTimeout);
+    if (status == zelstatus::kOK) {
+        status = SendCommand(TraceMode::Report, zelcmd::kLogSize, 6, kShortTimeout);
+        if (status == zelstatus::kOK)
+            std::memcpy(&logSize, FReadBuf.mBuf, sizeof logSize);
+    }
+    // The size comes from the detector: never let it steer a copy past the buffer.
+    if (status == zelstatus::kOK && logSize > static_cast<std::uint32_t>(RComZELReadBuf::kCapacity))
+        return zelstatus::kLogTooLarge;
+    while (status == zelstatus::kOK && static_cast<std::uint32_t>(mBuf.mData) < logSize) {
+        status = SendCommand(TraceMode::Report, zelcmd::kNextPacket, nReadPacket + 2, kShortTimeout);
+        if (status == zelstatus::kOK) {
+            const int fits = std::min(nReadPacket, RComZELReadBuf::kCapacity - mBuf.mData);
+            std::memcpy(mBuf.mBuf + mBuf.mData, FReadBuf.mBuf, static_cast<std::size_t>(fits));
+            mBuf.mData += nReadPacket;
+        }
+    }
+    if (status == zelstatus::kOK)
+        mBuf.mData = static_cast<std::int32_t>(logSize);
+    else
+        mBuf.mData = std::min(mBuf.mData, RComZELReadBuf::kCapacity);
+    return status;
+}
+
+std::uint8_t TComZEL::UpgradeData(std::uint8_t nPointer, const RComZELReadBuf& mBuf)
+{
+    if (mBuf.mData < 0 || mBuf.mData > RComZELReadBuf::kCapacity - 2)
+        return zelstatus::kSizeRefused;
+    RZELLogRead first;
+    RZELLogRead data;
+    std::uint8_t status = SendCommand(TraceMode::Hold, static_cast<std::uint8_t>(zelcmd::kUpgradeBase + nPointer),
+                                      kStatusReplyLen, kShortTimeout);
+    GetLog(first);
+    if (status == zelstatus::kOK) {
+        status = SendPacket(TraceMode::Quiet, 0, mBuf.mBuf, mBuf.mData, kStatusReplyLen, kLongTimeout);
+        GetLog(data);
+        SettlePause(kFirmwareFramePauseMs);
+    }
+    // A successful frame leaves no trace: a whole image would flood the memo.
+    if (status != zelstatus::kOK) {
+        Fire(first.mSendTime, first.mSendLog);
+        Fire(first.mRevTime, first.mRevLog);
+        if (data.mOK)
+            Fire(data.mRevTime, data.mRevLog);
+    }
+    return status;
+}
+
+std::uint8_t TComZEL::ReadEEPROMData(RComZELReadBuf& mBuf, std::uint16_t nPacket, std::uint16_t nStart,
+                                     std::uint16_t nMax)
+{
+    mBuf.mData = 0;
+    if (nPacket < 1 || nPacket > kMaxPacket)
+        return zelstatus::kSizeRefused;
+    // The dump lands in a 1024-byte buffer; a larger range is cut to it.
+    const int max = std::min<int>(nMax, RComZELReadBuf::kCapacity);
+    const std::uint8_t header[4] = {static_cast<std::uint8_t>(nPacket & 0xFF), 0x00,
+                                    static_cast<std::uint8_t>(nStart >> 8), static_cast<std::uint8_t>(nStart & 0xFF)};
+    std::uint8_t status = SendCommand(TraceMode::Report, zelcmd::kAddressHeader, kStatusReplyLen, kShortTimeout);
+    if (status == zelstatus::kOK)
+        status = SendPacket(TraceMode::Report, 0, header, sizeof header, kStatusReplyLen, kShortTimeout);
+    while (status == zelstatus::kOK) {
+        status = SendCommand(TraceMode::Report, zelcmd::kNextPacket, nPacket + 2, kShortTimeout);
+        if (status != zelstatus::kOK)
+            break;
+        const int fits = std::min<int>(nPacket, RComZELReadBuf::kCapacity - mBuf.mData);
+        std::memcpy(mBuf.mBuf + mBuf.mData, FReadBuf.mBuf, static_cast<std::size_t>(fits));
+        mBuf.mData += fits;
+        if (mBuf.mData >= max - nPacket)
+            break;
+    }
+    if (status == zelstatus::kOK) {
+        const int fill = std::min<int>(nPacket, RComZELReadBuf::kCapacity - mBuf.mData);
+        std::memset(mBuf.mBuf + mBuf.mData, 0xFF, static_cast<std::size_t>(fill));
+    }
+    return status;
+}

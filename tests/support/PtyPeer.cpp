@@ -1,0 +1,106 @@
+#include "PtyPeer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+QByteArray Hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+PtyPeer::PtyPeer()
+{
+    FMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    FSlavePath = ptsname(FMaster);
+    // Holding the slave open keeps the line up while the tool opens and closes it.
+    FSlaveKeep = ::open(FSlavePath.c_str(), O_RDWR | O_NOCTTY);
+    termios tio{};
+    tcgetattr(FSlaveKeep, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(FSlaveKeep, TCSANOW, &tio);
+}
+
+PtyPeer::~PtyPeer()
+{
+    Stop();
+    if (FSlaveKeep >= 0)
+        ::close(FSlaveKeep);
+    if (FMaster >= 0)
+        ::close(FMaster);
+}
+
+void PtyPeer::Play(std::vector<PeerStep> steps)
+{
+    Stop();
+    FStop = false;
+    FThread = std::thread([this, steps = std::move(steps)]() mutable { Run(std::move(steps)); });
+}
+
+void PtyPeer::Run(std::vector<PeerStep> steps)
+{
+    std::size_t step = 0;
+    int pending = 0;
+    while (!FStop) {
+        pollfd pfd{FMaster, POLLIN, 0};
+        if (::poll(&pfd, 1, 20) <= 0)
+            continue;
+        char buf[512];
+        const ssize_t got = ::read(FMaster, buf, sizeof buf);
+        if (got <= 0)
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FReceived.append(buf, static_cast<int>(got));
+        }
+        pending += static_cast<int>(got);
+        while (step < steps.size() && pending >= steps[step].requestLength) {
+            pending -= steps[step].requestLength;
+            if (steps[step].delayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(steps[step].delayMs));
+            if (!steps[step].reply.isEmpty())
+                (void)!::write(FMaster, steps[step].reply.constData(), static_cast<size_t>(steps[step].reply.size()));
+            ++step;
+        }
+    }
+}
+
+QByteArray PtyPeer::Received(int atLeast, int ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            if (FReceived.size() >= atLeast)
+                return FReceived;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::lock_guard<std::mutex> lock(FLock);
+    return FReceived;
+}
+
+void PtyPeer::HangUp()
+{
+    Stop();
+    if (FSlaveKeep >= 0)
+        ::close(FSlaveKeep);
+    FSlaveKeep = -1;
+    if (FMaster >= 0)
+        ::close(FMaster);
+    FMaster = -1;
+}
+
+void PtyPeer::Stop()
+{
+    FStop = true;
+    if (FThread.joinable())
+        FThread.join();
+}

@@ -1,0 +1,43 @@
+#pragma once
+// A scripted detector on the far side of a pseudo-terminal: each expected
+// request gets a fixed reply, so exchanges can be checked byte for byte
+// without the full simulator.
+#include <QByteArray>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct PeerStep {
+    int requestLength;     // bytes that make up the request frame
+    QByteArray reply;      // sent back after the request (empty: stay silent)
+    int delayMs = 0;       // before replying
+};
+
+class PtyPeer {
+public:
+    PtyPeer();
+    ~PtyPeer();
+    const std::string& SlavePath() const { return FSlavePath; }
+    // Runs the steps in order on a thread; afterwards further input is only recorded.
+    void Play(std::vector<PeerStep> steps);
+    // Every byte the tool sent, in order, after waiting up to `ms` for `atLeast` bytes.
+    QByteArray Received(int atLeast = 0, int ms = 500);
+    // Drop the line, as an unplugged adapter does.
+    void HangUp();
+    void Stop();
+
+private:
+    void Run(std::vector<PeerStep> steps);
+    int FMaster = -1;
+    int FSlaveKeep = -1;
+    std::string FSlavePath;
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::mutex FLock;
+    QByteArray FReceived;
+};
+
+QByteArray Hex(const char* text);  // "B5 B7 C1" -> bytes

@@ -1,0 +1,327 @@
+// Exchanges of the protocol object against a scripted peer on a real
+// pseudo-terminal: frames byte for byte, reply classification, held traces.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include "Crc16.h"
+#include "PtyPeer.h"
+#include "ZelComms.h"
+
+namespace {
+
+const QByteArray kAck = Hex("B5 B7 C1");
+const QByteArray kNak = Hex("B6 B6 81");
+
+QByteArray WithCrc(QByteArray data)
+{
+    const std::uint16_t crc = crc16::Compute(reinterpret_cast<const std::uint8_t*>(data.constData()), data.size());
+    data.append(static_cast<char>(crc >> 8));
+    data.append(static_cast<char>(crc & 0xFF));
+    return data;
+}
+
+QByteArray Pattern(int len, int seed)
+{
+    QByteArray data;
+    for (int i = 0; i < len; ++i)
+        data.append(static_cast<char>((i * 7 + seed) & 0xFF));
+    return data;
+}
+
+struct Fixture : ::testing::Test {
+    PtyPeer peer;
+    TComZEL link;
+    QStringList trace;
+
+    void SetUp() override
+    {
+        link.SetOnZELEvent([this](TComZEL*, const QDateTime&, const QString& log) { trace << log; });
+        link.ComOpen(peer.SlavePath());
+    }
+};
+
+struct ReplyCase {
+    const char* name;
+    QByteArray reply;
+    std::uint8_t status;
+    QString readLine;
+};
+
+TEST_F(Fixture, StatusRepliesAreClassified)
+{
+    const QByteArray otherStatus = WithCrc(Hex("17"));
+    const std::vector<ReplyCase> cases = {
+        {"ack", kAck, 0, "[READ] ACK:B5 B7 C1 "},
+        {"damaged ack", Hex("B5 B7 00"), 0, "[READ] WRONGACK:B5 B7 00 "},
+        {"all zero", Hex("00 00 00"), 162, "[READ] NORESPONSE:00 00 00 "},
+        {"echoed wake-up", WithCrc(Hex("B2")), 162, "[READ] NORESPONSE:B2 75 80 "},
+        {"nak", kNak, 176, "[READ] NAK:B6 B6 81 "},
+        {"other status", otherStatus, 177, "[READ] ERROR:17 " + QString(TComZEL::HexDump(reinterpret_cast<const std::uint8_t*>(otherStatus.constData()) + 1, 2))},
+        {"bad crc", Hex("B6 B6 00"), 178, "[READ] CRCERROR:B6 B6 00 "},
+        {"silence", QByteArray(), 162, "[READ] "},
+        {"short", Hex("B5"), 162, "[READ] B5 "},
+    };
+    for (const ReplyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        trace.clear();
+        peer.Play({{3, c.reply}});
+        EXPECT_EQ(link.SendCommand(TraceMode::Report, 0xB2, 3, 0.1f), c.status);
+        ASSERT_EQ(trace.size(), 2);
+        EXPECT_EQ(trace[0], "[SEND] B2 75 80 ");
+        EXPECT_EQ(trace[1], c.readLine);
+    }
+}
+
+TEST_F(Fixture, DataRepliesAreJudgedByTheirCrcOnly)
+{
+    const QByteArray identity = WithCrc(Pattern(18, 0xEE));  // first byte would be an odd status
+    QByteArray damaged = identity;
+    damaged[19] = static_cast<char>(damaged[19] ^ 0x01);
+    struct Case { const char* name; QByteArray reply; std::uint8_t status; bool prefixed; };
+    for (const Case& c : {Case{"good", identity, 0, false}, Case{"damaged", damaged, 178, true},
+                          Case{"with surplus", identity + Hex("AA BB"), 0, false}}) {
+        SCOPED_TRACE(c.name);
+        trace.clear();
+        peer.Play({{3, c.reply}});
+        RZELIdenty id{};
+        EXPECT_EQ(link.RequireIdenty(id), c.status);
+        ASSERT_EQ(trace.size(), 2);
+        EXPECT_EQ(trace[0], "[SEND] A0 " + TComZEL::HexDump(reinterpret_cast<const std::uint8_t*>(WithCrc(Hex("A0")).constData()) + 1, 2));
+        const QString expectedRead = QString("[READ] ") + (c.prefixed ? "CRCERROR:" : "") +
+                                     TComZEL::HexDump(reinterpret_cast<const std::uint8_t*>(c.reply.constData()), c.reply.size());
+        EXPECT_EQ(trace[1], expectedRead);
+        if (c.status == 0)
+            EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&id), 18), identity.left(18));
+    }
+}
+
+TEST_F(Fixture, QuietModeBuildsNoSendLineAndFiresNothing)
+{
+    peer.Play({{3, kNak}});
+    EXPECT_EQ(link.SendCommand(TraceMode::Quiet, 0xB2, 3, 0.1f), 176);
+    EXPECT_TRUE(trace.isEmpty());
+    RZELLogRead held;
+    link.GetLog(held);
+    EXPECT_TRUE(held.mSendLog.isEmpty());
+    EXPECT_EQ(held.mRevLog, "[READ] NAK:B6 B6 81 ");
+}
+
+TEST_F(Fixture, FrameWithoutCommandByteCarriesPayloadAndCrc)
+{
+    peer.Play({{6, kAck}});
+    const std::uint8_t header[4] = {0x0A, 0x00, 0x00, 0x40};
+    EXPECT_EQ(link.SendPacket(TraceMode::Report, 0, header, 4, 3, 0.1f), 0);
+    EXPECT_EQ(peer.Received(6), Hex("0A 00 00 40 28 02"));
+}
+
+TEST_F(Fixture, UnitBlockIsSelectedAndReadInTwoPackets)
+{
+    RZELUnitCFG expected = DefaultConfig().mUnit;
+    const std::uint16_t crc = crc16::Compute(reinterpret_cast<const std::uint8_t*>(&expected), 62);
+    expected.mCRC = crc;  // stored low byte first, as the detector keeps it
+    const QByteArray block(reinterpret_cast<const char*>(&expected), 64);
+    peer.Play({{3, kAck}, {3, WithCrc(block.left(32))}, {3, WithCrc(block.mid(32))}});
+    RZELUnitCFG unit{};
+    EXPECT_EQ(link.ReadUnitCFGData(unit, 32, 64), 0);
+    EXPECT_EQ(peer.Received(9), Hex("5F 38 40 81 60 C0 81 60 C0"));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&unit), 64), block);
+    EXPECT_EQ(trace.size(), 6);
+}
+
+TEST_F(Fixture, BlockCrcStoredHighByteFirstIsRejected)
+{
+    RZELSensorCFG sent = DefaultConfig().mSensor;
+    const std::uint16_t crc = crc16::Compute(reinterpret_cast<const std::uint8_t*>(&sent), 62);
+    sent.mCRC = static_cast<std::uint16_t>((crc >> 8) | (crc << 8));
+    ASSERT_NE(sent.mCRC, crc);
+    const QByteArray block(reinterpret_cast<const char*>(&sent), 64);
+    peer.Play({{3, kAck}, {3, WithCrc(block.left(32))}, {3, WithCrc(block.mid(32))}});
+    RZELSensorCFG sensor{};
+    EXPECT_EQ(link.ReadSensorCFGData(sensor, 32, 64), 192);
+    EXPECT_EQ(peer.Received(9).left(3), Hex("50 E0 00").left(1) + WithCrc(Hex("50")).mid(1));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(&sensor), 64), block);  // overwritten all the same
+}
+
+TEST_F(Fixture, BlockReadRefusesSizesThatCannotFillTheRecord)
+{
+    RZELUnitCFG unit = DefaultConfig().mUnit;
+    const RZELUnitCFG before = unit;
+    struct Case { std::uint16_t packet, size; };
+    for (const Case c : {Case{0, 64}, Case{129, 256}, Case{32, 48}, Case{48, 64}, Case{32, 300}}) {
+        EXPECT_EQ(link.ReadUnitCFGData(unit, c.packet, c.size), zelstatus::kSizeRefused) << c.packet << "/" << c.size;
+    }
+    EXPECT_EQ(std::memcmp(&unit, &before, sizeof unit), 0);
+    EXPECT_TRUE(peer.Received(1, 50).isEmpty());
+}
+
+TEST_F(Fixture, WriteSendsHeaderThenDataAndHoldsTraceUntilTheEnd)
+{
+    RComZELReadBuf image = PackConfigImage(DefaultConfig());
+    peer.Play({{3, kAck}, {6, kAck}, {3, kAck}, {12, kAck}});
+    EXPECT_EQ(link.WriteCFGData(image, 64, 10), 0);
+    const QByteArray data(reinterpret_cast<const char*>(image.mBuf + 64), 10);
+    EXPECT_EQ(peer.Received(24), Hex("70 E4 01 0A 00 00 40 28 02 91 AC C1") + WithCrc(data));
+    EXPECT_EQ(trace.size(), 8);
+    EXPECT_EQ(trace[0], "[SEND] 70 E4 01 ");
+    EXPECT_EQ(trace[7], "[READ] ACK:B5 B7 C1 ");
+}
+
+TEST_F(Fixture, WriteRefusedAtTheHeaderFiresFourLines)
+{
+    peer.Play({{3, kAck}, {6, kNak}});
+    EXPECT_EQ(link.WriteCFGData(PackConfigImage(DefaultConfig()), 0, 8), 176);
+    ASSERT_EQ(trace.size(), 4);
+    EXPECT_EQ(trace[3], "[READ] NAK:B6 B6 81 ");
+}
+
+TEST_F(Fixture, WriteOutsideTheImageIsRefusedWithoutTraffic)
+{
+    const RComZELReadBuf image = PackConfigImage(DefaultConfig());
+    for (auto [address, size] : {std::pair{0, 0}, {0, 129}, {120, 9}, {200, 1}})
+        EXPECT_EQ(link.WriteCFGData(image, address, size), zelstatus::kSizeRefused) << address << "+" << size;
+    EXPECT_TRUE(peer.Received(1, 50).isEmpty());
+}
+
+TEST_F(Fixture, LifeValueGoesLeastSignificantByteFirst)
+{
+    peer.Play({{3, kAck}, {6, kAck}});
+    EXPECT_EQ(link.WriteCFGTimeData(63072000), 0);
+    EXPECT_EQ(peer.Received(9), WithCrc(Hex("71")) + WithCrc(Hex("00 67 C2 03")));
+    EXPECT_EQ(trace.size(), 4);
+}
+
+TEST_F(Fixture, LogDownloadStopsAtTheAnnouncedSize)
+{
+    const QByteArray log = Pattern(32, 3);
+    peer.Play({{3, kAck}, {3, WithCrc(Hex("14 00 00 00"))}, {3, WithCrc(log.left(16))}, {3, WithCrc(log.mid(16, 16))}});
+    RComZELReadBuf buf;
+    EXPECT_EQ(link.LoadLog(buf, 16), 0);
+    EXPECT_EQ(buf.mData, 20);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf.mBuf), 20), log.left(20));
+    EXPECT_EQ(peer.Received(12), WithCrc(Hex("60")) + WithCrc(Hex("A1")) + Hex("81 60 C0 81 60 C0"));
+}
+
+TEST_F(Fixture, LogLargerThanTheBufferIsRefusedBeforeAnyPacket)
+{
+    peer.Play({{3, kAck}, {3, WithCrc(Hex("01 04 00 00"))}});
+    RComZELReadBuf buf;
+    EXPECT_EQ(link.LoadLog(buf, 32), zelstatus::kLogTooLarge);
+    EXPECT_EQ(buf.mData, 0);
+    EXPECT_EQ(peer.Received(6, 150).size(), 6);
+}
+
+TEST_F(Fixture, EepromDumpLeavesTheLastPacketUnreadAndFilled)
+{
+    peer.Play({{3, kAck}, {6, kAck}, {3, WithCrc(Pattern(16, 1))}, {3, WithCrc(Pattern(16, 2))}, {3, WithCrc(Pattern(16, 3))}});
+    RComZELReadBuf buf;
+    std::memset(buf.mBuf, 0x11, sizeof buf.mBuf);
+    EXPECT_EQ(link.ReadEEPROMData(buf, 16, 0, 64), 0);
+    EXPECT_EQ(buf.mData, 48);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf.mBuf + 48), 16), QByteArray(16, '\xFF'));
+    EXPECT_EQ(buf.mBuf[64], 0x11);
+    EXPECT_EQ(peer.Received(18), Hex("70 E4 01") + WithCrc(Hex("10 00 00 00")) + Hex("81 60 C0 81 60 C0 81 60 C0"));
+}
+
+TEST_F(Fixture, StandardEepromHeader)
+{
+    peer.Play({{3, kAck}, {6, kNak}});
+    RComZELReadBuf buf;
+    EXPECT_EQ(link.ReadEEPROMData(buf, 32, 0, 1024), 176);
+    EXPECT_EQ(peer.Received(9), Hex("70 E4 01 20 00 00 00 C0 0B"));
+}
+
+TEST_F(Fixture, SuccessfulFirmwareFrameLeavesNoTrace)
+{
+    RComZELReadBuf frame;
+    frame.mData = 8;
+    std::memset(frame.mBuf, 0x5A, 8);
+    peer.Play({{3, kAck}, {10, kAck}, {3, kAck}, {10, kNak}});
+    EXPECT_EQ(link.UpgradeData(1, frame), 0);
+    EXPECT_TRUE(trace.isEmpty());
+    EXPECT_EQ(link.UpgradeData(3, frame), 176);
+    ASSERT_EQ(trace.size(), 3);  // command send and reply, data reply only
+    EXPECT_EQ(trace[0], "[SEND] 93 " + TComZEL::HexDump(reinterpret_cast<const std::uint8_t*>(WithCrc(Hex("93")).constData()) + 1, 2));
+    EXPECT_EQ(trace[2], "[READ] NAK:B6 B6 81 ");
+}
+
+TEST_F(Fixture, CommandBytesPassThroughUnchanged)
+{
+    peer.Play({{3, kAck}, {3, kAck}, {3, kAck}});
+    EXPECT_EQ(link.AVOn(0x34), 0);
+    EXPECT_EQ(link.SensorCalibration(0x46), 0);
+    EXPECT_EQ(peer.Received(9), WithCrc(Hex("34")) + WithCrc(Hex("50")) + WithCrc(Hex("46")));
+}
+
+TEST_F(Fixture, ExchangeOnAClosedPortIs161)
+{
+    link.ComClose();
+    EXPECT_EQ(link.KillZEL(), 161);
+    ASSERT_EQ(trace.size(), 2);
+    EXPECT_EQ(trace[1], "[READ] ");
+}
+
+TEST_F(Fixture, VanishedLineIs161AndClosesThePort)
+{
+    peer.HangUp();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link.SendCommand(TraceMode::Report, 0xB2, 3, 0.1f), 161);
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_LT(timer.elapsed(), 1000);
+}
+
+// Wake-up: frames every 1.05 ms until an ACK, then a "[CHECK TIME]" line.
+TEST_F(Fixture, WakeUpAckedAtOnceTakesOneFrame)
+{
+    peer.Play({{3, kAck}});
+    EXPECT_EQ(link.ConnectZEL(1.0f), 0);
+    ASSERT_EQ(trace.size(), 2);
+    EXPECT_EQ(trace[0], "B5 B7 C1 ");
+    EXPECT_TRUE(trace[1].startsWith("[CHECK TIME] "));
+    EXPECT_TRUE(trace[1].endsWith(" (1)"));
+}
+
+TEST_F(Fixture, WakeUpSkipsANakInTheSameRead)
+{
+    peer.Play({{3, kNak + kAck}});
+    EXPECT_EQ(link.ConnectZEL(1.0f), 0);
+    ASSERT_GE(trace.size(), 3);
+    EXPECT_EQ(trace[0], "B6 B6 81 B5 B7 C1 ");
+    EXPECT_EQ(trace[1], "B5 B7 C1 ");
+}
+
+TEST_F(Fixture, WakeUpDiscardsAReplyWithABadCrcAndTriesAgain)
+{
+    peer.Play({{3, Hex("B5 B7 00")}, {3, kAck}});
+    EXPECT_EQ(link.ConnectZEL(1.0f), 0);
+    EXPECT_EQ(trace.size(), 2);
+    EXPECT_TRUE(trace.last().endsWith(" (2)"));
+    EXPECT_TRUE(peer.Received(6).startsWith(Hex("B2 75 80 B2 75 80")));
+}
+
+TEST_F(Fixture, WakeUpWithZeroTimeSendsNothing)
+{
+    peer.Play({});
+    EXPECT_EQ(link.ConnectZEL(0.0f), 160);
+    ASSERT_EQ(trace.size(), 1);
+    EXPECT_TRUE(trace[0].endsWith(" (0)"));
+    EXPECT_TRUE(peer.Received(1, 50).isEmpty());
+}
+
+TEST_F(Fixture, SilentDetectorGivesUpAfterTheConnectTimeAtTheFrameRate)
+{
+    peer.Play({});
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link.ConnectZEL(0.3f), 160);
+    const qint64 ms = timer.elapsed();
+    EXPECT_GE(ms, 300);
+    EXPECT_LT(ms, 600);
+    // One frame every 1.05 ms: roughly 285 frames in 0.3 s; allow scheduler slack.
+    const int frames = peer.Received(3, 100).size() / 3;
+    EXPECT_GT(frames, 150);
+    EXPECT_LE(frames, 290);
+}
+
+}  // namespace

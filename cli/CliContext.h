@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "DeviceSettings.h"
 #include "ZelComms.h"
@@ -17,6 +18,7 @@ struct CliContext {
     std::string programDir;    // with a trailing '/'
     bool factoryMode = false;
     RDeviceCFG settings;
+    std::vector<RSensorType> sensors;
     TComZEL* link = nullptr;
     std::ostream* out = nullptr;
     std::ostream* err = nullptr;
@@ -34,6 +36,13 @@ std::uint8_t RunOperation(CliContext& ctx, Work&& work);
 bool TakeFlag(QStringList& args, const QString& flag);
 bool TakeValue(QStringList& args, const QString& option, QString& value);
 
+// Exit codes that are not status bytes of the detector.
+inline constexpr int kUsageError = 2;
+inline constexpr int kFileFailed = 3;
+
+int CmdAdapters(CliContext& ctx);
+int CmdCfgShow(CliContext& ctx);
+int CmdSettings(CliContext& ctx);
 int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
 

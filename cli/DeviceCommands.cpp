@@ -1,97 +1,26 @@
-// identify and read: the two read-only device operations of the command line.
-#include <QJsonDocument>
+// identify and read: the read-only device operations of the command line.
+#include <QDateTime>
 #include <QJsonObject>
 
-#include <cstring>
-#include <iomanip>
 #include <ostream>
-#include <sstream>
 
 #include "CliContext.h"
+#include "ConfigFile.h"
+#include "ConfigPrinting.h"
 #include "RecordFields.h"
-#include "TextHelpers.h"
 
 namespace {
 
 constexpr int kBlockAttempts = 3;
 
-std::string Chars(const char* data, std::size_t len)
+template <typename Read>
+std::uint8_t WithRetries(Read&& read)
 {
-    return std::string(data, strnlen(data, len));
-}
-
-std::string TimeText(std::uint32_t seconds)
-{
-    return seconds > zel::kFullLife ? std::string("---") : std::to_string(seconds);
-}
-
-std::string LifeText(std::uint32_t seconds)
-{
-    if (seconds > zel::kFullLife)
-        return "---";
-    const LifeSplit life = SplitLife(seconds);
-    return std::to_string(life.months) + " Months " + std::to_string(life.days) + " Days";
-}
-
-std::string Tenths(unsigned value)
-{
-    std::ostringstream out;
-    out << value / 10 << '.' << value % 10;
-    return out.str();
-}
-
-std::string DisplayChoice(std::uint8_t flags)
-{
-    if (!(flags & zel::kFlagShowSensor))
-        return "Life Remaining";
-    return (flags & zel::kFlagHideLife) ? "Sensor Reading" : "Sensor/Life Remaining";
-}
-
-void PrintIdentity(std::ostream& out, const RZELIdenty& id)
-{
-    out << std::left;
-    out << std::setw(24) << "Model" << ModelName(id.mPID) << " (" << int(id.mPID) << ")\n";
-    out << std::setw(24) << "Serial" << Chars(id.mSerial, sizeof id.mSerial) << "\n";
-    out << std::setw(24) << "Hardware version" << HWVersionText(id.mHW) << "\n";
-    out << std::setw(24) << "Firmware version" << FWVersionText(id.mSW) << "\n";
-    std::ostringstream sensor;
-    sensor << "0x" << std::hex << std::uppercase << std::setw(2) << std::setfill('0') << int(id.mSensor);
-    out << std::setw(24) << "Sensor present" << sensor.str() << "\n";
-    out << std::setw(24) << "Life" << id.mLife << " sec\n";
-}
-
-void PrintConfig(std::ostream& out, const RZELCFG& cfg)
-{
-    const RZELUnitCFG& u = cfg.mUnit;
-    const RZELSensorCFG& s = cfg.mSensor;
-    auto row = [&out](const char* label, const std::string& value) {
-        out << std::left << std::setw(24) << label << value << "\n";
-    };
-    row("User ID", Chars(u.mUserID, sizeof u.mUserID));
-    row("Serial", Chars(u.mSerial, sizeof u.mSerial));
-    row("Hardware version", HWVersionText(u.mHWVersion));
-    row("Firmware version", FWVersionText(u.mFWVersion));
-    row("Life remaining", LifeText(u.mLifeRemaining));
-    row("Display", DisplayChoice(u.mUnitFlag));
-    row("Hide bump due LED", (u.mUnitFlag & zel::kFlagHideBumpLed) ? "yes" : "no");
-    row("Self-test interval", std::to_string(u.mTestInterval) + " h");
-    row("Hibernation", u.mAllowSuspend == zel::kSuspendAllowed ? "allowed" : "not allowed");
-    row("Battery limits", std::to_string(u.mBatLimit[0]) + " / " + std::to_string(u.mBatLimit[1]) + ", startup " +
-                              std::to_string(u.mBatLimitStartUp) + ", critical " + std::to_string(u.mBatLimitCritical));
-    row("Alarm time (sec)", TimeText(u.mAlarmTime));
-    row("Alarm count", std::to_string(u.mAlarmCount));
-    row("Test time (sec)", TimeText(u.mTestTime));
-    row("Test count", std::to_string(u.mTestCount));
-    row("Sensor type", std::to_string(s.mSensorType));
-    row("High alarm", Tenths(s.mAlarmHigh));
-    row("Low alarm", Tenths(s.mAlarmLow));
-    row("Calibration interval", std::to_string((s.mCalInterval + zel::kDaySeconds / 2) / zel::kDaySeconds) + " days");
-    row("Bump interval", std::to_string(s.mBumpInterval) + " days");
-    row("Dead zone", Tenths(s.mDeadZone));
-    row("Span gas", Tenths(s.mSpanGas));
-    row("Sensor max / base", Tenths(s.mSensorMax) + " / " + Tenths(s.mSensorBase));
-    row("Last calibration (sec)", TimeText(s.mLastCal));
-    row("Last bump (sec)", TimeText(s.mLastBump));
+    std::uint8_t status = 0;
+    for (int attempt = 0; attempt < kBlockAttempts; ++attempt)
+        if ((status = read()) == 0)
+            break;
+    return status;
 }
 
 }  // namespace
@@ -102,9 +31,7 @@ int CmdIdentify(CliContext& ctx)
     const std::uint8_t status = RunOperation(ctx, [&] { return ctx.link->RequireIdenty(identity); });
     if (status == 0) {
         if (ctx.json)
-            *ctx.out << QJsonDocument(QJsonObject{{"identity", RecordToJson(&identity, IdentityFields())}})
-                            .toJson(QJsonDocument::Indented)
-                            .toStdString();
+            PrintJson(*ctx.out, QJsonObject{{"identity", RecordToJson(&identity, IdentityFields())}});
         else
             PrintIdentity(*ctx.out, identity);
     }
@@ -117,18 +44,12 @@ std::uint8_t ReadConfiguration(CliContext& ctx, RZELIdenty& identity, RZELCFG& c
     if (status == 0)
         status = CheckProduct(identity.mPID, zel::kVarnoliteModel, ctx.factoryMode);
     RZELCFG read = cfg;
-    if (status == 0) {
-        for (int attempt = 0; attempt < kBlockAttempts; ++attempt)
-            if ((status = ctx.link->ReadUnitCFGData(read.mUnit, ctx.settings.mUnitPacketSize,
-                                                    ctx.settings.mUnitDataSize)) == 0)
-                break;
-    }
-    if (status == 0) {
-        for (int attempt = 0; attempt < kBlockAttempts; ++attempt)
-            if ((status = ctx.link->ReadSensorCFGData(read.mSensor, ctx.settings.mUnitPacketSize,
-                                                      ctx.settings.mUnitSensorDataSize)) == 0)
-                break;
-    }
+    const RDeviceCFG& s = ctx.settings;
+    if (status == 0)
+        status = WithRetries([&] { return ctx.link->ReadUnitCFGData(read.mUnit, s.mUnitPacketSize, s.mUnitDataSize); });
+    if (status == 0)
+        status = WithRetries(
+            [&] { return ctx.link->ReadSensorCFGData(read.mSensor, s.mUnitPacketSize, s.mUnitSensorDataSize); });
     if (status == 0)
         cfg = read;
     return status;
@@ -136,19 +57,25 @@ std::uint8_t ReadConfiguration(CliContext& ctx, RZELIdenty& identity, RZELCFG& c
 
 int CmdRead(CliContext& ctx)
 {
+    QString savePath;
+    const bool save = TakeValue(ctx.args, "--save", savePath);
     RZELIdenty identity{};
     RZELCFG cfg = DefaultConfig();
     const std::uint8_t status = RunOperation(ctx, [&] { return ReadConfiguration(ctx, identity, cfg); });
-    if (status == 0) {
-        if (ctx.json) {
-            const QJsonObject all{{"identity", RecordToJson(&identity, IdentityFields())},
-                                  {"unit", RecordToJson(&cfg.mUnit, UnitFields())},
-                                  {"sensor", RecordToJson(&cfg.mSensor, SensorFields())}};
-            *ctx.out << QJsonDocument(all).toJson(QJsonDocument::Indented).toStdString();
-        } else {
-            PrintIdentity(*ctx.out, identity);
-            PrintConfig(*ctx.out, cfg);
-        }
+    if (status != 0)
+        return ReportStatus(ctx, "Read Varnolite Information", status);
+    if (ctx.json) {
+        QJsonObject all = ConfigJson(cfg);
+        all.insert("identity", RecordToJson(&identity, IdentityFields()));
+        PrintJson(*ctx.out, all);
+    } else {
+        PrintIdentity(*ctx.out, identity);
+        PrintConfig(*ctx.out, cfg, ctx.sensors);
     }
-    return ReportStatus(ctx, "Read Varnolite Information", status);
+    if (save && !WriteConfigFile(savePath.toStdString(), cfg, ctx.factoryMode, QDateTime::currentDateTime())) {
+        const ConfigFileMessage message = WriteConfigFileFailedMessage();
+        *ctx.err << message.caption << ": " << MessageLines(message.text) << "\n";
+        return kFileFailed;
+    }
+    return 0;
 }

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "CliContext.h"
+#include "ProgramDirectory.h"
 
 namespace {
 
@@ -18,8 +19,11 @@ struct Command {
 const std::map<QString, Command>& Commands()
 {
     static const std::map<QString, Command> commands = {
+        {"adapters", {CmdAdapters, "adapters                 the CP210x bridges discovery sees, and the port it would use"}},
         {"identify", {CmdIdentify, "identify                 model, versions, sensor, life and serial of the unit"}},
-        {"read", {CmdRead, "read [--json]            the unit's configuration (identity, unit and sensor blocks)"}},
+        {"read", {CmdRead, "read [--json] [--save FILE]  the unit's configuration; --save writes it as a .cfg file"}},
+        {"cfg", {CmdCfgShow, "cfg show FILE [--json]   a configuration file's contents"}},
+        {"settings", {CmdSettings, "settings [--json]        the effective settings, mode and sensor table"}},
     };
     return commands;
 }
@@ -27,10 +31,11 @@ const std::map<QString, Command>& Commands()
 void Usage(std::ostream& out)
 {
     out << "usage: beamdock-cli [--port PATH] [--trace] [--dir DIR] COMMAND [options]\n\n"
-           "  --port PATH   serial device of the Beamdock (skips adapter discovery;\n"
-           "                also taken from BEAMDOCK_PORT)\n"
+           "  --port PATH   serial device of the Beamdock (skips adapter discovery);\n"
+           "                else BEAMDOCK_PORT, else Port in section Environment of LUMBRA.INI\n"
            "  --trace       every frame sent and received, on standard error\n"
-           "  --dir DIR     run as if DIR were the program directory\n\n"
+           "  --dir DIR     run as if DIR were the program directory (where LUMBRA.INI\n"
+           "                and the save folders live; default: the current directory)\n\n"
            "commands:\n";
     for (const auto& [name, command] : Commands())
         out << "  " << command.summary << "\n";
@@ -59,13 +64,11 @@ int main(int argc, char** argv)
         return args.isEmpty() ? 2 : 0;
     }
     QString value;
-    ctx.port = qEnvironmentVariable("BEAMDOCK_PORT").toStdString();
-    if (TakeValue(args, "--port", value))
-        ctx.port = value.toStdString();
+    QString portOption;
+    const bool hasPortOption = TakeValue(args, "--port", portOption);
     QString dir = QDir::currentPath();
     if (TakeValue(args, "--dir", value))
-        dir = value;
-    ctx.programDir = QDir(dir).absolutePath().toStdString() + "/";
+        dir = QDir(value).absolutePath();
     ctx.trace = TakeFlag(args, "--trace");
     ctx.json = TakeFlag(args, "--json");
 
@@ -81,6 +84,18 @@ int main(int argc, char** argv)
         return 2;
     }
     ctx.args = args;
+
+    // The command line starts exactly as the window does: the settings of
+    // the program directory, with its folders created and keys written back.
+    SetCurrentSettings(LoadSettings(ProgramDirectory(dir.toStdString())));
+    const LoadedSettings& loaded = CurrentSettings();
+    ctx.programDir = loaded.programDir;
+    ctx.factoryMode = loaded.factoryMode;
+    ctx.settings = loaded.cfg;
+    ctx.sensors = loaded.sensors;
+    ctx.port = hasPortOption ? portOption.toStdString()
+                             : qEnvironmentVariableIsSet("BEAMDOCK_PORT") ? qEnvironmentVariable("BEAMDOCK_PORT").toStdString()
+                                                                          : loaded.port;
 
     TComZEL link;
     ctx.link = &link;

@@ -2,6 +2,8 @@
 // and advice, non-blocking reads, and discovery's result codes.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -204,6 +206,25 @@ TEST(Discovery, SysfsCp210xTtys)
     adapters.clear();
     EXPECT_EQ(empty.List(adapters), 0);
     EXPECT_TRUE(adapters.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A recorded CP210x presented to the real enumeration through umockdev.
+TEST(Discovery, RecordedCp210xIsFoundThroughTheSystemEnumeration)
+{
+    const QString umockdev = QStandardPaths::findExecutable("umockdev-run");
+    if (umockdev.isEmpty())
+        GTEST_SKIP() << "umockdev-run is not installed";
+    QProcess run;
+    run.start(umockdev, {"--device", BEAMDOCK_SOURCE_DIR "/tests/data/cp210x.umockdev", "--", BEAMDOCK_CLI_PATH, "adapters"});
+    ASSERT_TRUE(run.waitForFinished(20000));
+    const QString out = QString::fromLatin1(run.readAllStandardOutput());
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains("serial port enumeration: 1 bridge(s)\n  /dev/ttyUSB0  10C4:EA60  serial 0001")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Beamdock port: /dev/ttyUSB0")) << out.toStdString();
 }
 
 }  // namespace

@@ -268,9 +268,8 @@ std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
                 status = zelstatus::kChannelError;
             }
             if (status == zelstatus::kNoWakeUp) {
-                // Wait for the spacing in the kernel; an early reply simply
-                // waits in the driver until the frame slot ends.
-                FRSCom.WaitForInput(1);
+                // Sleep out the frame slot in the kernel; an early reply
+                // simply waits in the driver until the slot ends.
                 precise::SleepUntil(deadline);
                 int got = 0;
                 try {

@@ -48,6 +48,9 @@ void PtyPeer::Run(std::vector<PeerStep> steps)
 {
     std::size_t step = 0;
     int pending = 0;
+    // Steps that wait for no request put their reply on the line at once.
+    for (; step < steps.size() && steps[step].requestLength == 0; ++step)
+        (void)!::write(FMaster, steps[step].reply.constData(), static_cast<size_t>(steps[step].reply.size()));
     while (!FStop) {
         pollfd pfd{FMaster, POLLIN, 0};
         if (::poll(&pfd, 1, 20) <= 0)

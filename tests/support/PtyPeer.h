@@ -11,7 +11,7 @@
 #include <vector>
 
 struct PeerStep {
-    int requestLength;     // bytes that make up the request frame
+    int requestLength;     // bytes that make up the request frame; 0 = reply at once
     QByteArray reply;      // sent back after the request (empty: stay silent)
     int delayMs = 0;       // before replying
 };

@@ -1,0 +1,137 @@
+#include "SimServer.h"
+
+#include "SimProtocol.h"
+
+#include <cerrno>
+#include <iostream>
+#include <poll.h>
+
+namespace sim {
+namespace {
+
+constexpr std::size_t kReadChunk = 256;
+
+// The reading generator gets its own stream so that live readings never
+// shift the fault sequence of a seeded run.
+constexpr std::uint32_t kReadingSeedOffset = 0x5EED;
+
+timespec Remaining(FrameReader::Clock::time_point deadline)
+{
+    const auto left = std::max(deadline - FrameReader::Clock::now(), FrameReader::Clock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+}  // namespace
+
+SimServer::SimServer(const SimOptions& options, DetectorModel& model, PtyLine& line, FrameRecorder& recorder)
+    : options_(options),
+      model_(model),
+      line_(line),
+      recorder_(recorder),
+      readings_(options.seed + kReadingSeedOffset),
+      session_(model, readings_, options.wakeFrames),
+      faults_(options.dropRate, options.corruptRate, options.nakRate, options.seed)
+{
+}
+
+SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop)
+{
+    while (!stop) {
+        timespec timeout{};
+        const auto deadline = reader_.StaleDeadline();
+        if (deadline)
+            timeout = Remaining(*deadline);
+        pollfd pfd{line_.MasterFd(), POLLIN, 0};
+        const int ready = ::ppoll(&pfd, 1, deadline ? &timeout : nullptr, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return End::LineError;
+        }
+        if (pfd.revents & POLLIN) {
+            if (!Receive())
+                return End::LineError;
+        } else if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            return End::LineError;
+        }
+        if (!ServeFrames())
+            return End::Unplugged;
+        reader_.DiscardIfStale(FrameReader::Clock::now());
+    }
+    return End::Stopped;
+}
+
+void SimServer::SaveState()
+{
+    if (options_.statePath.empty())
+        return;
+    std::string error;
+    if (!model_.Save(options_.statePath, error))
+        std::cerr << "varnolite-sim: " << error << std::endl;
+}
+
+bool SimServer::Receive()
+{
+    std::uint8_t chunk[kReadChunk];
+    for (;;) {
+        const long n = line_.Read(chunk, sizeof chunk);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        const auto now = FrameReader::Clock::now();
+        // A partial frame that sat too long is not continued by new bytes.
+        reader_.DiscardIfStale(now);
+        reader_.Feed({chunk, static_cast<std::size_t>(n)}, now);
+    }
+}
+
+bool SimServer::NextFrameReady()
+{
+    const std::size_t need = session_.ExpectedLength();
+    if (session_.Asleep()) {
+        // Asleep, the receiver hunts for a well-formed frame byte by byte,
+        // so a stray byte cannot keep it out of step with the wake-up
+        // frames that follow.
+        while (reader_.Has(need) && !FrameCrcValid(reader_.Peek(need)))
+            reader_.Skip(1);
+    }
+    return reader_.Has(need);
+}
+
+bool SimServer::ServeFrames()
+{
+    while (NextFrameReady()) {
+        const std::vector<std::uint8_t> frame = reader_.Take(session_.ExpectedLength());
+        recorder_.Received(frame);
+        const FaultPlan plan = faults_.Next();
+        Outcome outcome = plan.nak ? session_.Refuse(frame) : session_.Handle(frame);
+        if (outcome.discardInput)
+            reader_.Clear();
+        if (outcome.memoryChanged)
+            SaveState();
+        if (outcome.reply.empty() || plan.drop)
+            continue;
+        if (plan.corrupt)
+            faults_.Corrupt(outcome.reply);
+        Send(outcome.reply);
+        if (options_.unplugAfter && ++answered_ >= *options_.unplugAfter)
+            return false;
+    }
+    return true;
+}
+
+void SimServer::Send(const std::vector<std::uint8_t>& reply)
+{
+    if (options_.baud != 0) {
+        SleepFor(WireTime(reply.size(), options_.baud));
+        // The infrared receiver is blind while the detector transmits: what
+        // the PC sent meanwhile is lost.
+        line_.DiscardInput();
+    }
+    if (line_.Write(reply))
+        recorder_.Sent(reply);
+}
+
+}  // namespace sim

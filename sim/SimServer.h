@@ -1,0 +1,50 @@
+#pragma once
+// The detector's receive-and-answer loop on the simulated line.
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "CommandHandlers.h"
+#include "DetectorModel.h"
+#include "FaultInjector.h"
+#include "FrameReader.h"
+#include "FrameRecorder.h"
+#include "LiveReadings.h"
+#include "PtyLine.h"
+#include "SimOptions.h"
+
+namespace sim {
+
+class SimServer {
+public:
+    enum class End { Stopped, Unplugged, LineError };
+
+    SimServer(const SimOptions& options, DetectorModel& model, PtyLine& line, FrameRecorder& recorder);
+
+    // Serves until `stop` is set by a signal handler. Signals are expected to
+    // be blocked by the caller; `waitMask` is the mask to wait under, so a
+    // stop request ends the wait at once.
+    End Run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop);
+
+    // Saves the detector's memory to the state file, if there is one.
+    void SaveState();
+
+private:
+    bool Receive();
+    // False once the unit has been "unplugged".
+    bool ServeFrames();
+    bool NextFrameReady();
+    void Send(const std::vector<std::uint8_t>& reply);
+
+    const SimOptions& options_;
+    DetectorModel& model_;
+    PtyLine& line_;
+    FrameRecorder& recorder_;
+    LiveReadings readings_;
+    DetectorSession session_;
+    FaultInjector faults_;
+    FrameReader reader_;
+    std::uint64_t answered_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,67 @@
+#pragma once
+// The settings file is a Windows-style profile ("INI") file that people edit
+// by hand and that older copies of the tool on Windows share. QSettings would
+// reorder keys and rewrite every line, so this module reads and writes one
+// key at a time and leaves every other byte of the file as it was.
+//
+// Layout understood:
+//   [Section]          a section header; the name is what lies between the
+//                      brackets, trimmed. A "[" line without "]" starts a
+//                      section that no name matches, so the keys under it are
+//                      never mistaken for keys of the section above it.
+//   key=value          an entry; key and value are trimmed of blanks.
+//   ; comment          kept as is, like blank lines and lines without "=".
+// Section and key names match without regard to letter case. Line ends may be
+// CR LF or LF, and the file may begin with a UTF-8 byte order mark.
+//
+// Duplicates: the first section of a name and the first key of a name inside
+// it win, for reading and for writing, as the Windows profile functions do.
+// Later duplicates are kept in the file but never read, listed or changed.
+//
+// Every call opens the file, does its work and closes it again; nothing is
+// cached, so a second program (or a person with an editor) may change the
+// file between calls.
+#include <string>
+#include <vector>
+
+class ProfileFile {
+public:
+    // Files larger than this are read only up to this size and never written:
+    // rewriting would lose their tail. A settings file is a few kilobytes.
+    static constexpr long long kMaxBytes = 1024 * 1024;
+
+    explicit ProfileFile(std::string path);
+
+    const std::string& Path() const { return mPath; }
+
+    // The trimmed value of `key`; `fallback` when the file, the section or the
+    // key is missing. A key present with an empty value gives "".
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& fallback) const;
+
+    bool HasKey(const std::string& section, const std::string& key) const;
+
+    // The value read as a signed integer (leading digits, optional "-"; no
+    // digits gives 0). `fallback` when the key is missing or its digits do
+    // not fit in 32 bits.
+    int ReadInt(const std::string& section, const std::string& key, int fallback) const;
+
+    // The section's key names in file order, each name once (first spelling).
+    std::vector<std::string> Keys(const std::string& section) const;
+
+    // The section's entries as "key=value" lines, in the order of Keys().
+    std::vector<std::string> SectionLines(const std::string& section) const;
+
+    // Sets `key` to `value`. An existing entry keeps everything up to its "="
+    // and gets the new value; a new key goes after the last non-blank line of
+    // its section; a new section goes at the end of the file. New lines use
+    // the line end the file already uses (CR LF for a new file). The file is
+    // replaced whole or not at all. False when the names are unusable (empty,
+    // or holding characters that would break the layout), when the file
+    // cannot be read in full, or when it cannot be written.
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value) const;
+    bool WriteInt(const std::string& section, const std::string& key, int value) const;
+
+private:
+    std::string mPath;
+};

@@ -1,0 +1,137 @@
+// The command line as a script sees it: settings loading in its program
+// directory, configuration files, exit codes and texts.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "SimProcess.h"
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun RunCli(const QStringList& args, const QString& workDir, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess cli;
+    cli.setWorkingDirectory(workDir);
+    QProcessEnvironment clean = env;
+    clean.remove("BEAMDOCK_PORT");
+    cli.setProcessEnvironment(clean);
+    cli.start(BEAMDOCK_CLI_PATH, args);
+    CliRun run;
+    if (!cli.waitForFinished(15000))
+        return run;
+    run.exitCode = cli.exitCode();
+    run.out = QString::fromLatin1(cli.readAllStandardOutput());
+    run.err = QString::fromLatin1(cli.readAllStandardError());
+    return run;
+}
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+TEST(Cli, SettingsOfTheProgramDirectoryAsJson)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("LUMBRA.INI"),
+              "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime=70000\r\n[SENSOR]\r\nNH3=8,ppm,N,120,0,50\r\n");
+    const CliRun run = RunCli({"settings", "--json"}, dir.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject root = QJsonDocument::fromJson(run.out.toLatin1()).object();
+    EXPECT_TRUE(root.value("factoryMode").toBool());
+    EXPECT_EQ(root.value("settings").toObject().value("mConnectTime").toInt(), 4464);
+    EXPECT_EQ(root.value("settings").toObject().value("mEVENTSaveDir").toString(), dir.path() + "/EVENT/");
+    const QJsonArray sensors = root.value("sensors").toArray();
+    ASSERT_EQ(sensors.size(), 1);
+    EXPECT_EQ(sensors[0].toObject().value("mName").toString(), "NH3");
+    EXPECT_EQ(sensors[0].toObject().value("mSpec").toString(), "SN");
+    EXPECT_EQ(sensors[0].toObject().value("mMax").toDouble(), 50.0);
+    // Factory mode creates its extra folders.
+    for (const char* folder : {"Configure", "IMG", "EVENT", "EEPROM", "DAT"})
+        EXPECT_TRUE(QDir(dir.filePath(folder)).exists()) << folder;
+}
+
+TEST(Cli, DirOptionStandsInForTheProgramDirectory)
+{
+    QTemporaryDir work;
+    QTemporaryDir program;
+    const CliRun run = RunCli({"--dir", program.path(), "settings", "--json"}, work.path());
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(QFile::exists(program.filePath("LUMBRA.INI")));
+    EXPECT_FALSE(QFile::exists(work.filePath("LUMBRA.INI")));
+    EXPECT_TRUE(QDir(program.filePath("Configure")).exists());
+}
+
+TEST(Cli, ReadSavesAFileThatCfgShowReadsBack)
+{
+    SimProcess sim({"--serial", "SH55512345"});
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const CliRun read = RunCli({"--port", sim.portPath(), "read", "--json", "--save", "unit.cfg"}, dir.path());
+    ASSERT_EQ(read.exitCode, 0) << read.err.toStdString();
+    QFile saved(dir.filePath("unit.cfg"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    ASSERT_EQ(bytes.size(), 140);
+    EXPECT_EQ(bytes.left(4), QByteArray("\x07\x00\x00\x00", 4));
+    EXPECT_EQ(bytes.at(16), 0);
+
+    const CliRun show = RunCli({"cfg", "show", "unit.cfg", "--json"}, dir.path());
+    ASSERT_EQ(show.exitCode, 0) << show.err.toStdString();
+    const QJsonObject fromFile = QJsonDocument::fromJson(show.out.toLatin1()).object();
+    const QJsonObject fromDevice = QJsonDocument::fromJson(read.out.toLatin1()).object();
+    EXPECT_EQ(fromFile.value("unit").toObject().value("mSerial").toString(), "SH55512345");
+    for (const char* field : {"mAlarmHigh", "mAlarmLow", "mSensorType", "mTempCompSpan"})
+        EXPECT_EQ(fromFile.value("sensor").toObject().value(field), fromDevice.value("sensor").toObject().value(field))
+            << field;
+    // Counters are not carried by a file: they show the defaults.
+    EXPECT_EQ(fromFile.value("unit").toObject().value("mAlarmCount").toInt(), 0);
+}
+
+TEST(Cli, BadFilesAndUsage)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("v9.cfg"), QByteArray("\x09\x00\x00\x00", 4) + QByteArray(136, '\0'));
+    struct Case { QStringList args; int exitCode; QString err; };
+    const std::vector<Case> cases = {
+        {{"cfg", "show", "missing.cfg"}, 3, "Read Configuration File\nConfiguration File did not open\nRetry READ FILE\n"},
+        {{"cfg", "show", "v9.cfg"}, 3, "Read Configuration File\nConfiguration File is wrong\nReselect file\n"},
+        {{"cfg", "list"}, 2, "usage: beamdock-cli cfg show FILE [--json]\n"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = RunCli(c.args, dir.path());
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_EQ(run.err, c.err) << c.args.join(' ').toStdString();
+    }
+    EXPECT_EQ(RunCli({"frobnicate"}, dir.path()).exitCode, 2);
+}
+
+TEST(Cli, PortOptionWinsOverTheSettingsKey)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("LUMBRA.INI"), "[Environment]\nPort=/dev/nonexistent-beamdock\n");
+    const CliRun fromSettings = RunCli({"identify"}, dir.path());
+    EXPECT_NE(fromSettings.exitCode, 0);
+    EXPECT_TRUE(fromSettings.err.startsWith("Error accessing specified device (Error: 2) ")) << fromSettings.err.toStdString();
+    const CliRun fromOption = RunCli({"--port", sim.portPath(), "identify"}, dir.path());
+    EXPECT_EQ(fromOption.exitCode, 0) << fromOption.err.toStdString();
+    EXPECT_TRUE(fromOption.out.contains("Varnolite (2)"));
+}
+
+}  // namespace

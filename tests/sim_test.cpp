@@ -1,0 +1,848 @@
+// The simulated detector, driven over its real pseudo-terminal with plain
+// POSIX calls: byte-exact exchanges, framing, memory, state file, faults and
+// line behaviour.
+#include "Crc16.h"
+#include "SimProcess.h"
+#include "ZelRecords.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <ostream>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kReplyMs = 1000;    // generous: the suite may run under sanitizers
+constexpr int kSilenceMs = 150;   // how long "no reply" is watched for
+constexpr std::uint32_t kFreshLife = zel::kFullLife - 120 * zel::kDaySeconds;
+
+const Bytes kAck{0xB5, 0xB7, 0xC1};
+const Bytes kNak{0xB6, 0xB6, 0x81};
+
+Bytes Frame(Bytes body)
+{
+    const std::uint16_t crc = crc16::Compute(body.data(), body.size());
+    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    return body;
+}
+
+Bytes Cmd(std::uint8_t command)
+{
+    return Frame({command});
+}
+
+// count, 0x00, address high, address low
+Bytes Header(std::uint8_t count, std::uint16_t address)
+{
+    return Frame({count, 0x00, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF)});
+}
+
+Bytes Le32(std::uint32_t value)
+{
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+std::uint32_t ReadLe32(const Bytes& b, std::size_t at)
+{
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+bool ReplyCrcValid(const Bytes& reply)
+{
+    if (reply.size() < 3)
+        return false;
+    const std::uint16_t crc = crc16::Compute(reply.data(), reply.size() - 2);
+    return reply[reply.size() - 2] == (crc >> 8) && reply[reply.size() - 1] == (crc & 0xFF);
+}
+
+bool BlockCrcValid(const Bytes& block)
+{
+    return block.size() == 64 && crc16::Compute(block.data(), 62) == (block[62] | (block[63] << 8));
+}
+
+QString Hex(const Bytes& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
+        .toHex(' ')
+        .toUpper();
+}
+
+void SleepMs(int ms)
+{
+    const timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
+    clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, nullptr);
+}
+
+// The PC side of the line, opened the way a serial tool opens it.
+class Port {
+public:
+    explicit Port(const QString& path)
+    {
+        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0)
+            return;
+        termios tio{};
+        ::tcgetattr(fd_, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(fd_, TCSANOW, &tio);
+        ::tcflush(fd_, TCIOFLUSH);
+    }
+    ~Port()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    void Send(const Bytes& bytes)
+    {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Reads until `count` bytes came or `timeoutMs` passed.
+    Bytes Receive(std::size_t count, int timeoutMs)
+    {
+        Bytes got;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd pfd{fd_, POLLIN, 0};
+            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0 || !(pfd.revents & POLLIN))
+                break;
+            std::uint8_t chunk[256];
+            const ssize_t n = ::read(fd_, chunk, std::min(sizeof chunk, count - got.size()));
+            if (n <= 0)
+                break;
+            got.insert(got.end(), chunk, chunk + n);
+        }
+        return got;
+    }
+
+    // Everything that arrives within `ms`.
+    Bytes Collect(int ms) { return Receive(SIZE_MAX, ms); }
+
+    // One exchange as the tool makes it: stale input dropped, frame out,
+    // reply of known length in.
+    Bytes Exchange(const Bytes& frame, std::size_t replyLen, int timeoutMs = kReplyMs)
+    {
+        ::tcflush(fd_, TCIFLUSH);
+        Send(frame);
+        return Receive(replyLen, timeoutMs);
+    }
+
+    // A status exchange, also making sure nothing follows the reply.
+    Bytes Status(const Bytes& frame)
+    {
+        Bytes reply = Exchange(frame, 3);
+        const Bytes extra = Collect(10);
+        reply.insert(reply.end(), extra.begin(), extra.end());
+        return reply;
+    }
+
+    Bytes Block(std::uint8_t select)
+    {
+        if (Status(Cmd(select)) != kAck)
+            return {};
+        Bytes block;
+        for (int packet = 0; packet < 2; ++packet) {
+            const Bytes reply = Exchange(Cmd(0x81), 34);
+            if (reply.size() != 34 || !ReplyCrcValid(reply))
+                return {};
+            block.insert(block.end(), reply.begin(), reply.end() - 2);
+        }
+        return block;
+    }
+
+    Bytes Identify()
+    {
+        const Bytes reply = Exchange(Cmd(0xA0), 20);
+        return ReplyCrcValid(reply) ? Bytes(reply.begin(), reply.end() - 2) : Bytes{};
+    }
+
+    // End the connection and wake the unit again, as the tool does between
+    // two operations.
+    bool Reconnect() { return Status(Cmd(0xB3)) == kAck && Status(Cmd(0xB2)) == kAck; }
+
+    bool WriteConfig(std::uint16_t offset, const Bytes& data)
+    {
+        return Status(Cmd(0x70)) == kAck && Status(Header(static_cast<std::uint8_t>(data.size()), offset)) == kAck &&
+               Status(Cmd(0x91)) == kAck && Status(Frame(data)) == kAck;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+#define START_SIM(sim) ASSERT_TRUE((sim).start()) << "simulator did not come up"
+#define OPEN_PORT(port, sim)  \
+    Port port((sim).portPath()); \
+    ASSERT_TRUE(port.ok()) << "cannot open " << (sim).portPath().toStdString()
+#define WAKE(port) ASSERT_EQ(Hex((port).Status(Cmd(0xB2))), Hex(kAck)) << "detector did not wake"
+
+// ---------------------------------------------------------------------------
+// Scripted exchanges: each step sends one frame and expects an exact reply,
+// or silence when the expected reply is empty.
+
+struct Step {
+    Bytes send;
+    Bytes expect;
+};
+
+struct ScriptCase {
+    const char* name;
+    QStringList args;
+    bool wakeFirst;
+    std::vector<Step> steps;
+};
+
+TEST(SimScript, ExchangesAreByteExact)
+{
+    const Bytes none;
+    const std::vector<ScriptCase> cases = {
+        {"asleep, only the wake-up frame is answered", {}, false,
+         {{Cmd(0x5F), none}, {Cmd(0xA0), none}, {{0x5F, 0x38, 0x41}, none}, {Cmd(0xB2), kAck}, {Cmd(0x5F), kAck}}},
+        {"three wake-up frames needed", {"--wake-frames", "3"}, false,
+         {{Cmd(0xB2), none}, {Cmd(0xB2), none}, {Cmd(0xB2), kAck}, {Cmd(0xB2), kAck}}},
+        {"wake-up count starts over after end of connection", {"--wake-frames", "2"}, false,
+         {{Cmd(0xB2), none}, {Cmd(0xB2), kAck}, {Cmd(0xB3), kAck}, {Cmd(0xB2), none}, {Cmd(0xB2), kAck}}},
+        {"end of connection puts the unit to sleep", {}, true,
+         {{Cmd(0xB3), kAck}, {Cmd(0x5F), none}, {Cmd(0xB2), kAck}}},
+        {"reset puts the unit to sleep", {}, true, {{Cmd(0x14), kAck}, {Cmd(0xA0), none}}},
+        {"frame with a wrong CRC is refused, the next one works", {}, true,
+         {{{0x5F, 0x38, 0x41}, kNak}, {Cmd(0x5F), kAck}}},
+        {"unknown commands are refused", {}, true,
+         {{Cmd(0x33), kNak}, {Cmd(0x00), kNak}, {Cmd(0xFF), kNak}, {Cmd(0x15), kNak}}},
+        {"packet request with nothing selected", {}, true, {{Cmd(0x81), kNak}}},
+        {"data frame without an address header", {}, true, {{Cmd(0x91), kNak}}},
+        {"write running past the image is refused", {}, true,
+         {{Cmd(0x70), kAck}, {Header(16, 120), kAck}, {Cmd(0x91), kNak}}},
+        {"write ending on the last image byte is taken", {}, true,
+         {{Cmd(0x70), kAck}, {Header(8, 120), kAck}, {Cmd(0x91), kAck}, {Frame(Bytes(8, 0x11)), kAck}}},
+        {"address header with count zero", {}, true, {{Cmd(0x70), kAck}, {Header(0, 0), kNak}}},
+        {"damaged address header, then back to commands", {}, true,
+         {{Cmd(0x70), kAck}, {{0x0A, 0x00, 0x00, 0x40, 0x28, 0x03}, kNak}, {Cmd(0x5F), kAck}}},
+        {"damaged data frame", {}, true,
+         {{Cmd(0x70), kAck}, {Header(2, 0), kAck}, {Cmd(0x91), kAck}, {{0x01, 0x02, 0x00, 0x00}, kNak}}},
+        {"life value frame", {}, true, {{Cmd(0x71), kAck}, {Frame(Le32(1000)), kAck}}},
+        {"sensor commands only straight after 0x50", {}, true,
+         {{Cmd(0x40), kNak}, {Cmd(0x50), kAck}, {Cmd(0x40), kAck}, {Cmd(0x41), kNak},
+          {Cmd(0x50), kAck}, {Cmd(0x41), kAck}, {Cmd(0x50), kAck}, {Cmd(0x42), kAck},
+          {Cmd(0x50), kAck}, {Cmd(0x43), kAck}, {Cmd(0x50), kAck}, {Cmd(0x44), kAck},
+          {Cmd(0x50), kAck}, {Cmd(0x45), kAck}, {Cmd(0x50), kAck}, {Cmd(0x46), kAck}, {Cmd(0x47), kNak}}},
+        {"test outputs, log reset and factory reset", {}, true,
+         {{Cmd(0x30), kAck}, {Cmd(0x31), kAck}, {Cmd(0x32), kAck}, {Cmd(0x34), kAck},
+          {Cmd(0x13), kAck}, {Cmd(0x12), kAck}, {Cmd(0xB2), kAck}}},
+        {"hibernation refused while suspend is not allowed", {}, true,
+         {{Cmd(0x17), Frame({0x17})}, {Cmd(0xB2), kAck}}},
+        {"hibernation once suspend is allowed", {}, true,
+         {{Cmd(0x70), kAck}, {Header(1, 15), kAck}, {Cmd(0x91), kAck}, {Frame({0x80}), kAck},
+          {Cmd(0x17), kAck}, {Cmd(0x5F), none}, {Cmd(0xB2), kAck}}},
+        {"log size after the log was cleared", {}, true,
+         {{Cmd(0x13), kAck}, {Cmd(0x60), kAck}, {Cmd(0xA1), Frame({0, 0, 0, 0})}}},
+        {"dropped replies", {"--drop-rate", "1"}, false, {{Cmd(0xB2), none}, {Cmd(0x5F), none}}},
+        {"NAK instead of the reply", {"--nak-rate", "1"}, false, {{Cmd(0xB2), kNak}, {Cmd(0xB2), kNak}}},
+    };
+    for (const ScriptCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimProcess sim(c.args);
+        START_SIM(sim);
+        OPEN_PORT(port, sim);
+        if (c.wakeFirst) {
+            WAKE(port);
+        }
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& step = c.steps[i];
+            const Bytes reply = step.expect.empty() ? (port.Send(step.send), port.Collect(kSilenceMs))
+                                                    : port.Status(step.send);
+            EXPECT_EQ(Hex(reply), Hex(step.expect)) << "step " << i << " sent " << Hex(step.send).toStdString();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SimIdentity, IdentifyReportsTheConfiguredUnit)
+{
+    struct Case {
+        QStringList args;
+        Bytes head;            // model, hardware, firmware, sensor
+        const char* serial;
+        std::uint32_t lifeMax;
+    };
+    const std::vector<Case> cases = {
+        {{}, {0x02, 0x01, 0x0D, 0x01}, "SH10000123", kFreshLife},
+        {{"--serial", "AB12", "--model", "3", "--sensor", "5", "--fw", "21", "--hw", "7"},
+         {0x03, 0x07, 0x15, 0x05}, "AB12000000", kFreshLife},
+        {{"--life", "1000"}, {0x02, 0x01, 0x0D, 0x01}, "SH10000123", 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        SimProcess sim(c.args);
+        START_SIM(sim);
+        OPEN_PORT(port, sim);
+        WAKE(port);
+        ::tcflush(port.fd(), TCIFLUSH);
+        port.Send(Cmd(0xA0));
+        const Bytes reply = port.Receive(20, kReplyMs);
+        ASSERT_EQ(reply.size(), 20u);
+        EXPECT_TRUE(ReplyCrcValid(reply)) << Hex(reply).toStdString();
+        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), c.head);
+        const std::uint32_t life = ReadLe32(reply, 4);
+        EXPECT_LE(life, c.lifeMax);
+        EXPECT_GE(life, c.lifeMax - 5);
+        EXPECT_EQ(std::string(reply.begin() + 8, reply.begin() + 18), c.serial);
+
+        // The configuration image carries the same identity.
+        const Bytes unit = port.Block(0x5F);
+        const Bytes sensor = port.Block(0x50);
+        ASSERT_EQ(unit.size(), 64u);
+        ASSERT_EQ(sensor.size(), 64u);
+        EXPECT_EQ(std::string(unit.begin() + 16, unit.begin() + 26), c.serial);
+        EXPECT_EQ(unit[34], c.head[1]);
+        EXPECT_EQ(unit[35], c.head[2]);
+        EXPECT_EQ(sensor[21], c.head[3]);
+    }
+}
+
+TEST(SimBlocks, UnitBlockComesInTwoPacketsWithAValidBlockCrc)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    ASSERT_EQ(Hex(port.Status({0x5F, 0x38, 0x40})), Hex(kAck));
+    Bytes block;
+    for (int packet = 0; packet < 2; ++packet) {
+        const Bytes reply = port.Exchange({0x81, 0x60, 0xC0}, 34);
+        ASSERT_EQ(reply.size(), 34u) << "packet " << packet;
+        ASSERT_TRUE(ReplyCrcValid(reply)) << Hex(reply).toStdString();
+        block.insert(block.end(), reply.begin(), reply.end() - 2);
+    }
+    EXPECT_TRUE(BlockCrcValid(block));
+    // Stored low byte first: the same CRC high byte first must not pass.
+    Bytes swapped = block;
+    std::swap(swapped[62], swapped[63]);
+    EXPECT_NE(block[62], block[63]);
+    EXPECT_FALSE(BlockCrcValid(swapped));
+
+    const RZELCFG defaults = DefaultConfig();
+    EXPECT_EQ(block[0], defaults.mUnit.mUnitFlag);
+    EXPECT_EQ(std::string(block.begin() + 1, block.begin() + 7), "      ");
+    EXPECT_EQ(block[7], defaults.mUnit.mTestInterval);
+    EXPECT_EQ(block[15], zel::kSuspendNotAllowed);
+    const std::uint32_t life = ReadLe32(block, 36);
+    EXPECT_LE(life, kFreshLife);
+    EXPECT_GE(life, kFreshLife - 5);
+
+    // A third packet runs past the block: erased bytes.
+    const Bytes past = port.Exchange(Cmd(0x81), 34);
+    ASSERT_EQ(past.size(), 34u);
+    EXPECT_EQ(Bytes(past.begin(), past.end() - 2), Bytes(32, 0xFF));
+}
+
+TEST(SimBlocks, WriteTenBytesAtSixtyFourShowsInTheSensorBlock)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    Bytes before;
+    const Bytes data{0xC8, 0x00, 0x64, 0x00, 0x80, 0x51, 0x01, 0x00, 0x1E, 0x00};
+    {
+        OPEN_PORT(port, sim);
+        WAKE(port);
+        before = port.Block(0x50);
+        ASSERT_EQ(before.size(), 64u);
+        ASSERT_EQ(Hex(port.Status({0x70, 0xE4, 0x01})), Hex(kAck));
+        ASSERT_EQ(Hex(port.Status({0x0A, 0x00, 0x00, 0x40, 0x28, 0x02})), Hex(kAck));
+        ASSERT_EQ(Hex(port.Status({0x91, 0xAC, 0xC1})), Hex(kAck));
+        ASSERT_EQ(Hex(port.Status(Frame(data))), Hex(kAck));
+        ASSERT_TRUE(port.Reconnect());
+        const Bytes after = port.Block(0x50);
+        ASSERT_EQ(after.size(), 64u);
+        EXPECT_EQ(Bytes(after.begin(), after.begin() + 10), data);
+        EXPECT_EQ(Bytes(after.begin() + 10, after.begin() + 62), Bytes(before.begin() + 10, before.begin() + 62));
+        EXPECT_TRUE(BlockCrcValid(after));
+        EXPECT_NE(Hex({after[62], after[63]}), Hex({before[62], before[63]}));
+
+        // The state file holds the same image.
+        const QByteArray image = sim.stateImage();
+        ASSERT_EQ(image.size(), 128);
+        EXPECT_EQ(Bytes(image.begin() + 64, image.end()), after);
+    }
+    // What the tool sent is exactly what the detector received.
+    const QStringList lines = sim.recordedLines();
+    const QStringList expectedStart = {
+        "RX B2 75 80", "TX B5 B7 C1", "RX 50 3C 00", "TX B5 B7 C1", "RX 81 60 C0",
+    };
+    ASSERT_GE(lines.size(), 20);
+    EXPECT_EQ(lines.mid(0, 5), expectedStart);
+    const QStringList expectedWrite = {
+        "RX 70 E4 01", "TX B5 B7 C1", "RX 0A 00 00 40 28 02", "TX B5 B7 C1",
+        "RX 91 AC C1", "TX B5 B7 C1", "RX " + Hex(Frame(data)), "TX B5 B7 C1",
+    };
+    EXPECT_EQ(lines.mid(8, 8), expectedWrite);
+}
+
+TEST(SimBlocks, WriteKeepsTheUnitBlockCrcEvenWhenTheToolSendsAWrongOne)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    // User ID and the two CRC bytes, the latter deliberately wrong.
+    ASSERT_TRUE(port.WriteConfig(1, {'A', 'B', 'C', '-', '1', '2'}));
+    ASSERT_TRUE(port.WriteConfig(62, {0x00, 0x00}));
+    ASSERT_TRUE(port.Reconnect());
+    const Bytes unit = port.Block(0x5F);
+    ASSERT_EQ(unit.size(), 64u);
+    EXPECT_EQ(std::string(unit.begin() + 1, unit.begin() + 7), "ABC-12");
+    EXPECT_TRUE(BlockCrcValid(unit));
+}
+
+TEST(SimBlocks, MemoryReadFollowsTheAddressHeader)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    const Bytes unit = port.Block(0x5F);
+    const Bytes sensor = port.Block(0x50);
+    ASSERT_EQ(unit.size(), 64u);
+    ASSERT_EQ(sensor.size(), 64u);
+    ASSERT_EQ(Hex(port.Status(Cmd(0x60))), Hex(kAck));
+    const Bytes logSize = port.Exchange(Cmd(0xA1), 6);
+    ASSERT_TRUE(ReplyCrcValid(logSize));
+    const std::uint32_t logBytes = ReadLe32(logSize, 0);
+    ASSERT_GT(logBytes, 0u);
+
+    struct Case {
+        std::uint16_t address;
+        std::uint8_t count;
+        Bytes expect;
+    };
+    const Bytes imageHead(unit.begin(), unit.begin() + 16);
+    const Bytes sensorHead(sensor.begin(), sensor.begin() + 32);
+    const std::vector<Case> cases = {
+        {0x0000, 16, imageHead},
+        {0x0040, 32, sensorHead},
+        {0x0400, 8, Bytes(8, 0xFF)},  // past the end of memory
+        {0x03F8, 16, Bytes(16, 0xFF)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        ASSERT_EQ(Hex(port.Status(Cmd(0x70))), Hex(kAck));
+        ASSERT_EQ(Hex(port.Status(Header(c.count, c.address))), Hex(kAck));
+        const Bytes reply = port.Exchange(Cmd(0x81), c.count + 2u);
+        ASSERT_EQ(reply.size(), c.count + 2u);
+        EXPECT_TRUE(ReplyCrcValid(reply));
+        EXPECT_EQ(Hex(Bytes(reply.begin(), reply.end() - 2)), Hex(c.expect));
+    }
+
+    // The event log sits at 0x100 in memory, the same bytes as 0x60 gives.
+    // A new connection starts again with 32-byte packets.
+    ASSERT_TRUE(port.Reconnect());
+    ASSERT_EQ(Hex(port.Status(Cmd(0x60))), Hex(kAck));
+    const Bytes logPacket = port.Exchange(Cmd(0x81), 34);
+    ASSERT_EQ(Hex(port.Status(Cmd(0x70))), Hex(kAck));
+    ASSERT_EQ(Hex(port.Status(Header(32, 0x100))), Hex(kAck));
+    const Bytes memPacket = port.Exchange(Cmd(0x81), 34);
+    EXPECT_EQ(Hex(memPacket), Hex(logPacket));
+
+    // The header's count stays the packet size for a following block read.
+    ASSERT_EQ(Hex(port.Status(Cmd(0x70))), Hex(kAck));
+    ASSERT_EQ(Hex(port.Status(Header(16, 0))), Hex(kAck));
+    ASSERT_EQ(Hex(port.Status(Cmd(0x5F))), Hex(kAck));
+    const Bytes small = port.Exchange(Cmd(0x81), 18);
+    ASSERT_EQ(small.size(), 18u);
+    EXPECT_TRUE(ReplyCrcValid(small));
+    EXPECT_EQ(Bytes(small.begin(), small.end() - 2), imageHead);
+}
+
+TEST(SimLog, LogSizeMatchesThePacketsAndRecords)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    const Bytes identity = port.Identify();
+    ASSERT_EQ(identity.size(), 18u);
+    const std::uint32_t life = ReadLe32(identity, 4);
+
+    ASSERT_EQ(Hex(port.Status({0x60, 0x28, 0x00})), Hex(kAck));
+    const Bytes sizeReply = port.Exchange(Cmd(0xA1), 6);
+    ASSERT_EQ(sizeReply.size(), 6u);
+    ASSERT_TRUE(ReplyCrcValid(sizeReply));
+    const std::uint32_t size = ReadLe32(sizeReply, 0);
+    ASSERT_GT(size, 0u);
+    ASSERT_EQ(size % sizeof(RZELEvent), 0u);
+
+    Bytes log;
+    while (log.size() < size) {
+        const Bytes reply = port.Exchange(Cmd(0x81), 34);
+        ASSERT_EQ(reply.size(), 34u);
+        ASSERT_TRUE(ReplyCrcValid(reply));
+        log.insert(log.end(), reply.begin(), reply.end() - 2);
+    }
+    // Past the announced size the packet is erased bytes.
+    EXPECT_TRUE(std::all_of(log.begin() + size, log.end(), [](std::uint8_t b) { return b == 0xFF; }));
+
+    bool bump = false, alarm = false;
+    std::uint32_t previousStart = UINT32_MAX;
+    for (std::size_t at = 0; at < size; at += sizeof(RZELEvent)) {
+        RZELEvent event;
+        std::memcpy(&event, log.data() + at, sizeof event);
+        EXPECT_GT(event.mStartEvent, life) << "events lie in the past";
+        EXPECT_LE(event.mStartEvent, zel::kFullLife);
+        EXPECT_LT(event.mStartEvent, previousStart) << "oldest first";
+        previousStart = event.mStartEvent;
+        bump |= (event.mDurationEvent & 0x8000) != 0;
+        alarm |= (event.mAlarmStatusFlag & 0x0C) != 0;
+    }
+    EXPECT_TRUE(bump);
+    EXPECT_TRUE(alarm);
+
+    // Clearing empties it, also across a restart.
+    ASSERT_EQ(Hex(port.Status(Cmd(0x13))), Hex(kAck));
+    ASSERT_EQ(Hex(port.Status(Cmd(0x60))), Hex(kAck));
+    EXPECT_EQ(Hex(port.Exchange(Cmd(0xA1), 6)), Hex(Frame({0, 0, 0, 0})));
+    const Bytes empty = port.Exchange(Cmd(0x81), 34);
+    ASSERT_EQ(empty.size(), 34u);
+    EXPECT_EQ(Bytes(empty.begin(), empty.end() - 2), Bytes(32, 0xFF));
+}
+
+TEST(SimLife, LifeValueIsSetAndCountsDownOncePerSecond)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    constexpr std::uint32_t kSet = 12345678;
+    ASSERT_EQ(Hex(port.Status(Cmd(0x71))), Hex(kAck));
+    ASSERT_EQ(Hex(port.Status(Frame(Le32(kSet)))), Hex(kAck));
+    const Bytes first = port.Identify();
+    ASSERT_EQ(first.size(), 18u);
+    const std::uint32_t lifeNow = ReadLe32(first, 4);
+    EXPECT_LE(lifeNow, kSet);
+    EXPECT_GE(lifeNow, kSet - 1);
+
+    const Bytes unit = port.Block(0x5F);
+    ASSERT_EQ(unit.size(), 64u);
+    EXPECT_LE(ReadLe32(unit, 36), kSet);
+    EXPECT_GE(ReadLe32(unit, 36), kSet - 1);
+    EXPECT_TRUE(BlockCrcValid(unit));
+
+    SleepMs(2300);
+    const Bytes later = port.Identify();
+    ASSERT_EQ(later.size(), 18u);
+    const std::uint32_t elapsed = kSet - ReadLe32(later, 4);
+    EXPECT_GE(elapsed, 2u);
+    EXPECT_LE(elapsed, 4u);
+}
+
+TEST(SimState, MemorySurvivesARestart)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    Bytes logSizeBefore;
+    {
+        OPEN_PORT(port, sim);
+        WAKE(port);
+        ASSERT_TRUE(port.WriteConfig(1, {'R', 'S', 'T', '-', '0', '9'}));
+        ASSERT_EQ(Hex(port.Status(Cmd(0x71))), Hex(kAck));
+        ASSERT_EQ(Hex(port.Status(Frame(Le32(5'000'000)))), Hex(kAck));
+        ASSERT_EQ(Hex(port.Status(Cmd(0x60))), Hex(kAck));
+        logSizeBefore = port.Exchange(Cmd(0xA1), 6);
+        ASSERT_EQ(Hex(port.Status(Cmd(0xB3))), Hex(kAck));
+    }
+    sim.stop();
+    ASSERT_FALSE(QFileInfo::exists(sim.portPath())) << "link left behind";
+    const QByteArray image = sim.stateImage();
+    ASSERT_EQ(image.size(), 128);
+    EXPECT_EQ(image.mid(1, 6), QByteArray("RST-09"));
+    EXPECT_TRUE(BlockCrcValid(Bytes(image.begin(), image.begin() + 64)));
+    EXPECT_TRUE(BlockCrcValid(Bytes(image.begin() + 64, image.end())));
+
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    const Bytes unit = port.Block(0x5F);
+    ASSERT_EQ(unit.size(), 64u);
+    EXPECT_EQ(std::string(unit.begin() + 1, unit.begin() + 7), "RST-09");
+    EXPECT_LE(ReadLe32(unit, 36), 5'000'000u);
+    EXPECT_GE(ReadLe32(unit, 36), 5'000'000u - 5);
+    ASSERT_EQ(Hex(port.Status(Cmd(0x60))), Hex(kAck));
+    EXPECT_EQ(Hex(port.Exchange(Cmd(0xA1), 6)), Hex(logSizeBefore));
+
+    // Factory reset restores the settings, not the life counter.
+    ASSERT_EQ(Hex(port.Status(Cmd(0x12))), Hex(kAck));
+    const Bytes reset = port.Block(0x5F);
+    ASSERT_EQ(reset.size(), 64u);
+    EXPECT_EQ(std::string(reset.begin() + 1, reset.begin() + 7), "      ");
+    EXPECT_LE(ReadLe32(reset, 36), 5'000'000u);
+    EXPECT_GE(ReadLe32(reset, 36), 5'000'000u - 5);
+    EXPECT_EQ(sim.stateImage().mid(1, 6), QByteArray("      "));
+}
+
+TEST(SimState, DamagedStateFileIsRefused)
+{
+    SimProcess sim;
+    QFile file(sim.statePath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(100, 'x'));
+    file.close();
+    EXPECT_FALSE(sim.start(3000));
+    ASSERT_TRUE(sim.waitForExit(3000));
+    EXPECT_EQ(sim.exitCode(), 2);
+    QFile check(sim.statePath());
+    ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+    EXPECT_EQ(check.readAll(), QByteArray(100, 'x')) << "a file that is not ours is left alone";
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SimFraming, PartialFramesAreJoinedOrDroppedByTheQuietTime)
+{
+    struct Case {
+        const char* name;
+        bool wakeFirst;
+        Bytes first;
+        int gapMs;
+        Bytes second;
+        std::size_t replyLen;
+        std::uint8_t replyHead;
+    };
+    const std::vector<Case> cases = {
+        {"split frame within the quiet time is one frame", true, {0xA0}, 5, {0x78, 0x00}, 20, 0x02},
+        {"half a frame followed by silence is thrown away", true, {0x5F, 0x38}, 80, Cmd(0x5F), 3, 0xB5},
+        {"asleep, a stray byte does not hide the wake-up frame", false, {0x00}, 0, Cmd(0xB2), 3, 0xB5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimProcess sim;
+        START_SIM(sim);
+        OPEN_PORT(port, sim);
+        if (c.wakeFirst) {
+            WAKE(port);
+        }
+        port.Send(c.first);
+        if (c.gapMs > 0)
+            SleepMs(c.gapMs);
+        port.Send(c.second);
+        Bytes reply = port.Receive(c.replyLen, kReplyMs);
+        const Bytes extra = port.Collect(50);
+        reply.insert(reply.end(), extra.begin(), extra.end());
+        ASSERT_EQ(reply.size(), c.replyLen) << Hex(reply).toStdString();
+        EXPECT_EQ(reply[0], c.replyHead);
+        EXPECT_TRUE(ReplyCrcValid(reply));
+    }
+}
+
+TEST(SimFaults, CorruptedReplyFailsItsCrc)
+{
+    SimProcess sim({"--corrupt-rate", "1"});
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    const Bytes reply = port.Status(Cmd(0xB2));
+    ASSERT_EQ(reply.size(), 3u);
+    EXPECT_FALSE(ReplyCrcValid(reply));
+    int changed = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (reply[i] != kAck[i]) {
+            ++changed;
+            EXPECT_EQ(reply[i], static_cast<std::uint8_t>(~kAck[i]));
+        }
+    }
+    EXPECT_EQ(changed, 1);
+    const QStringList lines = sim.recordedLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "RX B2 75 80");
+    EXPECT_EQ(lines[1], "TX " + Hex(reply));
+}
+
+TEST(SimFaults, SameSeedSameFaults)
+{
+    const auto pattern = [](const QString& seed) {
+        SimProcess sim({"--drop-rate", "0.5", "--seed", seed});
+        std::string answered;
+        if (!sim.start())
+            return answered;
+        Port port(sim.portPath());
+        for (int i = 0; i < 16 && port.ok(); ++i)
+            answered += port.Exchange(Cmd(0xB2), 3, 100).size() == 3 ? 'A' : '-';
+        return answered;
+    };
+    const std::string first = pattern("7");
+    ASSERT_EQ(first.size(), 16u);
+    EXPECT_EQ(pattern("7"), first);
+    EXPECT_NE(first.find('A'), std::string::npos);
+    EXPECT_NE(first.find('-'), std::string::npos);
+}
+
+TEST(SimLine, UnplugMakesThePortVanish)
+{
+    SimProcess sim({"--unplug-after", "2"});
+    START_SIM(sim);
+    OPEN_PORT(port, sim);
+    WAKE(port);
+    EXPECT_EQ(port.Identify().size(), 18u);
+    ASSERT_TRUE(sim.waitForExit(3000));
+    EXPECT_EQ(sim.exitCode(), 0);
+    struct stat st{};
+    EXPECT_NE(::lstat(QFile::encodeName(sim.portPath()).constData(), &st), 0) << "link still there";
+    pollfd pfd{port.fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 1000), 1);
+    EXPECT_TRUE(pfd.revents & POLLHUP);
+    EXPECT_FALSE(Port(sim.portPath()).ok());
+}
+
+TEST(SimLine, TenOpenCloseCyclesInARow)
+{
+    SimProcess sim;
+    START_SIM(sim);
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        OPEN_PORT(port, sim);
+        EXPECT_EQ(Hex(port.Status(Cmd(0xB2))), Hex(kAck));
+        EXPECT_EQ(Hex(port.Status(Cmd(0xB3))), Hex(kAck));
+    }
+    // The same with Qt's serial port, which locks the port exclusively on
+    // every open.
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        QSerialPort serial(sim.portPath());
+        serial.setBaudRate(115200);
+        ASSERT_TRUE(serial.open(QIODevice::ReadWrite)) << serial.errorString().toStdString();
+        const Bytes wake = Cmd(0xB2);
+        serial.write(reinterpret_cast<const char*>(wake.data()), 3);
+        serial.waitForBytesWritten(kReplyMs);
+        QByteArray reply;
+        while (reply.size() < 3 && serial.waitForReadyRead(kReplyMs))
+            reply += serial.readAll();
+        EXPECT_EQ(reply.toHex(' ').toUpper(), Hex(kAck));
+        const Bytes release = Cmd(0xB3);
+        serial.write(reinterpret_cast<const char*>(release.data()), 3);
+        serial.waitForBytesWritten(kReplyMs);
+        reply.clear();
+        while (reply.size() < 3 && serial.waitForReadyRead(kReplyMs))
+            reply += serial.readAll();
+        EXPECT_EQ(reply.toHex(' ').toUpper(), Hex(kAck));
+        serial.close();
+    }
+}
+
+TEST(SimLine, BaudRateDelaysRepliesByTheirWireTime)
+{
+    struct Case {
+        const char* baud;
+        double wireMs;  // 34 bytes x 10 bits, plus 0.3 ms turnaround
+    };
+    const std::vector<Case> cases = {{"9600", 34 * 10 * 1000.0 / 9600 + 0.3}, {"4800", 34 * 10 * 1000.0 / 4800 + 0.3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baud);
+        SimProcess sim({"--baud", c.baud});
+        START_SIM(sim);
+        OPEN_PORT(port, sim);
+        WAKE(port);
+        ASSERT_EQ(Hex(port.Status(Cmd(0x5F))), Hex(kAck));
+        ::tcflush(port.fd(), TCIFLUSH);
+        const auto sent = Clock::now();
+        port.Send(Cmd(0x81));
+        const Bytes reply = port.Receive(34, kReplyMs);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+        ASSERT_EQ(reply.size(), 34u);
+        EXPECT_TRUE(ReplyCrcValid(reply));
+        EXPECT_GE(ms, c.wireMs - 0.5);
+        EXPECT_LT(ms, c.wireMs + 250.0);
+    }
+}
+
+TEST(SimLine, LinkIsReplacedWhenStaleAndRefusedOverAFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString stale = dir.filePath("ttyStale");
+    ASSERT_TRUE(QFile::link("/nonexistent/ttyUSB9", stale));
+    QProcess sim;
+    sim.start(BEAMDOCK_SIM_PATH, {"--link", stale});
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    EXPECT_EQ(sim.readLine().trimmed(), stale.toLocal8Bit());
+    EXPECT_TRUE(QFileInfo(stale).symLinkTarget().startsWith("/dev/pts/"));
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(3000));
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo(stale).isSymLink()) << "link not removed at exit";
+
+    const QString plain = dir.filePath("notalink");
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("keep");
+    file.close();
+    QProcess refused;
+    refused.start(BEAMDOCK_SIM_PATH, {"--link", plain});
+    ASSERT_TRUE(refused.waitForFinished(5000));
+    EXPECT_NE(refused.exitCode(), 0);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("keep"));
+}
+
+TEST(SimOptions, BadValuesEndWithStatusTwoAndNameTheOption)
+{
+    const std::vector<QStringList> cases = {
+        {"--serial", "sh1"},         {"--serial", "SH100001234"}, {"--sensor", "256"},
+        {"--model", "-1"},           {"--fw", "x"},               {"--drop-rate", "1.5"},
+        {"--nak-rate", "-0.1"},      {"--corrupt-rate", "abc"},   {"--wake-frames", "0"},
+        {"--baud", "fast"},          {"--unplug-after", "0"},     {"--life", "63072001"},
+        {"--seed"},                  {"--bogus"},
+    };
+    for (const QStringList& args : cases) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        QProcess sim;
+        sim.start(BEAMDOCK_SIM_PATH, args);
+        ASSERT_TRUE(sim.waitForFinished(5000));
+        EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.exitCode(), 2);
+        EXPECT_TRUE(sim.readAllStandardError().contains(args[0].toLatin1()));
+        EXPECT_TRUE(sim.readAllStandardOutput().isEmpty());
+    }
+    QProcess help;
+    help.start(BEAMDOCK_SIM_PATH, {"--help"});
+    ASSERT_TRUE(help.waitForFinished(5000));
+    EXPECT_EQ(help.exitCode(), 0);
+    const QByteArray usage = help.readAllStandardOutput();
+    for (const char* option : {"--link", "--state", "--baud", "--wake-frames", "--unplug-after", "--record"})
+        EXPECT_TRUE(usage.contains(option)) << option;
+}
+
+}  // namespace

@@ -51,7 +51,7 @@ TEST(Records, DefaultConfigImage)
         ASSERT_EQ(image.mBuf[offset], 0);
     const RZELCFG cfg = DefaultConfig();
     EXPECT_EQ(cfg.mSensor.mLastCal, cfg.mUnit.mLifeRemaining);
-    EXPECT_EQ(cfg.mSensor.mTempCompSpan[0], -229832);
+    EXPECT_EQ(static_cast<int>(cfg.mSensor.mTempCompSpan[0]), -229832);
 }
 
 TEST(Records, BlockCrcIsStoredLowByteFirst)
@@ -104,7 +104,7 @@ TEST(Records, SetFieldByName)
         EXPECT_EQ(!SetConfigField(cfg, c.name, c.value).has_value(), c.ok) << c.name << "=" << c.value;
     EXPECT_EQ(cfg.mSensor.mAlarmHigh, 200);
     EXPECT_EQ(cfg.mUnit.mBatLimit[1], 650);
-    EXPECT_EQ(cfg.mSensor.mTempCompSpan[2], -3);
+    EXPECT_EQ(static_cast<int>(cfg.mSensor.mTempCompSpan[2]), -3);
     EXPECT_EQ(std::memcmp(cfg.mUnit.mSerial, "SH12345678", 10), 0);
 }
 

@@ -39,10 +39,15 @@ bool TakeValue(QStringList& args, const QString& option, QString& value);
 // Exit codes that are not status bytes of the detector.
 inline constexpr int kUsageError = 2;
 inline constexpr int kFileFailed = 3;
+inline constexpr int kRefused = 4;
+
+void InstallCliTrace(CliContext& ctx);
 
 int CmdAdapters(CliContext& ctx);
 int CmdCfgShow(CliContext& ctx);
 int CmdSettings(CliContext& ctx);
+int CmdWrite(CliContext& ctx);
+int CmdHibernate(CliContext& ctx);
 int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
 

@@ -23,6 +23,8 @@ const std::map<QString, Command>& Commands()
         {"identify", {CmdIdentify, "identify                 model, versions, sensor, life and serial of the unit"}},
         {"read", {CmdRead, "read [--json] [--save FILE]  the unit's configuration; --save writes it as a .cfg file"}},
         {"cfg", {CmdCfgShow, "cfg show FILE [--json]   a configuration file's contents"}},
+        {"write", {CmdWrite, "write --file FILE | --set FIELD=VALUE ...  change the unit's configuration"}},
+        {"hibernate", {CmdHibernate, "hibernate [--yes]        put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]        the effective settings, mode and sensor table"}},
     };
     return commands;
@@ -42,14 +44,14 @@ void Usage(std::ostream& out)
     out << "\nThe exit status is the operation's status byte (0 = success).\n";
 }
 
-void InstallTrace(CliContext& ctx)
+}  // namespace
+
+void InstallCliTrace(CliContext& ctx)
 {
     ctx.link->SetOnZELEvent([](TComZEL*, const QDateTime& now, const QString& log) {
         std::cerr << now.toString("hh:mm:ss:zzz").toStdString() << ' ' << log.toStdString() << "\n";
     });
 }
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -101,6 +103,6 @@ int main(int argc, char** argv)
     ctx.link = &link;
     link.SetDefPort(ctx.port);
     if (ctx.trace)
-        InstallTrace(ctx);
+        InstallCliTrace(ctx);
     return found->second.run(ctx);
 }

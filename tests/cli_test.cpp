@@ -135,3 +135,88 @@ TEST(Cli, PortOptionWinsOverTheSettingsKey)
 }
 
 }  // namespace
+
+namespace {
+
+QJsonObject ReadJson(const QString& port, const QString& dir)
+{
+    const CliRun run = RunCli({"--port", port, "read", "--json"}, dir);
+    return QJsonDocument::fromJson(run.out.toLatin1()).object();
+}
+
+// write goes through the window's own workflow: in user mode only the user
+// ranges reach the detector, whatever fields the command names.
+TEST(Cli, WriteSetsFieldsThroughTheUserRanges)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const QByteArray before = sim.stateImage();
+    const CliRun run = RunCli({"--port", sim.portPath(), "write", "--set", "mAlarmHigh=200", "--set", "mUserID=AB-1",
+                               "--set", "mBatLimitCritical=550"},
+                              dir.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err, "Read Varnolite Information... OK\nWrite Varnolite Information... OK\n");
+    const QJsonObject after = ReadJson(sim.portPath(), dir.path());
+    EXPECT_EQ(after.value("sensor").toObject().value("mAlarmHigh").toInt(), 200);
+    EXPECT_EQ(after.value("unit").toObject().value("mUserID").toString(), "AB-1  ");
+    // Not in a user range: the detector keeps its own value.
+    EXPECT_EQ(after.value("unit").toObject().value("mBatLimitCritical").toInt(),
+              static_cast<unsigned char>(before[32]) | (static_cast<unsigned char>(before[33]) << 8));
+}
+
+TEST(Cli, WriteFileTakesTheFilesFields)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    ASSERT_EQ(RunCli({"--port", sim.portPath(), "write", "--set", "mAlarmLow=80"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(RunCli({"--port", sim.portPath(), "read", "--save", "low80.cfg"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(RunCli({"--port", sim.portPath(), "write", "--set", "mAlarmLow=60"}, dir.path()).exitCode, 0);
+    const CliRun run = RunCli({"--port", sim.portPath(), "write", "--file", "low80.cfg"}, dir.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(ReadJson(sim.portPath(), dir.path()).value("sensor").toObject().value("mAlarmLow").toInt(), 80);
+
+    struct Case { QStringList args; int exitCode; };
+    for (const Case& c : {Case{{"write", "--file", "missing.cfg"}, 3}, Case{{"write", "--set", "mFoo=1"}, 2},
+                          Case{{"write"}, 2}, Case{{"write", "--file", "a", "--set", "mTau=1"}, 2}})
+        EXPECT_EQ(RunCli(QStringList{"--port", sim.portPath()} + c.args, dir.path()).exitCode, c.exitCode)
+            << c.args.join(' ').toStdString();
+}
+
+TEST(Cli, HibernateAsksFirstAndNeedsAUnitThatAllowsIt)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const CliRun refused = RunCli({"--port", sim.portPath(), "hibernate", "--yes"}, dir.path());
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_TRUE(refused.err.contains("Check Unit:\nThis feature is only supported on the Varnolite+ instrument\n"))
+        << refused.err.toStdString();
+
+    // The factory bench can allow suspension when its write range covers it.
+    WriteFile(dir.filePath("LUMBRA.INI"),
+              "[Environment]\nModeEntry=ZTR_ENG__\n[UNIT]\nUnitWriteFactoryStart=16\nUnitWriteFactorySize=1\n");
+    ASSERT_EQ(RunCli({"--port", sim.portPath(), "write", "--set", "mAllowSuspend=128"}, dir.path()).exitCode, 0);
+    EXPECT_EQ(static_cast<unsigned char>(sim.stateImage().at(15)), 0x80);
+
+    QProcess declined;
+    declined.setWorkingDirectory(dir.path());
+    declined.start(BEAMDOCK_CLI_PATH, {"--port", sim.portPath(), "hibernate"});
+    declined.write("n\n");
+    declined.closeWriteChannel();
+    ASSERT_TRUE(declined.waitForFinished(10000));
+    EXPECT_EQ(declined.exitCode(), 4);
+    EXPECT_TRUE(declined.readAllStandardError().contains("Hibernation will clear the event log."));
+
+    const CliRun accepted = RunCli({"--port", sim.portPath(), "hibernate", "--yes"}, dir.path());
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.err.toStdString();
+    EXPECT_TRUE(accepted.err.endsWith("Hibernate... OK\n")) << accepted.err.toStdString();
+    // The unit sleeps: no end-of-connection command followed the hibernate command.
+    const QStringList record = sim.recordedLines();
+    ASSERT_FALSE(record.isEmpty());
+    EXPECT_TRUE(record.filter("RX 17").size() == 1);
+    EXPECT_FALSE(record.last().startsWith("RX B3"));
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "Comm.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <cerrno>
@@ -97,7 +98,9 @@ void TComm::Open()
     // The port object lives in the thread that opens it, so a worker thread
     // can run a whole operation without crossing thread affinity.
     FPort = std::make_unique<QSerialPort>();
-    FPort->setPortName(QString::fromStdString(FDeviceName));
+    // Qt reads a bare name as one under /dev ("tty" would become /dev/tty),
+    // so a path relative to the working folder is made absolute first.
+    FPort->setPortName(QFileInfo(QString::fromStdString(FDeviceName)).absoluteFilePath());
     // Bounded: the longest reply is a 128-byte packet plus its CRC.
     FPort->setReadBufferSize(4096);
     if (!FPort->open(QIODevice::ReadWrite)) {

@@ -1,5 +1,8 @@
 #include "SimProcess.h"
 
+#include <csignal>
+#include <sys/prctl.h>
+
 #include <QDeadlineTimer>
 #include <QFile>
 
@@ -17,6 +20,9 @@ SimProcess::SimProcess(QStringList extraArgs) : extraArgs_(std::move(extraArgs))
     process_.setReadChannel(QProcess::StandardOutput);
     // The simulator's complaints belong in the test log.
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that aborts (a sanitizer report) must not leave its simulator
+    // running and holding the test runner's output pipe.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 SimProcess::~SimProcess()

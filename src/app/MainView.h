@@ -1,0 +1,84 @@
+#pragma once
+// Everything the main-window workflows show to or ask of the user. The Qt
+// window implements it with its widgets; tests implement it with scripted
+// answers and keep a record of what was shown. The workflows never touch a
+// widget directly, so they run the same way in the window, in the command
+// line tool and under test.
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+#include "DeviceSettings.h"
+#include "FormValues.h"
+
+struct RColour {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    bool operator==(const RColour&) const = default;
+};
+
+namespace colours {
+constexpr RColour kWhite{255, 255, 255};
+constexpr RColour kBlack{0, 0, 0};
+constexpr RColour kGreen{0, 255, 0};
+constexpr RColour kRed{255, 0, 0};
+}  // namespace colours
+
+enum class BoxIcon { Error, Information };
+
+// An open or save dialog. The filter is in the "description|*.ext" form the
+// settings and the messages use; the view turns it into its own syntax.
+struct RFileRequest {
+    QString title;
+    QString filter;
+    QString defaultSuffix;  // without the dot
+    QString folder;
+    QString fileName;       // proposed name (save dialogs), may be empty
+};
+
+class IMainView {
+public:
+    virtual ~IMainView() = default;
+
+    // Status line: colours and text ("\r" never occurs there).
+    virtual void PaintStatus(RColour background, RColour font, const QString& text) = 0;
+    // Modal message box with an OK button. "\r" in the text is a line break.
+    virtual void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) = 0;
+    // Modal question with Yes and No; true for Yes.
+    virtual bool AskYesNo(const QString& caption, const QString& text) = 0;
+    // File dialogs; nothing when the user cancels.
+    virtual std::optional<QString> AskOpenFile(const RFileRequest& request) = 0;
+    virtual std::optional<QString> AskSaveFile(const RFileRequest& request) = 0;
+
+    // Both control sets and the factory page, with the spin limits.
+    virtual void SetFormValues(const RFormValues& values) = 0;
+    virtual RFormValues FormValues() = 0;
+    // The factory page's life spins alone (after an entry was clamped).
+    virtual void SetLifeSpins(int months, int days) = 0;
+    // UserOptIDLabel: the model name of the unit last identified.
+    virtual void SetModelName(const QString& name) = 0;
+    // Put a serial number into UserOptSerialEdit and give it the focus, ready
+    // for the next unit.
+    virtual void RefillSerialEdit(const QString& serial) = 0;
+
+    // Every button that starts an operation, in both layouts; off while an
+    // operation holds the link.
+    virtual void SetDeviceButtonsEnabled(bool enabled) = 0;
+
+    // Communication trace memo.
+    virtual void AppendTrace(const QString& line) = 0;
+    virtual QStringList TraceLines() = 0;
+    virtual void SetTraceVisible(bool visible) = 0;
+
+    // Start-up preparation of the window.
+    virtual void SetSensorNames(const QStringList& names) = 0;
+    virtual void PrepareEepromGrid(const QStringList& rowAddresses) = 0;
+    // First activation: the layout of the mode, the saved geometry, the clock.
+    virtual void ApplyLayout(bool factoryMode) = 0;
+    virtual void SetWindowGeometry(const WindowGeometry& geometry) = 0;
+    virtual WindowGeometry CurrentWindowGeometry() = 0;
+    virtual void StartClock() = 0;
+};

@@ -1,0 +1,429 @@
+#include "MainWorkflows.h"
+
+#include <QSaveFile>
+
+#include <array>
+
+#include "CommError.h"
+#include "ConfigFile.h"
+#include "ConfigMapping.h"
+#include "ProgramDirectory.h"
+#include "SensorTypes.h"
+#include "StartUp.h"
+#include "StatusTexts.h"
+
+namespace {
+
+// Configuration block reads and writes get this many attempts: the infrared
+// link loses a packet now and then, and a block is all or nothing.
+constexpr int kBlockAttempts = 3;
+
+constexpr std::uint8_t kStatusOK = 0;
+constexpr std::uint8_t kStatusSensorDiffers = 148;
+constexpr std::uint8_t kStatusHibernateRefused = 195;
+
+const QString kDotsRunning = QStringLiteral("...");
+const QString kTraceFileName = QStringLiteral("Comm.TXT");
+const QString kConfigFilter = QStringLiteral("configuration file|*.cfg");
+const QString kConfigSuffix = QStringLiteral("cfg");
+
+template <typename Step>
+std::uint8_t WithAttempts(Step step)
+{
+    std::uint8_t status = kStatusOK;
+    for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
+        status = step();
+        if (status == kStatusOK)
+            break;
+    }
+    return status;
+}
+
+// Every button that holds the link is off for the whole operation, so that a
+// second click cannot start another exchange on the same port.
+class DeviceButtonsOff {
+public:
+    explicit DeviceButtonsOff(IMainView& view) : FView(view) { FView.SetDeviceButtonsEnabled(false); }
+    ~DeviceButtonsOff() { FView.SetDeviceButtonsEnabled(true); }
+    DeviceButtonsOff(const DeviceButtonsOff&) = delete;
+    DeviceButtonsOff& operator=(const DeviceButtonsOff&) = delete;
+
+private:
+    IMainView& FView;
+};
+
+struct PendingText {
+    PendingFeature feature;
+    const char* caption;
+    bool clearsHibernate;
+};
+
+constexpr std::array<PendingText, 6> kPending{{
+    {PendingFeature::EventLog, "Save Event Log", true},
+    {PendingFeature::FirmwareFile, "Select Firmware Upgrade File", false},
+    {PendingFeature::FactoryCalibration, "Calibration", true},
+    {PendingFeature::TurnOff, "Turn Off", true},
+    {PendingFeature::LogReset, "Log Reset", true},
+    {PendingFeature::LogReadings, "Log Readings", true},
+}};
+
+}  // namespace
+
+QString TraceLine(const QDateTime& now, const QString& log)
+{
+    return now.toString(QStringLiteral("hh:mm:ss:zzz")) + QLatin1Char(' ') + log;
+}
+
+QString ClockText(const QDateTime& now)
+{
+    return now.toString(QStringLiteral("yy-MM-dd hh:mm:ss"));
+}
+
+bool WriteTraceFile(const std::string& path, const QStringList& lines)
+{
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray bytes;
+    for (const QString& line : lines) {
+        bytes += line.toLatin1();
+        bytes += "\r\n";
+    }
+    if (file.write(bytes) != bytes.size())
+        return false;
+    return file.commit();
+}
+
+TMainWorkflows::TMainWorkflows(IMainView& view, TComZEL& link, const LoadedSettings& settings)
+    : FView(view), FLink(link), FSettings(settings), FZELCFG(DefaultConfig())
+{
+}
+
+void TMainWorkflows::FormCreate()
+{
+    QStringList names;
+    for (const RSensorType& sensor : FSettings.sensors)
+        names << QString::fromStdString(sensor.mName);
+    FView.SetSensorNames(names);
+
+    QStringList rows;
+    for (const std::string& text : EepromGridStartTexts(FSettings.cfg))
+        rows << QString::fromStdString(text);
+    FView.PrepareEepromGrid(rows);
+
+    ShowConfig();
+    FView.SetTraceVisible(FSettings.cfg.mLogEnable);
+    if (FSettings.cfg.mLogEnable)
+        FLink.SetOnZELEvent([this](TComZEL*, const QDateTime& now, const QString& log) { CommTrace(now, log); });
+    else
+        FLink.SetOnZELEvent(nullptr);
+}
+
+void TMainWorkflows::FormActivate()
+{
+    if (!FFirst)
+        return;
+    FView.ApplyLayout(FSettings.factoryMode);
+    FView.SetWindowGeometry(ReadWindowGeometry(FSettings.programDir));
+    FView.StartClock();
+    FFirst = false;
+}
+
+void TMainWorkflows::FormCloseQuery()
+{
+    if (FSettings.cfg.mLogEnable)
+        WriteTraceFile(FSettings.programDir + kTraceFileName.toStdString(), FView.TraceLines());
+    WriteWindowGeometry(FSettings.programDir, FView.CurrentWindowGeometry());
+}
+
+void TMainWorkflows::ShowStatus(RColour background, RColour font, const QString& text)
+{
+    FView.PaintStatus(background, font, text);
+}
+
+void TMainWorkflows::ShowResult(std::uint8_t status, const QString& operation, bool showBox)
+{
+    FLastResult = status;
+    const StatusText& text = StatusTextFor(status);
+    if (status == kStatusOK) {
+        ShowStatus(colours::kGreen, colours::kBlack, operation + QString::fromStdString(text.suffix));
+        return;
+    }
+    ShowStatus(colours::kRed, colours::kWhite, operation + QString::fromStdString(text.suffix));
+    if (text.alwaysShowBox || showBox)
+        FView.ShowMessage(BoxIcon::Error, operation, QString::fromStdString(text.message));
+}
+
+void TMainWorkflows::CommTrace(const QDateTime& now, const QString& log)
+{
+    FView.AppendTrace(TraceLine(now, log));
+}
+
+std::optional<std::uint8_t> TMainWorkflows::OpenLink(const QString& name)
+{
+    try {
+        return FLink.OpenUSB(static_cast<float>(FSettings.cfg.mConnectTime) / 1000.0f);
+    } catch (const ECommError& error) {
+        // The port itself could not be opened (missing device, no access, in
+        // use): nothing reached the detector, so no result code applies. The
+        // status line stops showing the operation as running, and the box
+        // carries the system's own reason.
+        FLink.ComClose();
+        const StatusText& channel = StatusTextFor(zelstatus::kChannelError);
+        ShowStatus(colours::kRed, colours::kWhite, name + QString::fromStdString(channel.suffix));
+        FView.ShowMessage(BoxIcon::Error, startup::kApplicationTitle, QString::fromStdString(error.UserMessage()));
+        return std::nullopt;
+    }
+}
+
+std::optional<std::uint8_t> TMainWorkflows::RunCycle(const QString& name, bool showStart,
+                                                     const std::function<std::uint8_t()>& work)
+{
+    if (showStart)
+        ShowStatus(colours::kWhite, colours::kBlack, name + kDotsRunning);
+    const std::optional<std::uint8_t> opened = OpenLink(name);
+    if (!opened)
+        return std::nullopt;
+    std::uint8_t status = *opened;
+    if (status == kStatusOK)
+        status = work();
+    FLink.CloseUSB(status);
+    return status;
+}
+
+std::uint8_t TMainWorkflows::Identify(RZELIdenty& identity)
+{
+    std::uint8_t status = FLink.RequireIdenty(identity);
+    if (status == kStatusOK)
+        status = CheckProduct(identity.mPID, zel::kVarnoliteModel, FSettings.factoryMode);
+    return status;
+}
+
+std::uint8_t TMainWorkflows::ReadDevice()
+{
+    FView.SetModelName(QString());
+    RZELIdenty identity{};
+    std::uint8_t status = Identify(identity);
+    if (status == kStatusOK)
+        FView.SetModelName(QString::fromStdString(ModelName(identity.mPID)));
+
+    const RDeviceCFG& cfg = FSettings.cfg;
+    RZELUnitCFG unit{};
+    RZELSensorCFG sensor{};
+    if (status == kStatusOK)
+        status = WithAttempts([&] { return FLink.ReadUnitCFGData(unit, cfg.mUnitPacketSize, cfg.mUnitDataSize); });
+    if (status == kStatusOK)
+        status = WithAttempts(
+            [&] { return FLink.ReadSensorCFGData(sensor, cfg.mUnitPacketSize, cfg.mUnitSensorDataSize); });
+    if (status == kStatusOK) {
+        FZELCFG.mUnit = unit;
+        FZELCFG.mSensor = sensor;
+        FReadSW = unit.mFWVersion;
+        ShowConfig();
+    }
+    return status;
+}
+
+std::uint8_t TMainWorkflows::WriteDevice()
+{
+    RZELIdenty identity{};
+    std::uint8_t status = Identify(identity);
+    // Alarm set points only make sense for the gas they were chosen for, so a
+    // user may not put one sensor's configuration into a unit fitted with
+    // another. The factory bench fits and configures sensors and may.
+    if (status == kStatusOK && !FSettings.factoryMode && FZELCFG.mSensor.mSensorType != identity.mSensor)
+        status = kStatusSensorDiffers;
+
+    const RComZELReadBuf image = PackConfigImage(FZELCFG);
+    const RDeviceCFG& cfg = FSettings.cfg;
+    struct Range {
+        std::uint16_t start;  // 1-based address in the 128-byte record
+        std::uint16_t size;
+    };
+    const std::array<Range, 4> ranges{{
+        {cfg.mUnitWriteFactoryStart, cfg.mUnitWriteFactorySize},
+        {cfg.mUnitWriteUserStart, cfg.mUnitWriteUserSize},
+        {cfg.mSensorWriteFactoryStart, cfg.mSensorWriteFactorySize},
+        {cfg.mSensorWriteUserStart, cfg.mSensorWriteUserSize},
+    }};
+    for (const Range& range : ranges) {
+        if (status != kStatusOK)
+            break;
+        if (range.size == 0)
+            continue;
+        const auto address = static_cast<std::uint16_t>(range.start - 1);
+        status = WithAttempts([&] { return FLink.WriteCFGData(image, address, range.size); });
+    }
+    // The life count has its own command: the unit keeps counting it down
+    // and takes a new value only as a whole.
+    if (status == kStatusOK && FSettings.factoryMode) {
+        const std::uint32_t life = FZELCFG.mUnit.mLifeRemaining;
+        status = WithAttempts([&] { return FLink.WriteCFGTimeData(life); });
+    }
+    return status;
+}
+
+void TMainWorkflows::ShowConfig()
+{
+    // The spin limits are the controls' own state: an unknown sensor type
+    // leaves whatever limits they have.
+    const RFormValues current = FView.FormValues();
+    FView.SetFormValues(ConfigToForm(FZELCFG, FSettings.sensors, current.alarmRange, current.gasRange));
+}
+
+RZELCFG TMainWorkflows::CollectConfig(bool forDevice)
+{
+    const RFormValues form = FView.FormValues();
+    const RCollectedConfig collected =
+        FormToConfig(form, FZELCFG, FSettings.sensors, {FSettings.factoryMode, forDevice, FReadSW});
+    if (collected.lifeClamped && forDevice) {
+        FView.SetLifeSpins(editlimits::kMonthsMax, 0);
+        FView.ShowMessage(BoxIcon::Information, QStringLiteral("Check Life Remaining"),
+                          QStringLiteral("Life Remaining Value over than define value\r"
+                                         "Make default value... check Life Remaining Value"));
+    }
+    return collected.cfg;
+}
+
+const RSensorType* TMainWorkflows::SensorOfCurrentConfig() const
+{
+    const int index = FindSensorType(FSettings.sensors, FZELCFG.mSensor.mSensorType);
+    return index < 0 ? nullptr : &FSettings.sensors[static_cast<std::size_t>(index)];
+}
+
+void TMainWorkflows::UserReadDeviceBtnClick()
+{
+    FHibernateBtn = false;
+    const DeviceButtonsOff busy(FView);
+    if (const auto status = RunCycle(opname::kReadDevice, true, [this] { return ReadDevice(); }))
+        ShowResult(*status, opname::kReadDevice, true);
+}
+
+void TMainWorkflows::UserWriteDeviceBtnClick()
+{
+    FHibernateBtn = false;
+    FZELCFG = CollectConfig(true);
+    if (FZELCFG.mSensor.mSensorType == 0) {
+        FView.ShowMessage(BoxIcon::Error, QStringLiteral("No sensor information"),
+                          FSettings.factoryMode
+                              ? QStringLiteral("No sensor information.\rFirst READ DEVICE or select sensor type")
+                              : QStringLiteral("No sensor information.\rFirst READ DEVICE"));
+        return;
+    }
+    const DeviceButtonsOff busy(FView);
+    const auto status = RunCycle(opname::kWriteDevice, true, [this] { return WriteDevice(); });
+    if (!status)
+        return;
+    ShowResult(*status, opname::kWriteDevice, true);
+    // The bench writes one unit after another: the serial number just written
+    // stays in the edit, selected for the next one.
+    if (*status == kStatusOK && FSettings.factoryMode)
+        FView.RefillSerialEdit(FixedText(FZELCFG.mUnit.mSerial, sizeof FZELCFG.mUnit.mSerial));
+}
+
+void TMainWorkflows::UserOptHibernateBtnClick()
+{
+    const DeviceButtonsOff busy(FView);
+    // A fresh read first: whether the unit may hibernate is part of its
+    // configuration, not of what the window happens to show.
+    const auto read = RunCycle(opname::kReadDevice, true, [this] { return ReadDevice(); });
+    if (!read)
+        return;
+    if (*read != kStatusOK) {
+        ShowResult(*read, opname::kReadDevice, true);
+        return;
+    }
+    if (FZELCFG.mUnit.mAllowSuspend != zel::kSuspendAllowed) {
+        FView.ShowMessage(BoxIcon::Error, QStringLiteral("Check Unit"),
+                          QStringLiteral("This feature is only supported on the Varnolite+ instrument\r"
+                                         "Please contact Corvath more details"));
+        return;
+    }
+    if (!FHibernateBtn &&
+        !FView.AskYesNo(opname::kHibernate, QStringLiteral("Hibernation will clear the event log.\r"
+                                                           "Are you sure you want to proceed.")))
+        return;
+    FHibernateBtn = true;
+
+    ShowStatus(colours::kWhite, colours::kBlack, opname::kHibernate + kDotsRunning);
+    const std::optional<std::uint8_t> opened = OpenLink(opname::kHibernate);
+    if (!opened)
+        return;
+    std::uint8_t status = *opened;
+    if (status == kStatusOK)
+        status = FLink.SendHibernate();
+    // A hibernating unit no longer listens: the end-of-connection command is
+    // left out by closing as if the unit had refused.
+    FLink.CloseUSB(status == kStatusOK ? kStatusHibernateRefused : status);
+    // Units without the feature answer the command with a plain refusal.
+    ShowResult(status == zelstatus::kOtherStatus ? kStatusHibernateRefused : status, opname::kHibernate, true);
+}
+
+void TMainWorkflows::UserCalBtnClick()
+{
+    FHibernateBtn = false;
+    const DeviceButtonsOff busy(FView);
+    const auto status = RunCycle(opname::kReadSensor, false, [this] { return ReadDevice(); });
+    if (!status)
+        return;
+    if (*status != kStatusOK) {
+        ShowResult(*status, opname::kReadSensor, true);
+        return;
+    }
+    if (!SensorOfCurrentConfig()) {
+        FView.ShowMessage(BoxIcon::Error, QStringLiteral("Wrong Sensor"),
+                          QStringLiteral("Sensor type is wrong\rDid not sensor calibration"));
+        return;
+    }
+    FView.ShowMessage(BoxIcon::Information, QStringLiteral("Sensor Calibration"),
+                      QStringLiteral("Sensor calibration is not available yet."));
+}
+
+void TMainWorkflows::UserReadFileBtnClick()
+{
+    FHibernateBtn = false;
+    const RFileRequest request{QStringLiteral("Open Configuration File"), kConfigFilter, kConfigSuffix,
+                               QString::fromStdString(FSettings.programDir + folders::kConfigure), QString()};
+    const std::optional<QString> path = FView.AskOpenFile(request);
+    if (!path)
+        return;
+    RZELCFG loaded{};
+    const ConfigFileResult result = ReadConfigFile(path->toStdString(), FZELCFG, loaded);
+    if (result != ConfigFileResult::Ok) {
+        const ConfigFileMessage message = ReadConfigFileMessage(result);
+        FView.ShowMessage(BoxIcon::Error, QString::fromUtf8(message.caption), QString::fromUtf8(message.text));
+        return;
+    }
+    FZELCFG = loaded;
+    ShowConfig();
+}
+
+void TMainWorkflows::UserWriteFileBtnClick()
+{
+    FHibernateBtn = false;
+    // The record is taken from the controls before the dialog, and kept even
+    // when the dialog is cancelled.
+    FZELCFG = CollectConfig(false);
+    const RFileRequest request{QStringLiteral("Save Configuration File"), kConfigFilter, kConfigSuffix,
+                               QString::fromStdString(FSettings.programDir + folders::kConfigure), QString()};
+    const std::optional<QString> path = FView.AskSaveFile(request);
+    if (!path)
+        return;
+    if (!WriteConfigFile(path->toStdString(), FZELCFG, FSettings.factoryMode, QDateTime::currentDateTime())) {
+        const ConfigFileMessage message = WriteConfigFileFailedMessage();
+        FView.ShowMessage(BoxIcon::Error, QString::fromUtf8(message.caption), QString::fromUtf8(message.text));
+    }
+}
+
+void TMainWorkflows::PendingFeatureClick(PendingFeature feature)
+{
+    for (const PendingText& pending : kPending) {
+        if (pending.feature != feature)
+            continue;
+        if (pending.clearsHibernate)
+            FHibernateBtn = false;
+        FView.ShowMessage(BoxIcon::Information, QString::fromUtf8(pending.caption),
+                          QStringLiteral("This function is not available yet."));
+        return;
+    }
+}

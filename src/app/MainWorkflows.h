@@ -1,0 +1,118 @@
+#pragma once
+// The main window's logic: the current configuration, the operation cycle
+// that every device button runs, the result reporter, reading and writing the
+// configuration, hibernation and the configuration files. It reaches the user
+// only through IMainView and the detector only through TComZEL, and runs as
+// plain sequential code: the window runs it on its link thread, the tests and
+// the command line tool call it directly.
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "DeviceSettings.h"
+#include "FormValues.h"
+#include "MainView.h"
+#include "ZelComms.h"
+#include "ZelRecords.h"
+
+// Operation names: the status line shows them followed by "..." while the
+// operation runs, and the result after them; message boxes use them as caption.
+namespace opname {
+inline const QString kReadDevice = QStringLiteral("Read Varnolite Information");
+inline const QString kWriteDevice = QStringLiteral("Write Varnolite Information");
+inline const QString kHibernate = QStringLiteral("Hibernate");
+inline const QString kReadSensor = QStringLiteral("Read sensor information");
+}  // namespace opname
+
+// Buttons whose work is still to come: each says so in an information box.
+enum class PendingFeature {
+    EventLog,         // "Save Event Log"
+    FirmwareFile,     // firmware folder button
+    FactoryCalibration,
+    TurnOff,
+    LogReset,
+    LogReadings,
+};
+
+class TMainWorkflows {
+public:
+    // The view, the link and the settings must outlive this object.
+    TMainWorkflows(IMainView& view, TComZEL& link, const LoadedSettings& settings);
+
+    // Start-up steps that touch the window (after LoadSettings): the sensor
+    // lists, the EEPROM grid, a first ShowConfig of the default configuration
+    // and the trace memo; installs the trace handler when tracing is on.
+    void FormCreate();
+    // First activation only: layout, saved geometry, clock. Later calls do
+    // nothing.
+    void FormActivate();
+    // Close: the trace to "Comm.TXT" (when tracing is on) and the geometry to
+    // the settings file.
+    void FormCloseQuery();
+
+    // Button handlers (both layouts share them).
+    void UserReadDeviceBtnClick();
+    void UserWriteDeviceBtnClick();
+    void UserOptHibernateBtnClick();
+    void UserCalBtnClick();
+    void UserReadFileBtnClick();
+    void UserWriteFileBtnClick();
+    void PendingFeatureClick(PendingFeature feature);
+
+    // Main-window services used by every workflow.
+    void ShowStatus(RColour background, RColour font, const QString& text);
+    void ShowResult(std::uint8_t status, const QString& operation, bool showBox);
+    void CommTrace(const QDateTime& now, const QString& log);
+
+    // Steps run inside an operation cycle; each returns a status byte.
+    std::uint8_t ReadDevice();
+    std::uint8_t WriteDevice();
+
+    void ShowConfig();
+    RZELCFG CollectConfig(bool forDevice);
+
+    const RZELCFG& CurrentConfig() const { return FZELCFG; }
+    void SetCurrentConfig(const RZELCFG& cfg) { FZELCFG = cfg; }
+    std::uint8_t ReadSW() const { return FReadSW; }
+    bool HibernateConfirmed() const { return FHibernateBtn; }
+    // The status byte of the last ShowResult since ResetLastResult; nothing
+    // when the operation stopped before reporting one (a refusal box, a "No",
+    // a port that would not open). For callers that need the outcome as a
+    // value, such as the command line tool's exit status.
+    std::optional<std::uint8_t> LastResult() const { return FLastResult; }
+    void ResetLastResult() { FLastResult.reset(); }
+
+private:
+    // Status line "name...", OpenUSB, `work` while the status is 0, CloseUSB.
+    // Returns the status reached, which the caller reports; nothing when the
+    // port could not be opened at all (already shown to the user).
+    std::optional<std::uint8_t> RunCycle(const QString& name, bool showStart,
+                                         const std::function<std::uint8_t()>& work);
+    // OpenUSB with the configured connect time. A port that cannot be opened
+    // raises ECommError; that is shown here and reported as nullopt.
+    std::optional<std::uint8_t> OpenLink(const QString& name);
+    std::uint8_t Identify(RZELIdenty& identity);
+    const RSensorType* SensorOfCurrentConfig() const;
+
+    IMainView& FView;
+    TComZEL& FLink;
+    const LoadedSettings& FSettings;
+
+    bool FFirst = true;
+    RZELCFG FZELCFG;
+    bool FHibernateBtn = false;
+    std::uint8_t FReadSW = 0;
+    std::optional<std::uint8_t> FLastResult;
+};
+
+// Trace line of the memo: time stamp "hh:nn:ss:zzz", a blank, the text.
+QString TraceLine(const QDateTime& now, const QString& log);
+// Status line clock "yy-mm-dd hh:nn:ss".
+QString ClockText(const QDateTime& now);
+// Writes the memo lines to `path` with CR LF line ends, replacing the file.
+bool WriteTraceFile(const std::string& path, const QStringList& lines);

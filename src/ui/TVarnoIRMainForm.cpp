@@ -1,0 +1,608 @@
+#include "TVarnoIRMainForm.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QUrl>
+
+#include <limits>
+
+#include "ConfigMapping.h"
+#include "CustomerLogo.h"
+#include "StartUp.h"
+#include "ui_TVarnoIRMainForm.h"
+
+namespace {
+
+constexpr int kClockIntervalMs = 1000;
+const QColor kFormBackground(244, 244, 244);
+const QColor kSpinFocus(0, 255, 0);
+const QColor kLinkBlue(0, 0, 255);
+
+// Grid of the EEPROM dump: an address column and sixteen byte columns.
+constexpr int kGridAddressWidth = 44;
+constexpr int kGridByteWidth = 22;
+constexpr int kGridRowHeight = 17;
+const QString kErasedByte = QStringLiteral("FF");
+
+QFont ArialPixels(int pixels, bool bold = false)
+{
+    QFont font;
+    // Liberation Sans has Arial's metrics, so the layout holds where Arial
+    // itself is not installed.
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QColor ToColor(RColour c)
+{
+    return QColor(c.r, c.g, c.b);
+}
+
+// "\r" is the line break of every message text.
+QString ScreenText(const QString& text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+// "description|*.ext" to Qt's "description (*.ext)".
+QString DialogFilter(const QString& filter)
+{
+    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return filter;
+    return filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
+}
+
+void SetRange(QDoubleSpinBox* spin, RSpinRange range)
+{
+    spin->setRange(range.min, range.max);
+}
+
+}  // namespace
+
+TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString& port, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TVarnoIRMainForm>()),
+      FSettings(settings),
+      FViewProxy(*this, this),
+      FWorkflows(FViewProxy, FLinkThread.Link(), settings)
+{
+    ui->setupUi(this);
+    setWindowTitle(startup::kWindowCaption);
+    ApplyLook();
+    // No layout until the first activation.
+    ui->UserScrollBox->hide();
+    ui->DevScrollBox->hide();
+
+    TimeTimer.setInterval(kClockIntervalMs);
+    connect(&TimeTimer, &QTimer::timeout, this, &TVarnoIRMainForm::TimeTimerTimer);
+    connect(&FLinkThread, &TLinkThread::Finished, this, &TVarnoIRMainForm::OperationDone);
+    connect(&FLinkThread, &TLinkThread::Failed, this,
+            [this](const QString& message) { ShowMessage(BoxIcon::Error, startup::kApplicationTitle, message); });
+    ConnectButtons();
+
+    FLinkThread.Link().SetDefPort(port.toStdString());
+    FWorkflows.FormCreate();
+}
+
+TVarnoIRMainForm::~TVarnoIRMainForm()
+{
+    // An operation still running may be waiting for an answer from this
+    // window; let it finish before the window goes.
+    while (FLinkThread.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void TVarnoIRMainForm::ApplyLook()
+{
+    setFont(ArialPixels(13));
+    QPalette form = palette();
+    form.setColor(QPalette::Window, kFormBackground);
+    setPalette(form);
+
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    ui->CustomerPanel->setPalette(white);
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->autoFillBackground())
+            label->setPalette(white);
+    }
+    ui->StatusLabel->setFont(ArialPixels(13, true));
+    ui->StatusTimeLabel->setFont(ArialPixels(13, true));
+
+    ui->CustomerImage->setPixmap(CustomerLogo());
+    ui->CustomerImage->setCursor(Qt::PointingHandCursor);
+    ui->CustomerImage->installEventFilter(this);
+    QFont link = font();
+    link.setUnderline(true);
+    ui->CustomerUrlLabel->setFont(link);
+    QPalette blue = ui->CustomerUrlLabel->palette();
+    blue.setColor(QPalette::WindowText, kLinkBlue);
+    ui->CustomerUrlLabel->setPalette(blue);
+    ui->CustomerUrlLabel->setCursor(Qt::PointingHandCursor);
+    ui->CustomerUrlLabel->installEventFilter(this);
+
+    ui->Memo->setFont(ArialPixels(11));
+    ui->Memo->hide();
+    ui->PageControl->setStyleSheet(QStringLiteral("QTabBar::tab { width: 140px; height: 24px; }"));
+
+    ui->EtcEEPROMGrid->setFont(ArialPixels(12));
+    ui->EtcEEPROMGrid->horizontalHeader()->hide();
+    ui->EtcEEPROMGrid->verticalHeader()->hide();
+    ui->EtcEEPROMGrid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
+    ui->EtcEEPROMGrid->setColumnWidth(0, kGridAddressWidth);
+    for (int column = 1; column < ui->EtcEEPROMGrid->columnCount(); ++column)
+        ui->EtcEEPROMGrid->setColumnWidth(column, kGridByteWidth);
+
+    for (QAbstractSpinBox* spin : findChildren<QAbstractSpinBox*>())
+        spin->installEventFilter(this);
+    ui->UserIDEdit->installEventFilter(this);
+    ui->UserOptIDEdit->installEventFilter(this);
+    ui->UserOptSerialEdit->installEventFilter(this);
+    ui->FatoryOptTempComp1Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    ui->FatoryOptTempComp2Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    ui->FatoryOptTempComp3Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+}
+
+QList<QPushButton*> TVarnoIRMainForm::DeviceButtons() const
+{
+    return {ui->UserReadFileBtn,      ui->UserReadDeviceBtn,    ui->UserWriteFileBtn,     ui->UserWriteDeviceBtn,
+            ui->UserHibernateBtn,     ui->UserLogSaveBtn,       ui->UserCalBtn,           ui->UserFMOpenBtn,
+            ui->UserOptReadFileBtn,   ui->UserOptReadDeviceBtn, ui->UserOptWriteFileBtn,  ui->UserOptWriteDeviceBtn,
+            ui->UserOptHibernateBtn,  ui->UserOptLogSaveBtn,    ui->UserOptFMOpenBtn,     ui->FatoryOptCalBtn,
+            ui->FatoryOptTurnOffBtn,  ui->FatoryOptLogResetBtn, ui->FatoryOptLogSensorBtn};
+}
+
+void TVarnoIRMainForm::ConnectButtons()
+{
+    TMainWorkflows* w = &FWorkflows;
+    const auto bind = [this](QPushButton* button, std::function<void()> work) {
+        connect(button, &QPushButton::clicked, this, [this, work] { RunOperation(work); });
+    };
+    for (QPushButton* b : {ui->UserReadDeviceBtn, ui->UserOptReadDeviceBtn})
+        bind(b, [w] { w->UserReadDeviceBtnClick(); });
+    for (QPushButton* b : {ui->UserWriteDeviceBtn, ui->UserOptWriteDeviceBtn})
+        bind(b, [w] { w->UserWriteDeviceBtnClick(); });
+    for (QPushButton* b : {ui->UserHibernateBtn, ui->UserOptHibernateBtn})
+        bind(b, [w] { w->UserOptHibernateBtnClick(); });
+    for (QPushButton* b : {ui->UserReadFileBtn, ui->UserOptReadFileBtn})
+        bind(b, [w] { w->UserReadFileBtnClick(); });
+    for (QPushButton* b : {ui->UserWriteFileBtn, ui->UserOptWriteFileBtn})
+        bind(b, [w] { w->UserWriteFileBtnClick(); });
+    bind(ui->UserCalBtn, [w] { w->UserCalBtnClick(); });
+    for (QPushButton* b : {ui->UserLogSaveBtn, ui->UserOptLogSaveBtn})
+        bind(b, [w] { w->PendingFeatureClick(PendingFeature::EventLog); });
+    for (QPushButton* b : {ui->UserFMOpenBtn, ui->UserOptFMOpenBtn})
+        bind(b, [w] { w->PendingFeatureClick(PendingFeature::FirmwareFile); });
+    bind(ui->FatoryOptCalBtn, [w] { w->PendingFeatureClick(PendingFeature::FactoryCalibration); });
+    bind(ui->FatoryOptTurnOffBtn, [w] { w->PendingFeatureClick(PendingFeature::TurnOff); });
+    bind(ui->FatoryOptLogResetBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReset); });
+    bind(ui->FatoryOptLogSensorBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReadings); });
+
+    connect(ui->UserOptSensorTypeCombo, &QComboBox::activated, this, &TVarnoIRMainForm::UserOptSensorTypeComboChange);
+}
+
+void TVarnoIRMainForm::RunOperation(std::function<void()> work)
+{
+    // One operation at a time: the buttons go grey at once, before the link
+    // thread picks the work up, and a click that still slips through finds
+    // the link busy and is dropped.
+    if (!FLinkThread.Run(std::move(work)))
+        return;
+    SetDeviceButtonsEnabled(false);
+}
+
+void TVarnoIRMainForm::OperationDone()
+{
+    SetDeviceButtonsEnabled(true);
+    emit OperationFinished();
+    if (FClosePending)
+        close();
+}
+
+void TVarnoIRMainForm::FormActivate()
+{
+    FWorkflows.FormActivate();
+}
+
+bool TVarnoIRMainForm::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QWidget::event(event);
+}
+
+void TVarnoIRMainForm::showEvent(QShowEvent* event)
+{
+    // Some window managers never activate a window they did not map
+    // themselves; the first showing counts as the first activation.
+    FormActivate();
+    QWidget::showEvent(event);
+}
+
+void TVarnoIRMainForm::closeEvent(QCloseEvent* event)
+{
+    if (FLinkThread.Busy()) {
+        // The operation finishes first (it may be waiting for an answer from
+        // this window); the window closes as soon as it has.
+        FClosePending = true;
+        event->ignore();
+        return;
+    }
+    FWorkflows.FormCloseQuery();
+    event->accept();
+}
+
+bool TVarnoIRMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        if (auto* spin = qobject_cast<QAbstractSpinBox*>(watched))
+            UserHighAlarmSpinEnter(spin);
+        break;
+    case QEvent::FocusOut:
+        if (auto* spin = qobject_cast<QAbstractSpinBox*>(watched))
+            UserHighAlarmSpinExit(spin);
+        break;
+    case QEvent::KeyPress:
+        if (watched == ui->UserIDEdit || watched == ui->UserOptIDEdit)
+            return UserIDEditKeyPress(static_cast<QLineEdit*>(watched), static_cast<QKeyEvent*>(event));
+        break;
+    case QEvent::KeyRelease:
+        if (watched == ui->UserOptSerialEdit)
+            UserOptSerialEditKeyUp();
+        break;
+    case QEvent::MouseButtonRelease:
+        if (watched == ui->CustomerImage)
+            QDesktopServices::openUrl(QUrl(QString::fromLatin1(customer::kWebPage)));
+        else if (watched == ui->CustomerUrlLabel)
+            QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QString::fromLatin1(customer::kSupportMail)));
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TVarnoIRMainForm::UserOptSensorTypeComboChange(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= FSettings.sensors.size())
+        return;
+    const RSensorType& sensor = FSettings.sensors[static_cast<std::size_t>(index)];
+    for (QDoubleSpinBox* spin : {ui->UserHighAlarmSpin, ui->UserLowAlarmSpin, ui->UserOptHighAlarmSpin,
+                                 ui->UserOptLowAlarmSpin})
+        SetRange(spin, AlarmRangeFor(sensor));
+    for (QDoubleSpinBox* spin : {ui->FatoryOptSpanGasSpin, ui->FatoryOptSensorMaxSpin, ui->FatoryOptSensorBaseSpin,
+                                 ui->FatoryOptDeadZoneSpin})
+        SetRange(spin, GasRangeFor(sensor));
+}
+
+bool TVarnoIRMainForm::UserIDEditKeyPress(QLineEdit* edit, QKeyEvent* key)
+{
+    const QString text = key->text();
+    // Shortcuts, navigation and the editing keys other than the characters
+    // themselves are the edit's business.
+    if (text.isEmpty() || !text.at(0).isPrint() || (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+        return false;
+    if (!AcceptUserIDKey(text.at(0)))
+        return true;
+    // The unit shows capitals only.
+    edit->insert(text.toUpper());
+    return true;
+}
+
+void TVarnoIRMainForm::UserOptSerialEditKeyUp()
+{
+    if (SerialEntryComplete(ui->UserOptSerialEdit->cursorPosition()))
+        ui->UserOptWriteDeviceBtn->setFocus();
+}
+
+void TVarnoIRMainForm::UserHighAlarmSpinEnter(QAbstractSpinBox* spin)
+{
+    QPalette p = spin->palette();
+    p.setColor(QPalette::Base, kSpinFocus);
+    spin->setPalette(p);
+}
+
+void TVarnoIRMainForm::UserHighAlarmSpinExit(QAbstractSpinBox* spin)
+{
+    QPalette p = spin->palette();
+    p.setColor(QPalette::Base, QApplication::palette(spin).color(QPalette::Base));
+    spin->setPalette(p);
+}
+
+void TVarnoIRMainForm::TimeTimerTimer()
+{
+    ui->StatusTimeLabel->setText(ClockText(QDateTime::currentDateTime()));
+}
+
+// ---- IMainView
+
+void TVarnoIRMainForm::PaintStatus(RColour background, RColour font, const QString& text)
+{
+    QPalette p = ui->StatusLabel->palette();
+    p.setColor(QPalette::Window, ToColor(background));
+    p.setColor(QPalette::WindowText, ToColor(font));
+    ui->StatusLabel->setPalette(p);
+    ui->StatusLabel->setText(text);
+}
+
+void TVarnoIRMainForm::ShowMessage(BoxIcon icon, const QString& caption, const QString& text)
+{
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
+                    ScreenText(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool TVarnoIRMainForm::AskYesNo(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, caption, ScreenText(text), QMessageBox::Yes | QMessageBox::No, this);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<QString> TVarnoIRMainForm::AskOpenFile(const RFileRequest& request)
+{
+    QFileDialog dialog(this, request.title, request.folder, DialogFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+std::optional<QString> TVarnoIRMainForm::AskSaveFile(const RFileRequest& request)
+{
+    QFileDialog dialog(this, request.title, request.folder, DialogFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+void TVarnoIRMainForm::SetFormValues(const RFormValues& v)
+{
+    // The sensor combo's change handler must not see the filling.
+    ui->UserOptSensorTypeCombo->setEnabled(false);
+    const QSignalBlocker blockOpt(ui->UserOptSensorTypeCombo);
+    const QSignalBlocker blockUser(ui->UserSensorTypeCombo);
+    for (QDoubleSpinBox* spin : {ui->UserHighAlarmSpin, ui->UserLowAlarmSpin, ui->UserOptHighAlarmSpin,
+                                 ui->UserOptLowAlarmSpin})
+        SetRange(spin, v.alarmRange);
+    for (QDoubleSpinBox* spin : {ui->FatoryOptSpanGasSpin, ui->FatoryOptSensorMaxSpin, ui->FatoryOptSensorBaseSpin,
+                                 ui->FatoryOptDeadZoneSpin})
+        SetRange(spin, v.gasRange);
+
+    const RConfigControls& u = v.user;
+    ui->UserHWVersionLabel->setText(u.hwVersion);
+    ui->UserSWVersionLabel->setText(u.fwVersion);
+    ui->UserSerialLabel->setText(u.serial);
+    ui->UserLifeLabel->setText(u.lifeText);
+    ui->UserSensorTypeCombo->setCurrentIndex(u.sensorItem);
+    ui->UserSensorTypeLabel->setText(u.sensorName);
+    ui->UserHighAlarmSpin->setValue(u.alarmHigh);
+    ui->UserLowAlarmSpin->setValue(u.alarmLow);
+    ui->UserCalIntervalSpin->setValue(static_cast<int>(u.calIntervalDays));
+    ui->UserBumpIntervalSpin->setValue(u.bumpIntervalDays);
+    ui->UserIDEdit->setText(u.userID);
+    ui->UserTestIntervalSpin->setValue(u.testIntervalHours);
+    ui->UserDispCombo->setCurrentIndex(u.displayItem);
+    ui->UserHideBumpLEDCheck->setChecked(u.hideBumpLed);
+
+    const RConfigControls& o = v.opt;
+    ui->UserOptHWVersionEdit->setText(o.hwVersion);
+    ui->UserOptSWVersionLabel->setText(o.fwVersion);
+    ui->UserOptSerialEdit->setText(o.serial);
+    ui->UserOptMonthLifeSpin->setValue(o.lifeMonths);
+    ui->UserOptDayLifeSpin->setValue(o.lifeDays);
+    ui->UserOptSensorTypeCombo->setCurrentIndex(o.sensorItem);
+    ui->UserOptHighAlarmSpin->setValue(o.alarmHigh);
+    ui->UserOptLowAlarmSpin->setValue(o.alarmLow);
+    ui->UserOptCalIntervalSpin->setValue(static_cast<int>(o.calIntervalDays));
+    ui->UserOptBumpIntervalSpin->setValue(o.bumpIntervalDays);
+    ui->UserOptIDEdit->setText(o.userID);
+    ui->UserOptTestIntervalSpin->setValue(o.testIntervalHours);
+    ui->UserOptDispCombo->setCurrentIndex(o.displayItem);
+    ui->UserOptHideBumpLEDCheck->setChecked(o.hideBumpLed);
+
+    const RFactoryControls& f = v.factory;
+    ui->FatoryOptBatteryLimitSpin->setValue(f.batteryCritical);
+    ui->FatoryOptBatteryLimitStartupSpin->setValue(f.batteryStartup);
+    ui->FatoryOptBatteryLimit1Spin->setValue(f.batteryCold);
+    ui->FatoryOptBatteryLimit2Spin->setValue(f.batteryWarm);
+    ui->FatoryOptAlarmTimeLabel->setText(f.alarmTime);
+    ui->FatoryOptAlarmCountLabel->setText(f.alarmCount);
+    ui->FatoryOptTestTimeLabel->setText(f.testTime);
+    ui->FatoryOptTestCountLabel->setText(f.testCount);
+    ui->FactoryOptHibernateCombo->setCurrentIndex(f.hibernateItem);
+    ui->FatoryOptSpanGasSpin->setValue(f.spanGas);
+    ui->FatoryOptSensorMaxSpin->setValue(f.sensorMax);
+    ui->FatoryOptSensorBaseSpin->setValue(f.sensorBase);
+    ui->FatoryOptDeadZoneSpin->setValue(f.deadZone);
+    ui->FatoryOptTempComp1Spin->setValue(f.tempComp[0]);
+    ui->FatoryOptTempComp2Spin->setValue(f.tempComp[1]);
+    ui->FatoryOptTempComp3Spin->setValue(f.tempComp[2]);
+    ui->FatoryOptZeroLabel->setText(f.zero);
+    ui->FatoryOptSpanLabel->setText(f.span);
+    ui->FatoryOptMinSpanLabel->setText(f.minSpan);
+    ui->FatoryOptTauLabel->setText(f.tau);
+    ui->FatoryOptLastCalLabel->setText(f.lastCal);
+    ui->FatoryOptPeakTimerLabel->setText(f.peakTimer);
+    ui->FatoryOptLastBumpTimerLabel->setText(f.lastBump);
+    ui->UserOptSensorTypeCombo->setEnabled(true);
+}
+
+RFormValues TVarnoIRMainForm::FormValues()
+{
+    RFormValues v;
+    v.alarmRange = {ui->UserHighAlarmSpin->minimum(), ui->UserHighAlarmSpin->maximum()};
+    v.gasRange = {ui->FatoryOptSpanGasSpin->minimum(), ui->FatoryOptSpanGasSpin->maximum()};
+
+    RConfigControls& u = v.user;
+    u.hwVersion = ui->UserHWVersionLabel->text();
+    u.fwVersion = ui->UserSWVersionLabel->text();
+    u.serial = ui->UserSerialLabel->text();
+    u.lifeText = ui->UserLifeLabel->text();
+    u.sensorItem = ui->UserSensorTypeCombo->currentIndex();
+    u.sensorName = ui->UserSensorTypeLabel->text();
+    u.alarmHigh = ui->UserHighAlarmSpin->value();
+    u.alarmLow = ui->UserLowAlarmSpin->value();
+    u.calIntervalDays = ui->UserCalIntervalSpin->value();
+    u.bumpIntervalDays = ui->UserBumpIntervalSpin->value();
+    u.userID = ui->UserIDEdit->text();
+    u.testIntervalHours = ui->UserTestIntervalSpin->value();
+    u.displayItem = ui->UserDispCombo->currentIndex();
+    u.hideBumpLed = ui->UserHideBumpLEDCheck->isChecked();
+
+    RConfigControls& o = v.opt;
+    o.hwVersion = ui->UserOptHWVersionEdit->text();
+    o.fwVersion = ui->UserOptSWVersionLabel->text();
+    o.serial = ui->UserOptSerialEdit->text();
+    o.lifeMonths = ui->UserOptMonthLifeSpin->value();
+    o.lifeDays = ui->UserOptDayLifeSpin->value();
+    o.sensorItem = ui->UserOptSensorTypeCombo->currentIndex();
+    o.sensorName = ui->UserOptSensorTypeCombo->currentText();
+    o.alarmHigh = ui->UserOptHighAlarmSpin->value();
+    o.alarmLow = ui->UserOptLowAlarmSpin->value();
+    o.calIntervalDays = ui->UserOptCalIntervalSpin->value();
+    o.bumpIntervalDays = ui->UserOptBumpIntervalSpin->value();
+    o.userID = ui->UserOptIDEdit->text();
+    o.testIntervalHours = ui->UserOptTestIntervalSpin->value();
+    o.displayItem = ui->UserOptDispCombo->currentIndex();
+    o.hideBumpLed = ui->UserOptHideBumpLEDCheck->isChecked();
+
+    RFactoryControls& f = v.factory;
+    f.batteryCritical = ui->FatoryOptBatteryLimitSpin->value();
+    f.batteryStartup = ui->FatoryOptBatteryLimitStartupSpin->value();
+    f.batteryCold = ui->FatoryOptBatteryLimit1Spin->value();
+    f.batteryWarm = ui->FatoryOptBatteryLimit2Spin->value();
+    f.alarmTime = ui->FatoryOptAlarmTimeLabel->text();
+    f.alarmCount = ui->FatoryOptAlarmCountLabel->text();
+    f.testTime = ui->FatoryOptTestTimeLabel->text();
+    f.testCount = ui->FatoryOptTestCountLabel->text();
+    f.hibernateItem = ui->FactoryOptHibernateCombo->currentIndex();
+    f.spanGas = ui->FatoryOptSpanGasSpin->value();
+    f.sensorMax = ui->FatoryOptSensorMaxSpin->value();
+    f.sensorBase = ui->FatoryOptSensorBaseSpin->value();
+    f.deadZone = ui->FatoryOptDeadZoneSpin->value();
+    f.tempComp = {ui->FatoryOptTempComp1Spin->value(), ui->FatoryOptTempComp2Spin->value(),
+                  ui->FatoryOptTempComp3Spin->value()};
+    f.zero = ui->FatoryOptZeroLabel->text();
+    f.span = ui->FatoryOptSpanLabel->text();
+    f.minSpan = ui->FatoryOptMinSpanLabel->text();
+    f.tau = ui->FatoryOptTauLabel->text();
+    f.lastCal = ui->FatoryOptLastCalLabel->text();
+    f.peakTimer = ui->FatoryOptPeakTimerLabel->text();
+    f.lastBump = ui->FatoryOptLastBumpTimerLabel->text();
+    return v;
+}
+
+void TVarnoIRMainForm::SetLifeSpins(int months, int days)
+{
+    ui->UserOptMonthLifeSpin->setValue(months);
+    ui->UserOptDayLifeSpin->setValue(days);
+}
+
+void TVarnoIRMainForm::SetModelName(const QString& name)
+{
+    ui->UserOptIDLabel->setText(name);
+}
+
+void TVarnoIRMainForm::RefillSerialEdit(const QString& serial)
+{
+    ui->UserOptSerialEdit->setText(serial);
+    ui->UserOptSerialEdit->setFocus();
+    ui->UserOptSerialEdit->selectAll();
+}
+
+void TVarnoIRMainForm::SetDeviceButtonsEnabled(bool enabled)
+{
+    for (QPushButton* button : DeviceButtons())
+        button->setEnabled(enabled);
+}
+
+void TVarnoIRMainForm::AppendTrace(const QString& line)
+{
+    FTraceLines << line;
+    ui->Memo->appendPlainText(line);
+}
+
+QStringList TVarnoIRMainForm::TraceLines()
+{
+    return FTraceLines;
+}
+
+void TVarnoIRMainForm::SetTraceVisible(bool visible)
+{
+    ui->Memo->setVisible(visible);
+}
+
+void TVarnoIRMainForm::SetSensorNames(const QStringList& names)
+{
+    const QSignalBlocker blockOpt(ui->UserOptSensorTypeCombo);
+    const QSignalBlocker blockUser(ui->UserSensorTypeCombo);
+    ui->UserOptSensorTypeCombo->clear();
+    ui->UserSensorTypeCombo->clear();
+    ui->UserOptSensorTypeCombo->addItems(names);
+    ui->UserSensorTypeCombo->addItems(names);
+}
+
+void TVarnoIRMainForm::PrepareEepromGrid(const QStringList& rowAddresses)
+{
+    QTableWidget* grid = ui->EtcEEPROMGrid;
+    grid->setRowCount(static_cast<int>(rowAddresses.size()));
+    const QColor fixed = palette().color(QPalette::Button);
+    for (int row = 0; row < grid->rowCount(); ++row) {
+        auto* address = new QTableWidgetItem(rowAddresses[row]);
+        address->setFlags(Qt::ItemIsEnabled);
+        address->setBackground(fixed);
+        grid->setItem(row, 0, address);
+        for (int column = 1; column < grid->columnCount(); ++column) {
+            auto* cell = new QTableWidgetItem(kErasedByte);
+            cell->setTextAlignment(Qt::AlignCenter);
+            grid->setItem(row, column, cell);
+        }
+    }
+}
+
+void TVarnoIRMainForm::ApplyLayout(bool factoryMode)
+{
+    ui->UserScrollBox->setVisible(!factoryMode);
+    ui->DevScrollBox->setVisible(factoryMode);
+    if (factoryMode)
+        ui->PageControl->setCurrentIndex(0);
+}
+
+void TVarnoIRMainForm::SetWindowGeometry(const WindowGeometry& geometry)
+{
+    resize(geometry.width, geometry.height);
+    move(geometry.left, geometry.top);
+}
+
+WindowGeometry TVarnoIRMainForm::CurrentWindowGeometry()
+{
+    return {width(), height(), x(), y()};
+}
+
+void TVarnoIRMainForm::StartClock()
+{
+    TimeTimerTimer();
+    TimeTimer.start();
+}

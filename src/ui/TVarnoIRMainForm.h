@@ -1,0 +1,96 @@
+#pragma once
+// The main window: the widgets of both layouts (TVarnoIRMainForm.ui) and the
+// IMainView that the workflows talk to. It decides nothing itself: every
+// button hands its work to TMainWorkflows on the link thread, and every
+// value shown comes from there.
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "DeviceSettings.h"
+#include "GuiThreadView.h"
+#include "LinkThread.h"
+#include "MainView.h"
+#include "MainWorkflows.h"
+
+namespace Ui {
+class TVarnoIRMainForm;
+}
+
+class QAbstractSpinBox;
+class QKeyEvent;
+class QLineEdit;
+class QPushButton;
+
+class TVarnoIRMainForm : public QWidget, public IMainView {
+    Q_OBJECT
+
+public:
+    // `settings` must outlive the window. `port` is the serial device to use
+    // instead of searching for the adapter (empty: search).
+    TVarnoIRMainForm(const LoadedSettings& settings, const QString& port, QWidget* parent = nullptr);
+    ~TVarnoIRMainForm() override;
+
+    // First-activation work; later calls do nothing.
+    void FormActivate();
+    bool OperationRunning() const { return FLinkThread.Busy(); }
+
+    // IMainView, on the GUI thread.
+    void PaintStatus(RColour background, RColour font, const QString& text) override;
+    void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override;
+    bool AskYesNo(const QString& caption, const QString& text) override;
+    std::optional<QString> AskOpenFile(const RFileRequest& request) override;
+    std::optional<QString> AskSaveFile(const RFileRequest& request) override;
+    void SetFormValues(const RFormValues& values) override;
+    RFormValues FormValues() override;
+    void SetLifeSpins(int months, int days) override;
+    void SetModelName(const QString& name) override;
+    void RefillSerialEdit(const QString& serial) override;
+    void SetDeviceButtonsEnabled(bool enabled) override;
+    void AppendTrace(const QString& line) override;
+    QStringList TraceLines() override;
+    void SetTraceVisible(bool visible) override;
+    void SetSensorNames(const QStringList& names) override;
+    void PrepareEepromGrid(const QStringList& rowAddresses) override;
+    void ApplyLayout(bool factoryMode) override;
+    void SetWindowGeometry(const WindowGeometry& geometry) override;
+    WindowGeometry CurrentWindowGeometry() override;
+    void StartClock() override;
+
+signals:
+    // An operation started from a button has ended (the link is free again).
+    void OperationFinished();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ApplyLook();
+    void ConnectButtons();
+    void RunOperation(std::function<void()> work);
+    void OperationDone();
+    QList<QPushButton*> DeviceButtons() const;
+
+    // Control handlers.
+    void UserOptSensorTypeComboChange(int index);
+    bool UserIDEditKeyPress(QLineEdit* edit, QKeyEvent* key);
+    void UserOptSerialEditKeyUp();
+    void UserHighAlarmSpinEnter(QAbstractSpinBox* spin);
+    void UserHighAlarmSpinExit(QAbstractSpinBox* spin);
+    void TimeTimerTimer();
+
+    std::unique_ptr<Ui::TVarnoIRMainForm> ui;
+    const LoadedSettings& FSettings;
+    TLinkThread FLinkThread;
+    TGuiThreadView FViewProxy;
+    TMainWorkflows FWorkflows;
+    QTimer TimeTimer;
+    QStringList FTraceLines;
+    bool FClosePending = false;
+};

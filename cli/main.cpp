@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <iomanip>
 #include <iostream>
 #include <map>
 
@@ -13,19 +14,20 @@ namespace {
 
 struct Command {
     int (*run)(CliContext&);
+    const char* synopsis;
     const char* summary;
 };
 
 const std::map<QString, Command>& Commands()
 {
     static const std::map<QString, Command> commands = {
-        {"adapters", {CmdAdapters, "adapters                 the CP210x bridges discovery sees, and the port it would use"}},
-        {"identify", {CmdIdentify, "identify                 model, versions, sensor, life and serial of the unit"}},
-        {"read", {CmdRead, "read [--json] [--save FILE]  the unit's configuration; --save writes it as a .cfg file"}},
-        {"cfg", {CmdCfgShow, "cfg show FILE [--json]   a configuration file's contents"}},
-        {"write", {CmdWrite, "write --file FILE | --set FIELD=VALUE ...  change the unit's configuration"}},
-        {"hibernate", {CmdHibernate, "hibernate [--yes]        put the unit into hibernation (asks first)"}},
-        {"settings", {CmdSettings, "settings [--json]        the effective settings, mode and sensor table"}},
+        {"adapters", {CmdAdapters, "adapters", "the CP210x bridges discovery sees, and the port it would use"}},
+        {"identify", {CmdIdentify, "identify", "model, versions, sensor, life and serial of the unit"}},
+        {"read", {CmdRead, "read [--json] [--save FILE]", "the unit's configuration; --save writes it as a .cfg file"}},
+        {"cfg", {CmdCfgShow, "cfg show FILE [--json]", "a configuration file's contents"}},
+        {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
+        {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
+        {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
     };
     return commands;
 }
@@ -40,7 +42,7 @@ void Usage(std::ostream& out)
            "                and the save folders live; default: the current directory)\n\n"
            "commands:\n";
     for (const auto& [name, command] : Commands())
-        out << "  " << command.summary << "\n";
+        out << "  " << std::left << std::setw(31) << command.synopsis << command.summary << "\n";
     out << "\nThe exit status is the operation's status byte (0 = success).\n";
 }
 

@@ -27,6 +27,9 @@
 #include <QTimer>
 
 #include <cstring>
+#include <QScrollArea>
+#include <QScrollBar>
+
 #include <memory>
 
 #include "DeviceSettings.h"
@@ -489,6 +492,32 @@ TEST(MainWindow, BoxesFromTheLinkThread)
         }
     }
     window.form->close();
+}
+
+// Turning the buttons off must not hand the focus down the chain: the
+// scroll box would jump to whatever control took it, under the user's mouse.
+TEST(MainWindow, BusyButtonsKeepTheScrollPositionAndTheFocus)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    Window window({}, sim.portPath());
+    window.form->show();
+    QApplication::setActiveWindow(window.form.get());
+    auto* read = window.Find<QPushButton>("UserReadDeviceBtn");
+    auto* scroll = window.Find<QScrollArea>("UserScrollBox");
+    ASSERT_NE(scroll, nullptr);
+    read->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(read->hasFocus());
+    const int position = scroll->verticalScrollBar()->value();
+    read->click();
+    QApplication::processEvents();
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), position);
+    EXPECT_EQ(QApplication::focusWidget(), nullptr);
+    ASSERT_TRUE(window.WaitForOperation());
+    QApplication::processEvents();
+    EXPECT_TRUE(read->hasFocus());
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), position);
 }
 
 TEST(MainWindow, ReadFromTheSimulatorKeepsTheWindowLiveAndSavesScreenshots)

@@ -534,8 +534,29 @@ void TVarnoIRMainForm::RefillSerialEdit(const QString& serial)
 
 void TVarnoIRMainForm::SetDeviceButtonsEnabled(bool enabled)
 {
-    for (QPushButton* button : DeviceButtons())
+    const QList<QPushButton*> buttons = DeviceButtons();
+    if (!enabled) {
+        // Disabling the focused button would pass the focus down the chain,
+        // and the scroll box would jump to show whichever control took it.
+        // Park the focus instead and give it back when the operation ends.
+        // (The buttons are turned off twice per operation, at the click and
+        // by the workflow; the second call finds nothing focused.)
+        QWidget* focused = QApplication::focusWidget();
+        for (QPushButton* button : buttons) {
+            if (button == focused) {
+                FFocusBeforeOperation = button;
+                button->clearFocus();
+            }
+        }
+    }
+    for (QPushButton* button : buttons)
         button->setEnabled(enabled);
+    // Unless the user has moved on to another control meanwhile.
+    QWidget* focusNow = QApplication::focusWidget();
+    if (enabled && FFocusBeforeOperation && (!focusNow || focusNow == this || !isAncestorOf(focusNow)))
+        FFocusBeforeOperation->setFocus(Qt::OtherFocusReason);
+    if (enabled)
+        FFocusBeforeOperation = nullptr;
 }
 
 void TVarnoIRMainForm::AppendTrace(const QString& line)

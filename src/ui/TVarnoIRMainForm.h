@@ -76,6 +76,7 @@ private:
     void RunOperation(std::function<void()> work);
     void OperationDone();
     QList<QPushButton*> DeviceButtons() const;
+    QPushButton* FFocusBeforeOperation = nullptr;
 
     // Control handlers.
     void UserOptSensorTypeComboChange(int index);

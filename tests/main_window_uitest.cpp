@@ -434,7 +434,8 @@ TEST(MainWindow, InputFiltersAndSpinFocusColours)
     auto* write = window.Find<QPushButton>("UserOptWriteDeviceBtn");
     serial->clear();
     serial->setFocus();
-    TypeKeys(serial, QStringLiteral("SH1234567"));
+    TypeKeys(serial, QStringLiteral("sH1234567"));
+    EXPECT_EQ(serial->text(), QStringLiteral("SH1234567")) << "small letters are typed as capitals";
     EXPECT_EQ(QApplication::focusWidget(), serial) << "nine characters: the edit keeps the focus";
     TypeKeys(serial, QStringLiteral("8"));
     EXPECT_EQ(QApplication::focusWidget(), write) << "the tenth moves on to Write Device";

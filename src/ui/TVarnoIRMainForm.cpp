@@ -261,6 +261,8 @@ bool TVarnoIRMainForm::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
         if (watched == ui->UserIDEdit || watched == ui->UserOptIDEdit)
             return UserIDEditKeyPress(static_cast<QLineEdit*>(watched), static_cast<QKeyEvent*>(event));
+        if (watched == ui->UserOptSerialEdit)
+            return UserOptSerialEditKeyPress(static_cast<QKeyEvent*>(event));
         break;
     case QEvent::KeyRelease:
         if (watched == ui->UserOptSerialEdit)
@@ -302,6 +304,18 @@ bool TVarnoIRMainForm::UserIDEditKeyPress(QLineEdit* edit, QKeyEvent* key)
         return true;
     // The unit shows capitals only.
     edit->insert(text.toUpper());
+    return true;
+}
+
+bool TVarnoIRMainForm::UserOptSerialEditKeyPress(QKeyEvent* key)
+{
+    // Serial numbers hold capitals only, and a small letter would be stored
+    // as a blank: typing "sh" must give "SH", not two blanks on the unit.
+    const QString text = key->text();
+    if (text.size() != 1 || text.at(0) < QLatin1Char('a') || text.at(0) > QLatin1Char('z') ||
+        (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+        return false;
+    ui->UserOptSerialEdit->insert(text.toUpper());
     return true;
 }
 

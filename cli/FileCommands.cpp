@@ -90,7 +90,7 @@ int CmdSettings(CliContext& ctx)
     out << "\nSensor types\n";
     for (const RSensorType& t : ctx.sensors)
         out << "  " << std::left << std::setw(8) << t.mName << " code " << std::setw(4) << int(t.mIndex) << std::setw(5)
-            << t.mUnit << " spec " << t.mSpec << "  cal " << t.mCalTime << " s  range " << t.mMin << ".." << t.mMax
+            << t.mUnit << " (" << t.mSpec << ")  cal " << t.mCalTime << " s  range " << t.mMin << ".." << t.mMax
             << "\n";
     return 0;
 }

@@ -1,39 +1,10 @@
 // write and hibernate: the window's own workflows, driven from a terminal.
 // They run exactly the code behind the window's buttons, so a script gets the
 // same checks (model, fitted sensor, write ranges, retries) as a technician.
-#include <iostream>
-
-#include "CliContext.h"
-#include "ConsoleView.h"
-#include "MainWorkflows.h"
 #include "RecordFields.h"
+#include "WorkflowSession.h"
 
 namespace {
-
-struct Session {
-    explicit Session(CliContext& ctx) : context(ctx), view(*ctx.err, std::cin), workflows(view, *ctx.link, CurrentSettings())
-    {
-        workflows.FormCreate();
-        if (ctx.trace)
-            InstallCliTrace(ctx);
-    }
-
-    // The status byte the operation ended with; a workflow that stopped
-    // before its result (a refusal box, or the user answering No) ends with
-    // kRefused.
-    int ExitCode() const
-    {
-        if (const auto status = workflows.LastResult())
-            return *status;
-        return (view.ErrorShown() || view.Declined()) ? kRefused : 0;
-    }
-
-    bool Succeeded() const { return ExitCode() == 0; }
-
-    CliContext& context;
-    TConsoleView view;
-    TMainWorkflows workflows;
-};
 
 int Usage(CliContext& ctx)
 {
@@ -67,8 +38,7 @@ int CmdWrite(CliContext& ctx)
         }
     }
 
-    Session session(ctx);
-    session.workflows.ResetLastResult();
+    WorkflowSession session(ctx);
     session.workflows.UserReadDeviceBtnClick();
     if (!session.Succeeded())
         return session.ExitCode();
@@ -97,10 +67,9 @@ int CmdHibernate(CliContext& ctx)
         *ctx.err << "usage: beamdock-cli hibernate [--yes]\n";
         return kUsageError;
     }
-    Session session(ctx);
+    WorkflowSession session(ctx);
     if (yes)
         session.view.AnswerYes();
-    session.workflows.ResetLastResult();
     session.workflows.UserOptHibernateBtnClick();
     return session.ExitCode();
 }

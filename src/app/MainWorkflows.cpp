@@ -172,6 +172,7 @@ std::optional<std::uint8_t> TMainWorkflows::OpenLink(const QString& name)
         const StatusText& channel = StatusTextFor(zelstatus::kChannelError);
         ShowStatus(colours::kRed, colours::kWhite, name + QString::fromStdString(channel.suffix));
         FView.ShowMessage(BoxIcon::Error, startup::kApplicationTitle, QString::fromStdString(error.UserMessage()));
+        FLastResult = zelstatus::kChannelError;  // what the status line shows
         return std::nullopt;
     }
 }
@@ -194,8 +195,10 @@ std::optional<std::uint8_t> TMainWorkflows::RunCycle(const QString& name, bool s
 std::uint8_t TMainWorkflows::Identify(RZELIdenty& identity)
 {
     std::uint8_t status = FLink.RequireIdenty(identity);
-    if (status == kStatusOK)
+    if (status == kStatusOK) {
+        FLastIdentity = identity;
         status = CheckProduct(identity.mPID, zel::kVarnoliteModel, FSettings.factoryMode);
+    }
     return status;
 }
 

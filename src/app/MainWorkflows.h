@@ -80,11 +80,13 @@ public:
     void SetCurrentConfig(const RZELCFG& cfg) { FZELCFG = cfg; }
     std::uint8_t ReadSW() const { return FReadSW; }
     bool HibernateConfirmed() const { return FHibernateBtn; }
-    // The status byte of the last ShowResult since ResetLastResult; nothing
-    // when the operation stopped before reporting one (a refusal box, a "No",
-    // a port that would not open). For callers that need the outcome as a
-    // value, such as the command line tool's exit status.
+    // The status byte of the last ShowResult since ResetLastResult (161 when
+    // the port would not open); nothing when the operation stopped before
+    // reporting one (a refusal box, a "No"). For callers that need the
+    // outcome as a value, such as the command line tool's exit status.
     std::optional<std::uint8_t> LastResult() const { return FLastResult; }
+    // The identity the unit last answered with (zero before any).
+    const RZELIdenty& LastIdentity() const { return FLastIdentity; }
     void ResetLastResult() { FLastResult.reset(); }
 
 private:
@@ -108,6 +110,7 @@ private:
     bool FHibernateBtn = false;
     std::uint8_t FReadSW = 0;
     std::optional<std::uint8_t> FLastResult;
+    RZELIdenty FLastIdentity{};
 };
 
 // Trace line of the memo: time stamp "hh:nn:ss:zzz", a blank, the text.

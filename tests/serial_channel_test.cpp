@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 
@@ -230,6 +233,39 @@ TEST(Discovery, RecordedCp210xIsFoundThroughTheSystemEnumeration)
     EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
     EXPECT_TRUE(out.contains("serial port enumeration: 1 bridge(s)\n  /dev/ttyUSB0  10C4:EA60  serial 0001")) << out.toStdString();
     EXPECT_TRUE(out.contains("Beamdock port: /dev/ttyUSB0")) << out.toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+// A port the user may not open: the message carries the system's code and
+// one line that says which group to join. Needs root to drop to another user.
+TEST(SerialChannel, PermissionDeniedSaysWhichGroupToJoin)
+{
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to try the port as another user";
+    PtyPeer peer;
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                          QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+    ASSERT_EQ(::chmod(peer.SlavePath().c_str(), 0660), 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(peer.SlavePath().c_str(), &info), 0);
+    const group* owner = ::getgrgid(info.st_gid);
+    ASSERT_NE(owner, nullptr);
+
+    QProcess run;
+    run.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", BEAMDOCK_CLI_PATH, "--dir", dir.path(),
+                        "--port", QString::fromStdString(peer.SlavePath()), "identify"});
+    ASSERT_TRUE(run.waitForFinished(10000));
+    const QString err = QString::fromLatin1(run.readAllStandardError());
+    EXPECT_EQ(run.exitCode(), 161);
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Error accessing specified device (Error: %1) \n").arg(EACCES)))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("add it to the group '%1'").arg(QString::fromLatin1(owner->gr_name))))
+        << err.toStdString();
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "PtyLine.h"
 
+#include <sys/ioctl.h>
+
+#include <ctime>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -157,6 +161,19 @@ void PtyLine::RemoveLink()
     if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_)
         ::unlink(linkPath_.c_str());
     linkPath_.clear();
+}
+
+void PtyLine::WaitUntilRead(int ms) const
+{
+    // The slave's input queue is shared by every opener, so our own slave
+    // descriptor sees how much the tool has not read yet.
+    for (int waited = 0; waited < ms; ++waited) {
+        int unread = 0;
+        if (slave_ < 0 || ::ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0)
+            return;
+        const timespec pause{0, 1000000};
+        ::nanosleep(&pause, nullptr);
+    }
 }
 
 }  // namespace sim

@@ -29,6 +29,9 @@ public:
 
     bool IsOpen() const { return master_ >= 0; }
     int MasterFd() const { return master_; }
+    // Waits up to `ms` until the tool has read everything sent to it, so that
+    // an unplug does not swallow the last reply still queued on the line.
+    void WaitUntilRead(int ms) const;
     const std::string& SlavePath() const { return slavePath_; }
     // What the tool opens: the link when there is one, otherwise the slave.
     const std::string& PortPath() const { return linkPath_.empty() ? slavePath_ : linkPath_; }

@@ -116,8 +116,10 @@ bool SimServer::ServeFrames()
         if (plan.corrupt)
             faults_.Corrupt(outcome.reply);
         Send(outcome.reply);
-        if (options_.unplugAfter && ++answered_ >= *options_.unplugAfter)
+        if (options_.unplugAfter && ++answered_ >= *options_.unplugAfter) {
+            line_.WaitUntilRead(200);
             return false;
+        }
     }
     return true;
 }

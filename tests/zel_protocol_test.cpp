@@ -324,10 +324,11 @@ TEST_F(Fixture, SilentDetectorGivesUpAfterTheConnectTimeAtTheFrameRate)
     EXPECT_EQ(link.ConnectZEL(0.3f), 160);
     const qint64 ms = timer.elapsed();
     EXPECT_GE(ms, 300);
-    EXPECT_LT(ms, 600);
-    // One frame every 1.05 ms: roughly 285 frames in 0.3 s; allow scheduler slack.
+    EXPECT_LT(ms, 800);
+    // One frame every 1.05 ms: roughly 285 frames in 0.3 s; a loaded test
+    // machine wakes late, but never faster than the spacing allows.
     const int frames = peer.Received(3, 100).size() / 3;
-    EXPECT_GT(frames, 150);
+    EXPECT_GT(frames, 100);
     EXPECT_LE(frames, 290);
 }
 

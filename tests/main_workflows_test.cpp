@@ -386,16 +386,23 @@ TEST(Hibernate, RefusedByTheUnitsConfiguration)
     EXPECT_FALSE(bench.main->LastResult().has_value()) << "the successful read is not reported";
 }
 
-TEST(Hibernate, AskedOnceUntilAnotherOperation)
+// The factory bench lets the unit allow hibernation, then forgets what it saw.
+void AllowHibernation(Bench& bench)
 {
-    Bench bench({}, kFactoryRangesIni);
-    ASSERT_TRUE(bench.sim.start());
-    // Let the unit allow hibernation first.
     bench.main->UserReadDeviceBtnClick();
     bench.view.form.factory.hibernateItem = 1;
     bench.main->UserWriteDeviceBtnClick();
     ASSERT_EQ(bench.view.LastStatus().text, kWrite + "... OK");
     bench.view.ClearRecord();
+}
+
+TEST(Hibernate, AskedOnceUntilAnotherOperation)
+{
+    Bench bench({}, kFactoryRangesIni);
+    ASSERT_TRUE(bench.sim.start());
+    AllowHibernation(bench);
+    if (HasFatalFailure())
+        return;
 
     bench.view.yesNoAnswers = {true};
     bench.main->UserOptHibernateBtnClick();
@@ -444,11 +451,9 @@ TEST(Hibernate, RefusalByTheUnitIsReportedAsNotAllowed)
 {
     Bench bench({}, kFactoryRangesIni);
     ASSERT_TRUE(bench.sim.start());
-    bench.main->UserReadDeviceBtnClick();
-    bench.view.form.factory.hibernateItem = 1;
-    bench.main->UserWriteDeviceBtnClick();
-    ASSERT_EQ(bench.view.LastStatus().text, kWrite + "... OK");
-    bench.view.ClearRecord();
+    AllowHibernation(bench);
+    if (HasFatalFailure())
+        return;
 
     bench.view.yesNoAnswers = {true};
     bench.view.whileAsking = [&bench] {

@@ -11,27 +11,74 @@ BUILD="$ROOT/build"
 ASAN_BUILD="$ROOT/build-asan"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
+# Every Debian package whose headers, libraries, tools or CMake packages the
+# build and the tests use, named directly: nothing may arrive only as a
+# recommendation, because apt runs with --no-install-recommends.
 PACKAGES=(
   build-essential cmake pkgconf
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6charts6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libgtest-dev googletest
   xvfb xauth fonts-liberation
   umockdev
 )
 
-deps() {
-  local missing=()
+# CMake package -> the Debian package that provides it. The probe asks for
+# each after installing; Qt6Charts' own package needs Qt6OpenGL and
+# Qt6OpenGLWidgets, so those are asked for by name as well.
+CMAKE_PACKAGES=(
+  Qt6Core:qt6-base-dev
+  Qt6Gui:qt6-base-dev
+  Qt6Widgets:qt6-base-dev
+  Qt6SerialPort:qt6-serialport-dev
+  Qt6OpenGL:libqt6opengl6-dev
+  Qt6OpenGLWidgets:libqt6opengl6-dev
+  Qt6Charts:qt6-charts-dev
+  GTest:libgtest-dev
+)
+
+missing_packages() {
   for pkg in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || echo "$pkg"
   done
-  if [ ${#missing[@]} -eq 0 ]; then
-    return 0
+}
+
+# Configures tools/cmake-probe, which asks for every CMake package above;
+# prints each one missing with the Debian package that provides it.
+check_cmake_packages() {
+  local probe names=() failed=0
+  probe="$(mktemp -d)"
+  for entry in "${CMAKE_PACKAGES[@]}"; do names+=("${entry%%:*}"); done
+  local list
+  list="$(IFS=';'; echo "${names[*]}")"
+  local output
+  output="$(cmake -S "$ROOT/tools/cmake-probe" -B "$probe" -DPROBE_PACKAGES="$list" 2>&1)" || {
+    echo "$output" >&2
+    rm -rf "$probe"
+    echo "build.sh: the CMake package check could not run" >&2
+    return 1
+  }
+  rm -rf "$probe"
+  for entry in "${CMAKE_PACKAGES[@]}"; do
+    local name="${entry%%:*}" debian="${entry#*:}"
+    if grep -qx -- "-- MISSING $name" <<<"$output"; then
+      echo "build.sh: CMake package $name not found: install the Debian package $debian" >&2
+      failed=1
+    fi
+  done
+  return "$failed"
+}
+
+deps() {
+  local missing
+  mapfile -t missing < <(missing_packages)
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
   fi
-  echo "Installing: ${missing[*]}"
-  local sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  check_cmake_packages
 }
 
 configure_and_build() {

@@ -250,15 +250,15 @@ TEST(SerialChannel, PermissionDeniedSaysWhichGroupToJoin)
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                           QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
-    ASSERT_EQ(::chmod(peer.SlavePath().c_str(), 0660), 0);
+    ASSERT_EQ(::chmod(peer.DevicePath().c_str(), 0660), 0);
     struct stat info {};
-    ASSERT_EQ(::stat(peer.SlavePath().c_str(), &info), 0);
+    ASSERT_EQ(::stat(peer.DevicePath().c_str(), &info), 0);
     const group* owner = ::getgrgid(info.st_gid);
     ASSERT_NE(owner, nullptr);
 
     QProcess run;
     run.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", BEAMDOCK_CLI_PATH, "--dir", dir.path(),
-                        "--port", QString::fromStdString(peer.SlavePath()), "identify"});
+                        "--port", QString::fromStdString(peer.DevicePath()), "identify"});
     ASSERT_TRUE(run.waitForFinished(10000));
     const QString err = QString::fromLatin1(run.readAllStandardError());
     EXPECT_EQ(run.exitCode(), 161);

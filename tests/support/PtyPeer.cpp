@@ -20,6 +20,13 @@ PtyPeer::PtyPeer()
     if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0)
         throw std::runtime_error("no pseudo-terminal");
     FSlavePath = ptsname(FMaster);
+    std::string dir = "/tmp/ptypeer-XXXXXX";
+    if (!::mkdtemp(dir.data()))
+        throw std::runtime_error("no folder for the pseudo-terminal's link");
+    FLinkDir = dir;
+    FLinkPath = FLinkDir + "/ttyPEER";
+    if (::symlink(FSlavePath.c_str(), FLinkPath.c_str()) != 0)
+        throw std::runtime_error("no link to the pseudo-terminal");
     // Holding the slave open keeps the line up while the tool opens and closes it.
     FSlaveKeep = ::open(FSlavePath.c_str(), O_RDWR | O_NOCTTY);
     termios tio{};
@@ -35,6 +42,8 @@ PtyPeer::~PtyPeer()
         ::close(FSlaveKeep);
     if (FMaster >= 0)
         ::close(FMaster);
+    ::unlink(FLinkPath.c_str());
+    ::rmdir(FLinkDir.c_str());
 }
 
 void PtyPeer::Play(std::vector<PeerStep> steps)

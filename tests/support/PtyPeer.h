@@ -20,7 +20,14 @@ class PtyPeer {
 public:
     PtyPeer();
     ~PtyPeer();
-    const std::string& SlavePath() const { return FSlavePath; }
+    // The path the tool opens: a symbolic link to the slave side in a folder of
+    // this peer's own. Qt names its port lock after the path it opens, and a
+    // pseudo-terminal's number is handed to the next process as soon as it is
+    // freed; a private path keeps two tests that happen to get the same
+    // number one after the other from ever sharing a lock.
+    const std::string& SlavePath() const { return FLinkPath; }
+    // The slave device itself (/dev/pts/N), for permission checks.
+    const std::string& DevicePath() const { return FSlavePath; }
     // Runs the steps in order on a thread; afterwards further input is only recorded.
     void Play(std::vector<PeerStep> steps);
     // Every byte the tool sent, in order, after waiting up to `ms` for `atLeast` bytes.
@@ -34,6 +41,8 @@ private:
     int FMaster = -1;
     int FSlaveKeep = -1;
     std::string FSlavePath;
+    std::string FLinkDir;
+    std::string FLinkPath;
     std::thread FThread;
     std::atomic<bool> FStop{false};
     std::mutex FLock;

@@ -60,12 +60,8 @@ void TGuiThreadView::AppendTrace(const QString& line)
     // Trace lines come in the middle of an exchange; the link must not wait
     // for the memo to repaint. Queued calls keep their order, also relative
     // to the blocking ones that follow.
-    if (QThread::currentThread() == FContext->thread()) {
-        FTarget.AppendTrace(line);
-        return;
-    }
     IMainView* target = &FTarget;
-    QMetaObject::invokeMethod(FContext, [target, line] { target->AppendTrace(line); }, Qt::QueuedConnection);
+    PostToGui(FContext, [target, line] { target->AppendTrace(line); });
 }
 
 QStringList TGuiThreadView::TraceLines()
@@ -106,4 +102,18 @@ WindowGeometry TGuiThreadView::CurrentWindowGeometry()
 void TGuiThreadView::StartClock()
 {
     OnGuiThread([&] { FTarget.StartClock(); });
+}
+
+void TGuiThreadView::OpenSensorLogDialog()
+{
+    // The dialog runs its own operations on the link thread, which must be
+    // free again by then: open it after this operation has ended.
+    IMainView* target = &FTarget;
+    PostToGui(FContext, [target] { target->OpenSensorLogDialog(); });
+}
+
+void TGuiThreadView::OpenSensorCalDialog(const RZELCFG& cfg)
+{
+    IMainView* target = &FTarget;
+    PostToGui(FContext, [target, cfg] { target->OpenSensorCalDialog(cfg); });
 }

@@ -4,11 +4,10 @@
 // call this; the window's widgets are only ever touched by the GUI thread.
 // Called from the GUI thread itself, it calls straight through.
 #include <QObject>
-#include <QThread>
 
-#include <type_traits>
 #include <utility>
 
+#include "GuiCall.h"
 #include "MainView.h"
 
 class TGuiThreadView : public IMainView {
@@ -37,22 +36,14 @@ public:
     void SetWindowGeometry(const WindowGeometry& geometry) override;
     WindowGeometry CurrentWindowGeometry() override;
     void StartClock() override;
+    void OpenSensorLogDialog() override;
+    void OpenSensorCalDialog(const RZELCFG& cfg) override;
 
 private:
-    // Runs `call` in the GUI thread and returns its result once it is done.
     template <typename Call>
-    auto OnGuiThread(Call&& call) -> std::invoke_result_t<Call>
+    auto OnGuiThread(Call&& call)
     {
-        using Result = std::invoke_result_t<Call>;
-        if (QThread::currentThread() == FContext->thread())
-            return call();
-        if constexpr (std::is_void_v<Result>) {
-            QMetaObject::invokeMethod(FContext, std::forward<Call>(call), Qt::BlockingQueuedConnection);
-        } else {
-            Result result{};
-            QMetaObject::invokeMethod(FContext, std::forward<Call>(call), Qt::BlockingQueuedConnection, &result);
-            return result;
-        }
+        return CallOnGui(FContext, std::forward<Call>(call));
     }
 
     IMainView& FTarget;

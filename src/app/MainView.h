@@ -12,6 +12,7 @@
 
 #include "DeviceSettings.h"
 #include "FormValues.h"
+#include "ZelRecords.h"
 
 struct RColour {
     std::uint8_t r = 0;
@@ -81,4 +82,12 @@ public:
     virtual void SetWindowGeometry(const WindowGeometry& geometry) = 0;
     virtual WindowGeometry CurrentWindowGeometry() = 0;
     virtual void StartClock() = 0;
+
+    // The two sensor tools. Each is a modal dialog of its own that starts its
+    // own operations; the request only opens it, after the operation that
+    // asked for it has ended. Views without windows (the command line, most
+    // tests) have nothing to open.
+    virtual void OpenSensorLogDialog() {}
+    // `cfg`: the configuration just read from the unit.
+    virtual void OpenSensorCalDialog(const RZELCFG& cfg) { (void)cfg; }
 };

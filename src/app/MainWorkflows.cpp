@@ -39,19 +39,6 @@ std::uint8_t WithAttempts(Step step)
     return status;
 }
 
-// Every button that holds the link is off for the whole operation, so that a
-// second click cannot start another exchange on the same port.
-class DeviceButtonsOff {
-public:
-    explicit DeviceButtonsOff(IMainView& view) : FView(view) { FView.SetDeviceButtonsEnabled(false); }
-    ~DeviceButtonsOff() { FView.SetDeviceButtonsEnabled(true); }
-    DeviceButtonsOff(const DeviceButtonsOff&) = delete;
-    DeviceButtonsOff& operator=(const DeviceButtonsOff&) = delete;
-
-private:
-    IMainView& FView;
-};
-
 struct PendingText {
     PendingFeature feature;
     const char* caption;
@@ -297,7 +284,7 @@ const RSensorType* TMainWorkflows::SensorOfCurrentConfig() const
 void TMainWorkflows::UserReadDeviceBtnClick()
 {
     FHibernateBtn = false;
-    const DeviceButtonsOff busy(FView);
+    const TDeviceButtonsOff busy(FView);
     if (const auto status = RunCycle(opname::kReadDevice, true, [this] { return ReadDevice(); }))
         ShowResult(*status, opname::kReadDevice, true);
 }
@@ -313,7 +300,7 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
                               : QStringLiteral("No sensor information.\rFirst READ DEVICE"));
         return;
     }
-    const DeviceButtonsOff busy(FView);
+    const TDeviceButtonsOff busy(FView);
     const auto status = RunCycle(opname::kWriteDevice, true, [this] { return WriteDevice(); });
     if (!status)
         return;
@@ -326,7 +313,7 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
 
 void TMainWorkflows::UserOptHibernateBtnClick()
 {
-    const DeviceButtonsOff busy(FView);
+    const TDeviceButtonsOff busy(FView);
     // A fresh read first: whether the unit may hibernate is part of its
     // configuration, not of what the window happens to show.
     const auto read = RunCycle(opname::kReadDevice, true, [this] { return ReadDevice(); });
@@ -365,7 +352,7 @@ void TMainWorkflows::UserOptHibernateBtnClick()
 void TMainWorkflows::UserCalBtnClick()
 {
     FHibernateBtn = false;
-    const DeviceButtonsOff busy(FView);
+    const TDeviceButtonsOff busy(FView);
     const auto status = RunCycle(opname::kReadSensor, false, [this] { return ReadDevice(); });
     if (!status)
         return;

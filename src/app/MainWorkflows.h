@@ -39,6 +39,19 @@ enum class PendingFeature {
     LogReadings,
 };
 
+// Every button that holds the link is off for the whole operation, so that a
+// second click cannot start another exchange on the same port.
+class TDeviceButtonsOff {
+public:
+    explicit TDeviceButtonsOff(IMainView& view) : FView(view) { FView.SetDeviceButtonsEnabled(false); }
+    ~TDeviceButtonsOff() { FView.SetDeviceButtonsEnabled(true); }
+    TDeviceButtonsOff(const TDeviceButtonsOff&) = delete;
+    TDeviceButtonsOff& operator=(const TDeviceButtonsOff&) = delete;
+
+private:
+    IMainView& FView;
+};
+
 class TMainWorkflows {
 public:
     // The view, the link and the settings must outlive this object.
@@ -76,6 +89,27 @@ public:
     void ShowConfig();
     RZELCFG CollectConfig(bool forDevice);
 
+    // The operation cycle, shared with the window's other workflows (event
+    // log, firmware, factory and test pages, sensor tools).
+    // Status line "name..." (when `showStart`), OpenUSB, `work` while the
+    // status is 0, CloseUSB. Returns the status reached, which the caller
+    // reports; nothing when the port could not be opened at all (already
+    // shown to the user).
+    std::optional<std::uint8_t> RunCycle(const QString& name, bool showStart,
+                                         const std::function<std::uint8_t()>& work);
+    // OpenUSB with the configured connect time. A port that cannot be opened
+    // raises ECommError; that is shown here and reported as nullopt.
+    std::optional<std::uint8_t> OpenLink(const QString& name);
+    // RequireIdenty, then the model check; remembers the identity.
+    std::uint8_t Identify(RZELIdenty& identity);
+    // Every operation but "Hibernate" itself and the TEST page makes the next
+    // "Hibernate" ask again.
+    void ForgetHibernateAnswer() { FHibernateBtn = false; }
+
+    IMainView& View() { return FView; }
+    TComZEL& Link() { return FLink; }
+    const LoadedSettings& Settings() const { return FSettings; }
+
     const RZELCFG& CurrentConfig() const { return FZELCFG; }
     void SetCurrentConfig(const RZELCFG& cfg) { FZELCFG = cfg; }
     std::uint8_t ReadSW() const { return FReadSW; }
@@ -90,15 +124,6 @@ public:
     void ResetLastResult() { FLastResult.reset(); }
 
 private:
-    // Status line "name...", OpenUSB, `work` while the status is 0, CloseUSB.
-    // Returns the status reached, which the caller reports; nothing when the
-    // port could not be opened at all (already shown to the user).
-    std::optional<std::uint8_t> RunCycle(const QString& name, bool showStart,
-                                         const std::function<std::uint8_t()>& work);
-    // OpenUSB with the configured connect time. A port that cannot be opened
-    // raises ECommError; that is shown here and reported as nullopt.
-    std::optional<std::uint8_t> OpenLink(const QString& name);
-    std::uint8_t Identify(RZELIdenty& identity);
     const RSensorType* SensorOfCurrentConfig() const;
 
     IMainView& FView;

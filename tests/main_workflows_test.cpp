@@ -246,6 +246,47 @@ TEST(WriteDevice, FactoryModeWritesConfiguredRangesAndLife)
     EXPECT_EQ(bench.view.refilledSerials, (std::vector<QString>{QStringLiteral("  12000000")}));
 }
 
+// A range the settings allow but the 128-byte image cannot hold refuses the
+// whole write before any configuration frame, names the setting, and still
+// ends the connection with the unit.
+TEST(WriteDevice, RangePastTheImageRefusesTheWholeWrite)
+{
+    struct Case {
+        const char* name;
+        QByteArray unitKeys;
+        QString named;
+    };
+    const std::vector<Case> cases = {
+        {"sensor factory range", "SensorWriteFactoryStart=120\r\nSensorWriteFactorySize=20\r\n",
+         "SensorWriteFactoryStart=120, SensorWriteFactorySize=20"},
+        {"unit user range", "UnitWriteUserStart=100\r\nUnitWriteUserSize=30\r\n",
+         "UnitWriteUserStart=100, UnitWriteUserSize=30"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench({}, kFactoryIni + "[UNIT]\r\nUnitWriteFactorySize=10\r\n" + c.unitKeys);
+        ASSERT_TRUE(bench.sim.start());
+        bench.main->UserReadDeviceBtnClick();
+        const QByteArray before = bench.sim.stateImage();
+        const int headersBefore = CountReceived(bench.sim, QStringLiteral("70"));
+        const int endsBefore = CountReceived(bench.sim, QStringLiteral("B3"));
+        bench.view.form.opt.serial = QStringLiteral("ZZ1");
+        bench.view.ClearRecord();
+
+        bench.main->UserWriteDeviceBtnClick();
+        ExpectStatus(bench.view.LastStatus(), colours::kRed, colours::kWhite, kWrite + "... FAIL");
+        ASSERT_EQ(bench.view.messages.size(), 1u);
+        EXPECT_EQ(bench.view.messages[0].caption, kWrite);
+        EXPECT_TRUE(bench.view.messages[0].text.contains(c.named)) << bench.view.messages[0].text.toStdString();
+        EXPECT_TRUE(bench.view.messages[0].text.contains(QStringLiteral("Nothing was written")));
+        EXPECT_EQ(bench.main->LastResult(), std::optional<std::uint8_t>(147));
+        EXPECT_EQ(CountReceived(bench.sim, QStringLiteral("70")), headersBefore) << "no configuration frame";
+        EXPECT_EQ(CountReceived(bench.sim, QStringLiteral("71")), 0) << "no life write either";
+        EXPECT_EQ(CountReceived(bench.sim, QStringLiteral("B3")), endsBefore + 1) << "the connection ends normally";
+        EXPECT_EQ(bench.sim.stateImage().mid(16, 10), before.mid(16, 10));
+    }
+}
+
 TEST(WriteDevice, LifeAboveTwentyFourMonthsIsClampedWithABox)
 {
     Bench bench({}, kFactoryIni);

@@ -81,7 +81,6 @@ private:
     // Control handlers.
     void UserOptSensorTypeComboChange(int index);
     bool UserIDEditKeyPress(QLineEdit* edit, QKeyEvent* key);
-    bool UserOptSerialEditKeyPress(QKeyEvent* key);
     void UserOptSerialEditKeyUp();
     void UserHighAlarmSpinEnter(QAbstractSpinBox* spin);
     void UserHighAlarmSpinExit(QAbstractSpinBox* spin);

@@ -50,5 +50,6 @@ int CmdWrite(CliContext& ctx);
 int CmdHibernate(CliContext& ctx);
 int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
+int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

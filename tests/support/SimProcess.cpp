@@ -341,7 +341,7 @@ SimPort::Bytes SimPort::Reading(std::uint8_t mode)
     return reply.size() == 8 && ReplyCrcValid(reply) ? Bytes(reply.begin(), reply.end() - 2) : Bytes{};
 }
 
-SimPort::Bytes SimPort::EventLog()
+SimPort::Bytes SimPort::EventLog(std::size_t packet)
 {
     if (Status(Cmd(0x60)) != kAck)
         return {};
@@ -351,8 +351,8 @@ SimPort::Bytes SimPort::EventLog()
     const std::uint32_t length = ReadLe32(size, 0);
     Bytes log;
     while (log.size() < length) {
-        const Bytes reply = Exchange(Cmd(0x81), 34);
-        if (reply.size() != 34 || !ReplyCrcValid(reply))
+        const Bytes reply = Exchange(Cmd(0x81), packet + 2);
+        if (reply.size() != packet + 2 || !ReplyCrcValid(reply))
             return {};
         log.insert(log.end(), reply.begin(), reply.end() - 2);
     }

@@ -148,8 +148,8 @@ public:
     // The 6 data bytes of a live reading (0 gas, 1 temperature, 2 battery);
     // empty on failure.
     Bytes Reading(std::uint8_t mode);
-    // The whole event log through 0x60, 0xA1 and 32-byte packets.
-    Bytes EventLog();
+    // The whole event log through 0x60, 0xA1 and packets of `packet` bytes.
+    Bytes EventLog(std::size_t packet = 32);
 
 private:
     int fd_ = -1;

@@ -82,7 +82,9 @@ RZELSensor LiveReadings::Gas(const RZELSensorCFG& sensor, std::uint8_t statusFla
 {
     const double t = Seconds(now);
     const double value = settings_.gas.At(t) + Jitter(settings_.noiseTenths) / kTenthsPerUnit;
-    const double tenths = value * kTenthsPerUnit;
+    // Set points and limits are whole tenths: compare in whole tenths, so
+    // 15.0 reads as exactly the 150 it is.
+    const double tenths = std::round(value * kTenthsPerUnit);
     const std::int64_t raw = Raw(value);
 
     // The cell keeps watching between two readings: a short burst of gas
@@ -102,8 +104,8 @@ RZELSensor LiveReadings::Gas(const RZELSensorCFG& sensor, std::uint8_t statusFla
         alarms |= alarm::kLow;
     if (high != 0 && tenths >= high)
         alarms |= alarm::kHigh;
-    const double stel = settings_.gas.MeanOver(std::max(0.0, t - kStelWindow), t) * kTenthsPerUnit;
-    const double twa = settings_.gas.MeanOver(std::max(0.0, t - kTwaWindow), t) * kTenthsPerUnit;
+    const double stel = std::round(settings_.gas.MeanOver(std::max(0.0, t - kStelWindow), t) * kTenthsPerUnit);
+    const double twa = std::round(settings_.gas.MeanOver(std::max(0.0, t - kTwaWindow), t) * kTenthsPerUnit);
     if (high != 0 && stel > high)
         alarms |= alarm::kStel;
     if (low != 0 && twa > low)

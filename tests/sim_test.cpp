@@ -26,12 +26,6 @@
 #include <unistd.h>
 #include <vector>
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 using namespace simwire;

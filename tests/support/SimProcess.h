@@ -33,7 +33,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <vector>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 class SimProcess {
 public:

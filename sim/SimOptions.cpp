@@ -254,7 +254,8 @@ bool Parse(int first, int argc, char** argv, const ValueRules<Options>& values, 
            Options& options, std::string& error)
 {
     for (int i = first; i < argc; ++i) {
-        std::string_view arg = argv[i];
+        const std::string_view given = argv[i];
+        std::string_view arg = given;
         if (const auto flag = flags.find(arg); flag != flags.end()) {
             flag->second(options);
             continue;
@@ -268,7 +269,8 @@ bool Parse(int first, int argc, char** argv, const ValueRules<Options>& values, 
         }
         const auto it = values.find(arg);
         if (it == values.end()) {
-            error = (flags.count(arg) ? std::string(arg) + " takes no value" : "unknown option " + std::string(arg));
+            error = flags.count(arg) ? std::string(arg) + " takes no value: " + std::string(given)
+                                     : "unknown option " + std::string(arg);
             return false;
         }
         if (!haveValue) {

@@ -652,6 +652,14 @@ TEST(SimOptions, BadValuesEndWithStatusTwoAndNameTheOption)
         {"--nak-rate", "-0.1"},      {"--corrupt-rate", "abc"},   {"--wake-frames", "0"},
         {"--baud", "fast"},          {"--unplug-after", "0"},     {"--life", "63072001"},
         {"--seed"},                  {"--bogus"},
+        {"--events", "86"},          {"--events", "-1"},          {"--packet-size", "0"},
+        {"--packet-size", "129"},    {"--fw-packet-size", "0"},   {"--fw-packet-size", "257"},
+        {"--fw-image-size", "6"},    {"--fw-image-size", "65537"}, {"--nak-packet", "x"},
+        {"--nak-packet", "3:0"},     {"--nak-packet", "3:"},      {"--nak-packet", "-1"},
+        {"--gas", "abc"},            {"--gas", "1e6"},            {"--gas", "inf"},
+        {"--noise", "-1"},           {"--noise", "0.5"},          {"--gas-decimals", "4"},
+        {"--cal-seconds", "0"},      {"--cal-seconds", "1.5"},    {"--cal-fail=1"},
+        {"--zero-refuse=yes"},       {"--execute-refuse=1"},      {"--gas-script"},
     };
     for (const QStringList& args : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -668,7 +676,10 @@ TEST(SimOptions, BadValuesEndWithStatusTwoAndNameTheOption)
     ASSERT_TRUE(help.waitForFinished(5000));
     EXPECT_EQ(help.exitCode(), 0);
     const QByteArray usage = help.readAllStandardOutput();
-    for (const char* option : {"--link", "--state", "--baud", "--wake-frames", "--unplug-after", "--record"})
+    for (const char* option : {"--link", "--state", "--baud", "--wake-frames", "--unplug-after", "--record",
+                               "--events", "--packet-size", "--fw-packet-size", "--fw-image-size", "--nak-packet",
+                               "--execute-refuse", "--gas", "--gas-script", "--noise", "--gas-decimals",
+                               "--zero-refuse", "--cal-seconds", "--cal-fail", "make-image"})
         EXPECT_TRUE(usage.contains(option)) << option;
 }
 

@@ -90,7 +90,7 @@ int MakeImage(int argc, char** argv)
     sim::MakeImageOptions options;
     std::string error;
     if (!sim::ParseMakeImageOptions(argc, argv, options, error)) {
-        std::cerr << "varnolite-sim make-image: " << error << "\nTry 'varnolite-sim make-image --help'." << std::endl;
+        std::cerr << "varnolite-sim make-image: " << error << " (see varnolite-sim make-image --help)" << std::endl;
         return kExitUsage;
     }
     if (options.help) {

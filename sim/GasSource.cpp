@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -27,9 +28,16 @@ GasSource::GasSource(double constant, std::vector<GasStep> steps) : constant_(co
 
 bool GasSource::LoadScript(const std::string& path, std::vector<GasStep>& steps, std::string& error)
 {
+    std::error_code failed;
+    const std::uintmax_t size = std::filesystem::file_size(path, failed);
     std::ifstream in(path);
-    if (!in) {
+    if (failed || !in) {
         error = "cannot read gas script " + path;
+        return false;
+    }
+    // Lines are read whole: a file without line ends must not fill memory.
+    if (size > kMaxFileBytes) {
+        error = "gas script " + path + " is larger than " + std::to_string(kMaxFileBytes) + " bytes";
         return false;
     }
     steps.clear();

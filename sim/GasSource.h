@@ -9,6 +9,7 @@
 // everything from '#' to the end of a line are ignored. Before the first step
 // the fixed concentration applies.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ class GasSource {
 public:
     // Bounds of what a script may hold, so a stray file cannot eat memory.
     static constexpr std::size_t kMaxSteps = 10000;
+    static constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
     static constexpr double kMaxMagnitude = 100000.0;
 
     explicit GasSource(double constant = 0.0, std::vector<GasStep> steps = {});

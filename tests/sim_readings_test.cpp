@@ -249,10 +249,11 @@ TEST(SimReadings, BadGasScriptsEndWithStatusTwoAndTheLine)
         {"1 x\n", "line 1: bad value 'x'"},
         {"1 1e9\n", "line 1: bad value '1e9'"},
         {"1 nan\n", "line 1: bad value 'nan'"},
+        {QByteArray(1100000, '1'), "larger than 1048576 bytes"},
     };
     int n = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.script.toStdString());
+        SCOPED_TRACE(c.script.left(40).toStdString());
         const QString path = WriteScript(dir, QString("s%1.txt").arg(n++), c.script);
         QProcess sim;
         sim.start(BEAMDOCK_SIM_PATH, {"--gas-script", path});

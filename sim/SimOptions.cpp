@@ -355,6 +355,7 @@ Detector:
                        reading below zero), at varied times in the past; the
                        unit's alarm count and alarm time match them. Applies
                        to a loaded state too. Without it a new unit has four
+                       events and a loaded state keeps its own
   --wake-frames N      wake-up frames needed before the first ACK (default 1)
 
 Gas readings (0x20 gas, 0x21 temperature, 0x22 battery):

@@ -264,7 +264,9 @@ TEST(SimEventLog, BumpTestsAreAppendedAndFlagged)
                 expected.erase(oldest);
             }
             ASSERT_EQ(after.size(), expected.size() + 1);
-            EXPECT_EQ(std::memcmp(after.data(), expected.data(), expected.size() * kEventSize), 0);
+            if (!expected.empty()) {
+                EXPECT_EQ(std::memcmp(after.data(), expected.data(), expected.size() * kEventSize), 0);
+            }
             before = after;
         }
         // Bump tests are no alarms: the unit's alarm totals stay.

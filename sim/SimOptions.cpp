@@ -160,6 +160,8 @@ const ValueRules<SimOptions>& SimValueOptions()
         {"--drop-rate", {[](auto v, auto& o) { return ParseRate(v, o.dropRate); }, "a probability 0..1"}},
         {"--corrupt-rate", {[](auto v, auto& o) { return ParseRate(v, o.corruptRate); }, "a probability 0..1"}},
         {"--nak-rate", {[](auto v, auto& o) { return ParseRate(v, o.nakRate); }, "a probability 0..1"}},
+        {"--split-rate", {[](auto v, auto& o) { return ParseRate(v, o.splitRate); }, "a probability 0..1"}},
+        {"--stray-rate", {[](auto v, auto& o) { return ParseRate(v, o.strayRate); }, "a probability 0..1"}},
         {"--wake-frames",
          {[](auto v, auto& o) { return ParseInteger<int>(v, 1, 100000, o.session.wakeFrames); }, "1..100000"}},
         {"--unplug-after",
@@ -407,6 +409,8 @@ Faults (each a probability 0..1, rolled per frame the detector answers):
                        way in and stores nothing)
   --corrupt-rate P     one reply byte arrives damaged
   --nak-rate P         the detector answers NAK instead
+  --split-rate P       the reply arrives in two parts 3 ms apart
+  --stray-rate P       a stray byte (00) arrives just before the reply
   --unplug-after N     after N answered exchanges the port disappears and the
                        simulator exits
   --seed S             seed of the fault, reading and event generators

@@ -21,6 +21,8 @@ struct SimOptions {
     double dropRate = 0.0;
     double corruptRate = 0.0;
     double nakRate = 0.0;
+    double splitRate = 0.0;
+    double strayRate = 0.0;
     std::optional<std::uint64_t> unplugAfter;
     std::uint32_t seed = 1;
     SessionSettings session;

@@ -10,6 +10,9 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kReadChunk = 256;
+// Between the two parts of a split reply: long enough that the tool reads
+// them apart, short against the 100 ms a reply may take.
+constexpr std::chrono::milliseconds kSplitGap{3};
 
 // The reading generator gets its own stream so that live readings never
 // shift the fault sequence of a seeded run.
@@ -34,6 +37,7 @@ SimServer::SimServer(const SimOptions& options, ReadingSettings readings, Detect
       session_(model, readings_, options.session, std::cerr),
       faults_(options.dropRate, options.corruptRate, options.nakRate, options.seed)
 {
+    faults_.SetLineFaults(options.splitRate, options.strayRate);
 }
 
 SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop)
@@ -149,7 +153,7 @@ bool SimServer::ServeFrames()
             continue;
         if (plan.corrupt)
             faults_.Corrupt(outcome.reply);
-        Send(outcome.reply);
+        Send(outcome.reply, plan);
         if (options_.unplugAfter && ++answered_ >= *options_.unplugAfter) {
             line_.WaitUntilRead(200);
             return false;
@@ -158,13 +162,32 @@ bool SimServer::ServeFrames()
     return true;
 }
 
-void SimServer::Send(const std::vector<std::uint8_t>& reply)
+void SimServer::Send(const std::vector<std::uint8_t>& reply, const FaultPlan& plan)
 {
     if (options_.baud != 0) {
         SleepFor(WireTime(reply.size(), options_.baud));
         // The infrared receiver is blind while the detector transmits: what
         // the PC sent meanwhile is lost.
         line_.DiscardInput();
+    }
+    // Ambient infrared light now and then reaches the adapter as a byte of
+    // its own, just before the reply.
+    if (plan.stray) {
+        const std::vector<std::uint8_t> stray{0x00};
+        if (line_.Write(stray))
+            recorder_.Sent(stray);
+    }
+    if (plan.split && reply.size() > 1) {
+        // The adapter's USB side hands the reply over in two transfers.
+        const std::size_t half = reply.size() / 2;
+        const std::vector<std::uint8_t> first(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(half));
+        const std::vector<std::uint8_t> second(reply.begin() + static_cast<std::ptrdiff_t>(half), reply.end());
+        if (line_.Write(first))
+            recorder_.Sent(first);
+        SleepFor(kSplitGap);
+        if (line_.Write(second))
+            recorder_.Sent(second);
+        return;
     }
     if (line_.Write(reply))
         recorder_.Sent(reply);

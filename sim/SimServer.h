@@ -41,7 +41,7 @@ private:
     void DiscardStaleInput(FrameReader::Clock::time_point now);
     // The nearer of the stale-input deadline and the unit's own next task.
     std::optional<FrameReader::Clock::time_point> WakeDeadline() const;
-    void Send(const std::vector<std::uint8_t>& reply);
+    void Send(const std::vector<std::uint8_t>& reply, const FaultPlan& plan);
 
     const SimOptions& options_;
     DetectorModel& model_;

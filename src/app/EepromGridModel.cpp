@@ -1,5 +1,10 @@
 #include "EepromGridModel.h"
 
+bool TEepromGridModel::Holds(const QModelIndex& index) const
+{
+    return index.isValid() && index.model() == this && index.row() < rowCount() && index.column() < columnCount();
+}
+
 void TEepromGridModel::Prepare(const QStringList& rowAddresses)
 {
     beginResetModel();
@@ -27,7 +32,7 @@ int TEepromGridModel::columnCount(const QModelIndex& parent) const
 
 QVariant TEepromGridModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!Holds(index))
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
         return FTexts[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
@@ -38,7 +43,7 @@ QVariant TEepromGridModel::data(const QModelIndex& index, int role) const
 
 bool TEepromGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::EditRole || index.column() == 0)
+    if (!Holds(index) || role != Qt::EditRole || index.column() == 0)
         return false;
     FTexts[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())] = value.toString();
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
@@ -47,7 +52,7 @@ bool TEepromGridModel::setData(const QModelIndex& index, const QVariant& value, 
 
 Qt::ItemFlags TEepromGridModel::flags(const QModelIndex& index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!Holds(index))
         return Qt::NoItemFlags;
     if (index.column() == 0)
         return Qt::ItemIsEnabled;

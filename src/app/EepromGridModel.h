@@ -30,5 +30,6 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    bool Holds(const QModelIndex& index) const;
     EepromGridTexts FTexts;
 };

@@ -3,8 +3,6 @@
 // the EEPROM dump from the simulated detector to its CSV file.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -17,11 +15,8 @@
 
 #include "Crc16.h"
 #include "DeviceSettings.h"
-#include "EepromCsv.h"
 #include "EepromGridModel.h"
 #include "FactoryTestWorkflows.h"
-#include "GuiThreadView.h"
-#include "LinkThread.h"
 #include "MainWorkflows.h"
 #include "ProfileFile.h"
 #include "ProgramDirectory.h"
@@ -290,38 +285,6 @@ TEST(TestOutputs, HoldTheLinkForTheConfiguredTimeWithoutSpinning)
     EXPECT_LT(cpu, 0.25) << "the hold sleeps, it does not spin";
 }
 
-// While an output holds the link no other exchange may start: the buttons
-// are off and the link thread refuses a second operation.
-TEST(TestOutputs, SecondCommandDuringTheHoldIsRefused)
-{
-    Bench bench({}, "[Environment]\r\nModeEntry=ZTR_ENG__\r\nAVOperate=1500\r\n");
-    ASSERT_TRUE(bench.sim.start());
-    QObject context;
-    TGuiThreadView proxy(bench.view, &context);
-    TMainWorkflows main(proxy, bench.link, bench.settings);
-    TFactoryTestWorkflows factory(main, bench.page);
-    TLinkThread thread;
-    bool finished = false;
-    QObject::connect(&thread, &TLinkThread::Finished, &context, [&] { finished = true; });
-    ASSERT_TRUE(thread.Run([&] { factory.EtcBeepONBtnClick(1); }));
-
-    QDeadlineTimer deadline(8000);
-    // Until the output command has gone out, then well into the hold.
-    while (bench.Received().isEmpty() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    const QDeadlineTimer inHold(400);
-    while (!inHold.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_TRUE(thread.Busy());
-    EXPECT_EQ(bench.view.buttonStates, std::vector<bool>{false});
-    EXPECT_FALSE(thread.Run([&] { factory.EtcIdentifyBtnClick(); })) << "refused during the hold";
-    while (!finished && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_TRUE(finished);
-    EXPECT_EQ(bench.view.buttonStates, (std::vector<bool>{false, true}));
-    EXPECT_EQ(bench.Received(), (QStringList{HexOf(Frame("30")), HexOf(Frame("B3"))}));
-}
-
 // What the grid must show after a read: from the first row on, the memory at
 // each row's own address (erased past the end of the detector's memory and
 // in the last packet, which is never asked for); rows before keep "FF".
@@ -438,43 +401,6 @@ TEST(EepromDump, SaveDialogFolderAndFailures)
     ASSERT_EQ(bench.view.fileRequests.size(), 1u);
     EXPECT_EQ(bench.view.fileRequests[0].folder, blocked + QStringLiteral("/"));
     EXPECT_TRUE(bench.view.messages.empty());
-}
-
-// The window's road: the workflows on the link thread, the grid in the
-// owner's thread; the dump is handed over, and the save takes the grid as
-// that thread holds it, typed text included.
-TEST(EepromDump, ReadAndSaveAcrossThreads)
-{
-    Bench bench;
-    ASSERT_TRUE(bench.sim.start());
-    QObject context;
-    TGuiThreadView proxy(bench.view, &context);
-    TGuiThreadTestPageView pageProxy(bench.page, &context);
-    TMainWorkflows main(proxy, bench.link, bench.settings);
-    TFactoryTestWorkflows factory(main, pageProxy);
-    TLinkThread thread;
-    int finished = 0;
-    QObject::connect(&thread, &TLinkThread::Finished, &context, [&] { ++finished; });
-    const auto runAndWait = [&](std::function<void()> work) {
-        const int before = finished;
-        ASSERT_TRUE(thread.Run(std::move(work)));
-        QDeadlineTimer deadline(8000);
-        while (finished == before && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ASSERT_GT(finished, before);
-    };
-    runAndWait([&] { factory.EtcEEPROMReadBtnClick(); });
-    QCoreApplication::processEvents();
-    EXPECT_EQ(bench.grid.index(8, 1).data().toString(), QStringLiteral("02")) << "the identity's model byte";
-    bench.grid.setData(bench.grid.index(63, 16), QStringLiteral("ok"));
-
-    const QString path = bench.programDir.filePath(QStringLiteral("threads.csv"));
-    bench.view.saveFileAnswers = {path};
-    runAndWait([&] { factory.EtcEEPROMSaveBtnClick(); });
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), EepromCsvText(bench.grid.Texts()));
-    EXPECT_TRUE(bench.grid.Texts()[63][16] == QStringLiteral("ok"));
 }
 
 // A failed read leaves the grid as it was.

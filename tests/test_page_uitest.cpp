@@ -7,12 +7,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTabBar>
@@ -21,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <map>
 #include <memory>
 
 #include "DeviceSettings.h"
@@ -71,31 +71,25 @@ public:
     std::unique_ptr<TVarnoIRMainForm> form;
 };
 
-TEST(TestPage, ButtonsCarryTheTagsOfTheirHandlers)
+TEST(TestPage, ButtonsGridAndTags)
 {
     Window window(kFactoryIni);
-    // Every command row names a button of the form, with the tag its handler
-    // tells it by and the caption the technician knows.
-    const std::map<QString, QString> captions = {
-        {"FatoryOptCalBtn", "Calibration"}, {"FatoryOptTurnOffBtn", "Turn Off"},
-        {"EtcFactoryResetBtn", "Factory Reset"}, {"EtcIdentifyBtn", "Identify"}, {"EtcBeepONBtn", "Beep ON"},
-        {"EtcRLEDONBtn", "R LED ON"}, {"EtcLLEDONBtn", "L LED ON"}, {"EtcVibratorBtn", "Vibrator"},
-        {"EtcClearPeakBtn", "Clear Peak"}, {"EtcBumpFailBtn", "Bump Fail"}, {"EtcBumpPassBtn", "Bump Pass"},
-    };
-    for (const RFactoryCommand& row : FactoryCommandTable()) {
+    // Every command row names a button of the form, with the caption the
+    // technician knows and the tag its handler tells it by.
+    const char* captions[] = {"Calibration", "Turn Off", "Factory Reset", "Identify", "Beep ON", "R LED ON",
+                              "L LED ON", "Vibrator", "Clear Peak", "Bump Fail", "Bump Pass"};
+    ASSERT_EQ(FactoryCommandTable().size(), std::size(captions));
+    for (std::size_t i = 0; i < std::size(captions); ++i) {
+        const RFactoryCommand& row = FactoryCommandTable()[i];
         auto* button = window.Find<QPushButton>(row.button);
         ASSERT_NE(button, nullptr) << row.button;
-        EXPECT_EQ(button->text(), captions.at(QString::fromLatin1(row.button)));
+        EXPECT_EQ(button->text(), QString::fromLatin1(captions[i]));
         EXPECT_EQ(button->property("tag").toInt(), row.tag) << row.button;
     }
     auto* group = window.Find<QGroupBox>("EtcEEPROMGB");
     ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->title(), QStringLiteral("EEPROM"));
-    for (const auto& [name, caption] : {std::pair{"EtcEEPROMReadBtn", "Read"}, std::pair{"EtcEEPROMSaveBtn", "Save File"}}) {
-        auto* button = group->findChild<QPushButton*>(QString::fromLatin1(name));
-        ASSERT_NE(button, nullptr) << name;
-        EXPECT_EQ(button->text(), QString::fromLatin1(caption));
-    }
+    EXPECT_EQ(group->findChild<QPushButton*>(QStringLiteral("EtcEEPROMReadBtn"))->text(), QStringLiteral("Read"));
+    EXPECT_EQ(group->findChild<QPushButton*>(QStringLiteral("EtcEEPROMSaveBtn"))->text(), QStringLiteral("Save File"));
     auto* grid = group->findChild<QTableView*>(QStringLiteral("EtcEEPROMGrid"));
     ASSERT_NE(grid, nullptr);
     EXPECT_EQ(grid->columnWidth(0), 44);
@@ -104,7 +98,6 @@ TEST(TestPage, ButtonsCarryTheTagsOfTheirHandlers)
     EXPECT_EQ(grid->rowHeight(40), 17);
     EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ContiguousSelection);
     EXPECT_EQ(grid->font().pixelSize(), 12);
-    EXPECT_TRUE(grid->showGrid());
 }
 
 bool Dark(QColor c) { return c.red() < 90 && c.green() < 90 && c.blue() < 90; }
@@ -188,7 +181,6 @@ TEST(TestPage, WindowMakesRoomForTheTrace)
         int minimumWidth;
     };
     const Case cases[] = {
-        {"[ETC]\r\nLogEnable=1\r\n", 780, 780},
         {"[ETC]\r\nLogEnable=1\r\n[WINDOW]\r\nWIDTH=900\r\n", 900, 780},
         {"[ETC]\r\nLogEnable=1\r\n[WINDOW]\r\nWIDTH=600\r\n", 780, 780},  // never narrower than both
         {"[WINDOW]\r\nWIDTH=600\r\n", 600, 500},
@@ -200,13 +192,8 @@ TEST(TestPage, WindowMakesRoomForTheTrace)
         QApplication::processEvents();
         EXPECT_EQ(window.form->width(), c.width);
         EXPECT_EQ(window.form->minimumWidth(), c.minimumWidth);
-        auto* memo = window.Find<QPlainTextEdit>("Memo");
-        if (memo->isVisible()) {
-            EXPECT_EQ(memo->width(), 280);
-            EXPECT_EQ(memo->geometry().right(), window.form->width() - 1);
-        }
-        auto* pages = window.Find<QTabWidget>("PageControl");
         EXPECT_GE(window.Find<QWidget>("MainArea")->width(), 500);
+        auto* pages = window.Find<QTabWidget>("PageControl");
         EXPECT_LE(pages->tabBar()->sizeHint().width(), pages->width()) << "every tab shows";
         window.form->close();
     }
@@ -249,7 +236,9 @@ TEST(TestPage, OutputHoldKeepsTheWindowLiveAndTheOtherButtonsOff)
     window.form->close();
 }
 
-TEST(TestPage, ReadFillsTheGridFromTheSimulator)
+// Read, type into a cell, save through the window's own file dialog: the
+// file holds the grid as the user sees it.
+TEST(TestPage, ReadEditAndSaveThroughTheWindow)
 {
     SimProcess sim;
     ASSERT_TRUE(sim.start());
@@ -259,16 +248,39 @@ TEST(TestPage, ReadFillsTheGridFromTheSimulator)
     ASSERT_TRUE(window.WaitForOperation());
     EXPECT_EQ(window.Find<QLabel>("StatusLabel")->text(), QStringLiteral("Read EEPROM data... OK"));
     QApplication::processEvents();
-    const QAbstractItemModel* model = window.Find<QTableView>("EtcEEPROMGrid")->model();
-    const QByteArray memory = sim.stateMemory();
-    ASSERT_EQ(memory.size(), 1024);
+    auto* grid = window.Find<QTableView>("EtcEEPROMGrid");
+    QAbstractItemModel* model = grid->model();
     EXPECT_EQ(model->index(7, 16).data().toString(), QStringLiteral("FF")) << "before the start address";
-    // The identity record's model byte and serial number at 0x80.
-    EXPECT_EQ(model->index(8, 1).data().toString(), QStringLiteral("02"));
-    EXPECT_EQ(model->index(8, 9).data().toString(), QString::fromLatin1(memory.mid(0x88, 1).toHex().toUpper()));
+    EXPECT_EQ(model->index(8, 1).data().toString(), QStringLiteral("02")) << "the identity's model byte";
     const QString shots = QStringLiteral(BEAMDOCK_BUILD_DIR "/screenshots");
     ASSERT_TRUE(QDir().mkpath(shots));
     EXPECT_TRUE(window.form->grab().save(shots + QStringLiteral("/factory-test-after-read.png")));
+
+    grid->setCurrentIndex(model->index(0, 3));
+    grid->edit(model->index(0, 3));
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QStringLiteral("5a"));
+    grid->setCurrentIndex(model->index(1, 3));  // commits the edit
+
+    const QString path = window.dir.filePath(QStringLiteral("EEPROM/by-window.csv"));
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Save EEPROM Data..."));
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    answer.start(20);
+    window.Find<QPushButton>("EtcEEPROMSaveBtn")->click();
+    ASSERT_TRUE(window.WaitForOperation());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 65);  // 64 lines, each ending in CR LF
+    EXPECT_EQ(lines[0], "0x0000,FF,FF,5a,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,\r");
+    EXPECT_TRUE(lines[8].startsWith("0x0080,02,")) << lines[8].constData();
     window.form->close();
 }
 

@@ -52,5 +52,6 @@ int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
 int CmdTest(CliContext& ctx);
 int CmdEeprom(CliContext& ctx);
+int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

@@ -522,6 +522,28 @@ TEST(Hibernate, RefusalByTheUnitIsReportedAsNotAllowed)
 
 // Each kind of row of the status table: box always, box only when asked,
 // and a code without a row of its own.
+// Boxes of the statuses that point at the adapter or its port carry what the
+// connection doctor finds; the others do not.
+TEST(ShowResult, AdapterErrorBoxesCarryTheDoctorsFindings)
+{
+    const QString op = QStringLiteral("Read Varnolite Information");
+    for (const std::uint8_t status : {1, 7, 161, 252, 255}) {
+        SCOPED_TRACE(static_cast<int>(status));
+        Bench bench;
+        bench.main->ShowResult(status, op, true);
+        ASSERT_EQ(bench.view.messages.size(), 1u);
+        EXPECT_TRUE(bench.view.messages[0].details.contains(QStringLiteral("udev rule")))
+            << bench.view.messages[0].details.toStdString();
+    }
+    for (const std::uint8_t status : {160, 162, 146}) {
+        SCOPED_TRACE(static_cast<int>(status));
+        Bench bench;
+        bench.main->ShowResult(status, op, true);
+        ASSERT_EQ(bench.view.messages.size(), 1u);
+        EXPECT_TRUE(bench.view.messages[0].details.isEmpty());
+    }
+}
+
 TEST(ShowResult, StatusTableRows)
 {
     struct Case {
@@ -872,6 +894,24 @@ TEST(StartUp, PortChoiceAndInstanceGuard)
     for (const Case& c : cases) {
         EXPECT_EQ(ChoosePort(c.args, c.env, c.setting), c.port) << c.args.join(' ').toStdString();
     }
+
+    // The program directory: --dir, then BEAMDOCK_DIR, then the working
+    // directory; always absolute with a trailing "/".
+    const std::string here = QDir::currentPath().toStdString() + "/";
+    struct DirCase {
+        QStringList args;
+        QString env;
+        std::string dir;
+    };
+    const DirCase dirCases[] = {
+        {{"beamdock", "--dir", "/srv/bench"}, "/home/x/.local/share/beamdock", "/srv/bench/"},
+        {{"beamdock", "--dir=/srv/bench/"}, {}, "/srv/bench/"},
+        {{"beamdock"}, "/home/x/.local/share/beamdock", "/home/x/.local/share/beamdock/"},
+        {{"beamdock", "--dir", "bench"}, {}, here + "bench/"},
+        {{"beamdock"}, {}, here},
+    };
+    for (const DirCase& c : dirCases)
+        EXPECT_EQ(ChooseProgramDirectory(c.args, c.env), c.dir) << c.args.join(' ').toStdString();
 
     QTemporaryDir dir;
     TInstanceGuard first(dir.path());

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "CommError.h"
+#include "ConnectionDoctor.h"
 #include "ConfigFile.h"
 #include "ConfigMapping.h"
 #include "ProgramDirectory.h"
@@ -126,6 +127,22 @@ void TMainWorkflows::ShowStatus(RColour background, RColour font, const QString&
     FView.PaintStatus(background, font, text);
 }
 
+namespace {
+
+// Statuses that point at the adapter or its port rather than at the detector:
+// the bridge library's codes, a port that failed, discovery's own codes.
+bool PointsAtTheAdapter(std::uint8_t status)
+{
+    return (status >= 1 && status <= 9) || status == zelstatus::kChannelError || status >= 252;
+}
+
+}  // namespace
+
+QString TMainWorkflows::DoctorFindings() const
+{
+    return QString::fromStdString(doctor::FormatFindings(doctor::Examine(FLink.DefPort())));
+}
+
 void TMainWorkflows::ShowResult(std::uint8_t status, const QString& operation, bool showBox, const QString& message)
 {
     FLastResult = status;
@@ -135,8 +152,13 @@ void TMainWorkflows::ShowResult(std::uint8_t status, const QString& operation, b
         return;
     }
     ShowStatus(colours::kRed, colours::kWhite, operation + QString::fromStdString(text.suffix));
-    if (text.alwaysShowBox || showBox)
-        FView.ShowMessage(BoxIcon::Error, operation, message.isEmpty() ? QString::fromStdString(text.message) : message);
+    if (!text.alwaysShowBox && !showBox)
+        return;
+    const QString boxText = message.isEmpty() ? QString::fromStdString(text.message) : message;
+    if (PointsAtTheAdapter(status))
+        FView.ShowDetailedMessage(BoxIcon::Error, operation, boxText, DoctorFindings());
+    else
+        FView.ShowMessage(BoxIcon::Error, operation, boxText);
 }
 
 void TMainWorkflows::CommTrace(const QDateTime& now, const QString& log)
@@ -156,7 +178,8 @@ std::optional<std::uint8_t> TMainWorkflows::OpenLink(const QString& name)
         FLink.ComClose();
         const StatusText& channel = StatusTextFor(zelstatus::kChannelError);
         ShowStatus(colours::kRed, colours::kWhite, name + QString::fromStdString(channel.suffix));
-        FView.ShowMessage(BoxIcon::Error, startup::kApplicationTitle, QString::fromStdString(error.UserMessage()));
+        FView.ShowDetailedMessage(BoxIcon::Error, startup::kApplicationTitle,
+                                  QString::fromStdString(error.UserMessage()), DoctorFindings());
         FLastResult = zelstatus::kChannelError;  // what the status line shows
         return std::nullopt;
     }

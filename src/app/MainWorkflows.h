@@ -125,6 +125,9 @@ public:
 
 private:
     const RSensorType* SensorOfCurrentConfig() const;
+    // What the connection doctor finds about the configured port, for the
+    // details of an adapter error box.
+    QString DoctorFindings() const;
 
     IMainView& FView;
     TComZEL& FLink;

@@ -349,6 +349,15 @@ void TVarnoIRMainForm::ShowMessage(BoxIcon icon, const QString& caption, const Q
     box.exec();
 }
 
+void TVarnoIRMainForm::ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                                           const QString& details)
+{
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
+                    ScreenText(text), QMessageBox::Ok, this);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 bool TVarnoIRMainForm::AskYesNo(const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::Question, caption, ScreenText(text), QMessageBox::Yes | QMessageBox::No, this);

@@ -24,22 +24,26 @@ timespec Remaining(FrameReader::Clock::time_point deadline)
 
 }  // namespace
 
-SimServer::SimServer(const SimOptions& options, DetectorModel& model, PtyLine& line, FrameRecorder& recorder)
+SimServer::SimServer(const SimOptions& options, ReadingSettings readings, DetectorModel& model, PtyLine& line,
+                     FrameRecorder& recorder)
     : options_(options),
       model_(model),
       line_(line),
       recorder_(recorder),
-      readings_(options.seed + kReadingSeedOffset),
-      session_(model, readings_, options.wakeFrames),
+      readings_(std::move(readings), options.seed + kReadingSeedOffset, LiveReadings::Clock::now()),
+      session_(model, readings_, options.session, std::cerr),
       faults_(options.dropRate, options.corruptRate, options.nakRate, options.seed)
 {
 }
 
 SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop)
 {
+    End end = End::Stopped;
     while (!stop) {
+        if (session_.Advance(FrameReader::Clock::now()))
+            SaveState();
         timespec timeout{};
-        const auto deadline = reader_.StaleDeadline();
+        const auto deadline = WakeDeadline();
         if (deadline)
             timeout = Remaining(*deadline);
         pollfd pfd{line_.MasterFd(), POLLIN, 0};
@@ -47,19 +51,41 @@ SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            return End::LineError;
+            end = End::LineError;
+            break;
         }
         if (pfd.revents & POLLIN) {
-            if (!Receive())
-                return End::LineError;
+            if (!Receive()) {
+                end = End::LineError;
+                break;
+            }
         } else if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            return End::LineError;
+            end = End::LineError;
+            break;
         }
-        if (!ServeFrames())
-            return End::Unplugged;
-        reader_.DiscardIfStale(FrameReader::Clock::now());
+        if (!ServeFrames()) {
+            end = End::Unplugged;
+            break;
+        }
+        DiscardStaleInput(FrameReader::Clock::now());
     }
-    return End::Stopped;
+    session_.Shutdown();
+    return end;
+}
+
+void SimServer::DiscardStaleInput(FrameReader::Clock::time_point now)
+{
+    if (reader_.DiscardIfStale(now))
+        session_.AbortFollowUp();
+}
+
+std::optional<FrameReader::Clock::time_point> SimServer::WakeDeadline() const
+{
+    const auto stale = reader_.StaleDeadline();
+    const auto task = session_.NextDeadline();
+    if (stale && task)
+        return std::min(*stale, *task);
+    return stale ? stale : task;
 }
 
 void SimServer::SaveState()
@@ -82,7 +108,7 @@ bool SimServer::Receive()
             return true;
         const auto now = FrameReader::Clock::now();
         // A partial frame that sat too long is not continued by new bytes.
-        reader_.DiscardIfStale(now);
+        DiscardStaleInput(now);
         reader_.Feed({chunk, static_cast<std::size_t>(n)}, now);
     }
 }
@@ -106,7 +132,15 @@ bool SimServer::ServeFrames()
         const std::vector<std::uint8_t> frame = reader_.Take(session_.ExpectedLength());
         recorder_.Received(frame);
         const FaultPlan plan = faults_.Next();
-        Outcome outcome = plan.nak ? session_.Refuse(frame) : session_.Handle(frame);
+        Outcome outcome;
+        if (plan.nak)
+            outcome = session_.Refuse(frame);
+        else if (plan.drop && session_.AwaitingFirmwarePacket())
+            // A long firmware frame is what the infrared link loses on its
+            // way in: the unit never sees it, so it stores nothing.
+            outcome = session_.Lose(frame);
+        else
+            outcome = session_.Handle(frame);
         if (outcome.discardInput)
             reader_.Clear();
         if (outcome.memoryChanged)

@@ -3,12 +3,14 @@
 // dump on standard output and in its CSV file.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "SimProcess.h"
 
@@ -59,33 +61,52 @@ QStringList Commands(const SimProcess& sim, qsizetype from)
     return commands;
 }
 
+// Whether the simulated unit has completed a calibration (memory 0x92, bit 0):
+// until then it refuses to power down.
+bool WaitForCalibration(const SimProcess& sim, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        const QByteArray memory = sim.stateMemory();
+        if (memory.size() > 0x92 && memory[0x92] != '\xFF' && (memory[0x92] & 0x01))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
 TEST(CliFactory, EveryTestCommandAgainstTheSimulator)
 {
     struct Case {
         const char* command;
         QStringList sent;
-        QString err;  // what a successful run reports
+        int exitCode;
+        QString err;
     };
     const Case cases[] = {
-        {"beep", {"30", "B3"}, ""},
-        {"rled", {"31", "B3"}, ""},
-        {"lled", {"32", "B3"}, ""},
-        {"vibrator", {"34", "B3"}, ""},
-        {"clear-peak", {"50", "44", "B3"}, "Clear Peak... OK\n"},
-        {"bump-pass", {"50", "46", "B3"}, "Send Bump Pass... OK\n"},
-        {"bump-fail", {"50", "45", "B3"}, "Send Bump Fail... OK\n"},
-        {"factory-reset", {"12", "B3"}, "Fatory Reset... OK\n"},
-        {"calibrate-now", {"A0", "50", "42", "B3"}, "Calibration... OK\n"},
-        {"power-down", {"A0", "14"}, "Power Down... OK\n"},
+        {"power-down", {"A0", "14", "B3"}, 193, "Power Down... FAIL\nMust calibration before POWER OFF\n"},
+        {"beep", {"30", "B3"}, 0, ""},
+        {"rled", {"31", "B3"}, 0, ""},
+        {"lled", {"32", "B3"}, 0, ""},
+        {"vibrator", {"34", "B3"}, 0, ""},
+        {"clear-peak", {"50", "44", "B3"}, 0, "Clear Peak... OK\n"},
+        {"bump-pass", {"50", "46", "B3"}, 0, "Send Bump Pass... OK\n"},
+        {"bump-fail", {"50", "45", "B3"}, 0, "Send Bump Fail... OK\n"},
+        {"factory-reset", {"12", "B3"}, 0, "Fatory Reset... OK\n"},
+        {"calibrate-now", {"A0", "50", "42", "B3"}, 0, "Calibration... OK\n"},
+        {"power-down", {"A0", "14"}, 0, "Power Down... OK\n"},
     };
-    SimProcess sim;
+    SimProcess sim({"--cal-seconds", "1"});
     ASSERT_TRUE(sim.start());
     FactoryDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
+        if (c.exitCode == 0 && QByteArray(c.command) == "power-down")
+            ASSERT_TRUE(WaitForCalibration(sim, 5000));
         const qsizetype from = sim.recordedLines().size();
         const CliRun run = dir.Run({"--port", sim.portPath(), "test", c.command});
-        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(Commands(sim, from), c.sent);
     }

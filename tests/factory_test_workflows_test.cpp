@@ -3,6 +3,7 @@
 // the EEPROM dump from the simulated detector to its CSV file.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -91,55 +92,92 @@ public:
 
 QString HexOf(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
 
+// Until a calibration has completed the unit refuses to power down; the
+// simulator keeps that in its status byte (memory 0x92, bit 0).
+bool WaitForCalibration(const SimProcess& sim, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        const QByteArray memory = sim.stateMemory();
+        if (memory.size() > 0x92 && memory[0x92] != '\xFF' && (memory[0x92] & 0x01))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 // Every button of both pages against the simulated detector: the frames it
-// sends, byte for byte, and what the user sees.
+// sends, byte for byte, what the user sees, and what the unit did.
 TEST(FactoryCommands, EveryButtonAgainstTheSimulator)
 {
     struct Case {
         FactoryHandler handler;
         int tag;
-        QStringList frames;  // after the wake-up
-        QString name;        // empty: reports nothing
+        QStringList frames;    // after the wake-up
+        QString name;          // empty: reports nothing
+        std::uint8_t status = 0;
+        QString box;           // the failure's message
+        const char* output = nullptr;  // shown on the simulator's console
     };
     const QString a0 = HexOf(Frame("A0")), kill = HexOf(Frame("B3")), select = HexOf(Frame("50"));
+    const QString turnOff = HexOf(Frame("14"));
     const Case cases[] = {
+        // Never calibrated since its last factory reset: the unit stays on.
+        {FactoryHandler::FatoryOptTurnOff, 0, {a0, turnOff, kill}, "Power Down", 193,
+         "Must calibration before POWER OFF"},
         {FactoryHandler::EtcFactoryReset, 0, {HexOf(Frame("12")), kill}, "Fatory Reset"},
         {FactoryHandler::EtcIdentify, 0, {a0, kill}, "Load Identify"},
-        {FactoryHandler::EtcBeepON, 1, {HexOf(Frame("30")), kill}, {}},
-        {FactoryHandler::EtcBeepON, 2, {HexOf(Frame("31")), kill}, {}},
-        {FactoryHandler::EtcBeepON, 3, {HexOf(Frame("32")), kill}, {}},
-        {FactoryHandler::EtcBeepON, 4, {HexOf(Frame("34")), kill}, {}},
+        {FactoryHandler::EtcBeepON, 1, {HexOf(Frame("30")), kill}, {}, 0, {}, "buzzer"},
+        {FactoryHandler::EtcBeepON, 2, {HexOf(Frame("31")), kill}, {}, 0, {}, "right LED"},
+        {FactoryHandler::EtcBeepON, 3, {HexOf(Frame("32")), kill}, {}, 0, {}, "left LED"},
+        {FactoryHandler::EtcBeepON, 4, {HexOf(Frame("34")), kill}, {}, 0, {}, "vibrator"},
         {FactoryHandler::EtcClearPeak, 1, {select, HexOf(Frame("44")), kill}, "Clear Peak"},
         {FactoryHandler::EtcClearPeak, 2, {select, HexOf(Frame("45")), kill}, "Send Bump Fail"},
         {FactoryHandler::EtcClearPeak, 3, {select, HexOf(Frame("46")), kill}, "Send Bump Pass"},
         {FactoryHandler::FatoryOptCal, 0, {a0, select, HexOf(Frame("42")), kill}, "Calibration"},
-        // The unit switches off: it is not told that the connection ends.
-        {FactoryHandler::FatoryOptTurnOff, 0, {a0, HexOf(Frame("14"))}, "Power Down"},
+        // Calibrated now: the unit switches off and is not told that the
+        // connection ends.
+        {FactoryHandler::FatoryOptTurnOff, 0, {a0, turnOff}, "Power Down"},
     };
-    Bench bench({"--hw", "7"});
+    Bench bench({"--hw", "7", "--cal-seconds", "1"});
+    bench.sim.captureConsole();
     ASSERT_TRUE(bench.sim.start());
     for (const Case& c : cases) {
         const RFactoryCommand* row = FindFactoryCommand(c.handler, c.tag);
         ASSERT_NE(row, nullptr);
         SCOPED_TRACE(row->button);
+        if (c.handler == FactoryHandler::FatoryOptTurnOff && c.status == 0)
+            ASSERT_TRUE(WaitForCalibration(bench.sim, 5000));
         const qsizetype from = bench.sim.recordedLines().size();
         bench.view.ClearRecord();
         bench.factory->Run(c.handler, c.tag);
-        EXPECT_EQ(bench.factory->LastStatus(), std::optional<std::uint8_t>(0));
+        EXPECT_EQ(bench.factory->LastStatus(), std::optional<std::uint8_t>(c.status));
         EXPECT_EQ(bench.Received(from), c.frames);
         EXPECT_EQ(bench.view.buttonStates, (std::vector<bool>{false, true}));
         EXPECT_FALSE(bench.link.PortOpen());
         if (c.name.isEmpty()) {
             EXPECT_TRUE(bench.view.statuses.empty());
             EXPECT_TRUE(bench.view.messages.empty());
+            // On for the AVOperate time (100 ms), then off with the connection.
+            const QString off = QString::fromLatin1(c.output) + QStringLiteral(" off after ");
+            ASSERT_TRUE(bench.sim.waitForConsole(off, 2000)) << bench.sim.console().toStdString();
+            const QString console = bench.sim.console();
+            const double seconds = console.mid(console.lastIndexOf(off) + off.size()).section(QLatin1Char(' '), 0, 0).toDouble();
+            EXPECT_GE(seconds, 0.09);
+            EXPECT_LT(seconds, 0.6);
             continue;
         }
         ASSERT_EQ(bench.view.statuses.size(), 2u);
         EXPECT_EQ(bench.view.statuses[0].text, c.name + "...");
         EXPECT_EQ(bench.view.statuses[0].background, colours::kWhite);
-        EXPECT_EQ(bench.view.statuses[1].text, c.name + "... OK");
-        EXPECT_EQ(bench.view.statuses[1].background, colours::kGreen);
-        if (c.handler == FactoryHandler::EtcIdentify) {
+        EXPECT_EQ(bench.view.statuses[1].text, c.name + (c.status == 0 ? "... OK" : "... FAIL"));
+        EXPECT_EQ(bench.view.statuses[1].background, c.status == 0 ? colours::kGreen : colours::kRed);
+        if (c.status != 0) {
+            ASSERT_EQ(bench.view.messages.size(), 1u);
+            EXPECT_EQ(bench.view.messages[0].caption, c.name);
+            EXPECT_EQ(bench.view.messages[0].text, c.box);
+        } else if (c.handler == FactoryHandler::EtcIdentify) {
             ASSERT_EQ(bench.view.messages.size(), 1u);
             EXPECT_EQ(bench.view.messages[0].icon, BoxIcon::Information);
             EXPECT_EQ(bench.view.messages[0].caption, QStringLiteral("Varnolite Identify"));

@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTabBar>
@@ -233,6 +234,50 @@ TEST(TestPage, OutputHoldKeepsTheWindowLiveAndTheOtherButtonsOff)
             commands << line.mid(3, 2);
     }
     EXPECT_EQ(commands, (QStringList{"34", "B3"}));
+    window.form->close();
+}
+
+// Every button of both factory pages, clicked in the window: each reaches
+// the simulated unit with its own command byte (the tags pick the right
+// row), and every box it opens is the one its command shows.
+TEST(TestPage, EveryButtonReachesTheUnitWithItsCommand)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    Window window(kFactoryIni + "AVOperate=100\r\n", sim.portPath());
+    window.ShowTestPage();
+    QStringList boxes;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&boxes] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->windowTitle();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    closer.start(20);
+    for (const RFactoryCommand& row : FactoryCommandTable()) {
+        SCOPED_TRACE(row.button);
+        const qsizetype from = sim.recordedLines().size();
+        boxes.clear();
+        window.Find<QPushButton>(row.button)->click();
+        ASSERT_TRUE(window.WaitForOperation());
+        QApplication::processEvents();
+        QStringList commands;
+        const QStringList lines = sim.recordedLines();
+        for (qsizetype i = from; i < lines.size(); ++i) {
+            if (lines[i].startsWith(QStringLiteral("RX ")) && !lines[i].startsWith(QStringLiteral("RX B2")))
+                commands << lines[i].mid(3, 2);
+        }
+        const QString byte = QString::number(row.commandByte, 16).toUpper();
+        EXPECT_TRUE(commands.contains(byte)) << commands.join(' ').toStdString();
+        // The unit has not been calibrated: power-down is refused with a box.
+        QStringList expected;
+        if (row.handler == FactoryHandler::EtcIdentify)
+            expected << QStringLiteral("Varnolite Identify");
+        if (row.handler == FactoryHandler::FatoryOptTurnOff)
+            expected << QStringLiteral("Power Down");
+        EXPECT_EQ(boxes, expected);
+    }
     window.form->close();
 }
 

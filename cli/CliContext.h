@@ -50,6 +50,8 @@ int CmdWrite(CliContext& ctx);
 int CmdHibernate(CliContext& ctx);
 int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
+int CmdTest(CliContext& ctx);
+int CmdEeprom(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

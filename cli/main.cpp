@@ -29,6 +29,8 @@ const std::map<QString, Command>& Commands()
         {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
         {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
+        {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down, calibrate-now"}},
+        {"eeprom", {CmdEeprom, "eeprom [--out FILE] [--json]", "factory mode: the EEPROM dump; a hex view, or the CSV file"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes"}},
     };
     return commands;

@@ -170,13 +170,14 @@ TEST(SimEeprom, DumpOnTheWireMatchesTheStateMemory)
     TComZEL link;
     link.SetDefPort(sim.portPath().toStdString());
     ASSERT_EQ(link.OpenUSB(1.0f), 0);
-    RComZELReadBuf buffer;
+    RZELMemoryDump buffer;
     ASSERT_EQ(link.ReadEEPROMData(buffer, 32, 0, 1024), 0);
     link.CloseUSB(0);
     ASSERT_EQ(buffer.mData, 992);
-    const Bytes linked(buffer.mBuf, buffer.mBuf + 992);
+    ASSERT_EQ(buffer.mBuf.size(), 1024u);
+    const Bytes linked(buffer.mBuf.begin(), buffer.mBuf.begin() + 992);
     ExpectSameMemory(linked, sim.stateMemory(), 0);
-    EXPECT_EQ(Bytes(buffer.mBuf + 992, buffer.mBuf + 1024), Bytes(32, 0xFF));
+    EXPECT_EQ(Bytes(buffer.mBuf.begin() + 992, buffer.mBuf.end()), Bytes(32, 0xFF));
 }
 
 TEST(SimEeprom, PacketRequestAfterAWriteUsesTheBlockPacketSize)

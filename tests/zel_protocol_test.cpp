@@ -217,22 +217,73 @@ TEST_F(Fixture, LogLargerThanTheBufferIsRefusedBeforeAnyPacket)
     EXPECT_EQ(peer.Received(6, 150).size(), 6);
 }
 
-TEST_F(Fixture, EepromDumpLeavesTheLastPacketUnreadAndFilled)
+// The last packet of a range is never asked for; its place is filled with
+// erased bytes. Ranges beyond the link's 1 KiB buffer get a dump of their own.
+TEST(EepromDump, LeavesTheLastPacketUnreadAndFilled)
 {
-    peer.Play({{3, kAck}, {6, kAck}, {3, WithCrc(Pattern(16, 1))}, {3, WithCrc(Pattern(16, 2))}, {3, WithCrc(Pattern(16, 3))}});
-    RComZELReadBuf buf;
-    std::memset(buf.mBuf, 0x11, sizeof buf.mBuf);
-    EXPECT_EQ(link.ReadEEPROMData(buf, 16, 0, 64), 0);
-    EXPECT_EQ(buf.mData, 48);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf.mBuf + 48), 16), QByteArray(16, '\xFF'));
-    EXPECT_EQ(buf.mBuf[64], 0x11);
-    EXPECT_EQ(peer.Received(18), Hex("70 E4 01") + WithCrc(Hex("10 00 00 00")) + Hex("81 60 C0 81 60 C0 81 60 C0"));
+    struct Case {
+        std::uint16_t packet;
+        std::uint16_t start;
+        std::uint16_t max;
+        int packets;     // 0x81 requests on the wire
+        QByteArray header;
+    };
+    const Case cases[] = {
+        {16, 0, 64, 3, Hex("10 00 00 00")},
+        {32, 0, 1024, 31, Hex("20 00 00 00")},
+        {32, 0x0100, 1024, 31, Hex("20 00 01 00")},  // the count does not shrink with the start
+        {128, 0x1234, 32768, 255, Hex("80 00 12 34")},
+        {32, 0, 16, 1, Hex("20 00 00 00")},          // a range below one packet still reads one
+        {7, 0, 64, 9, Hex("07 00 00 00")},           // 63 bytes read, then 7 erased
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "packet " << c.packet << " max " << c.max);
+        PtyPeer peer;
+        TComZEL link;
+        link.ComOpen(peer.SlavePath());
+        std::vector<PeerStep> steps{{3, kAck}, {6, kAck}};
+        QByteArray sent;
+        for (int i = 0; i < c.packets; ++i) {
+            const QByteArray data = Pattern(c.packet, i + 1);
+            sent += data;
+            steps.push_back({3, WithCrc(data)});
+        }
+        peer.Play(steps);
+        RZELMemoryDump dump;
+        dump.mData = 99;
+        dump.mBuf.assign(5, 0x11);
+        ASSERT_EQ(link.ReadEEPROMData(dump, c.packet, c.start, c.max), 0);
+        EXPECT_EQ(dump.mData, c.packets * c.packet);
+        ASSERT_EQ(dump.mBuf.size(), static_cast<std::size_t>((c.packets + 1) * c.packet));
+        const QByteArray got(reinterpret_cast<const char*>(dump.mBuf.data()), static_cast<qsizetype>(dump.mBuf.size()));
+        EXPECT_EQ(got, sent + QByteArray(c.packet, '\xFF'));
+        QByteArray wire = Hex("70 E4 01") + WithCrc(c.header);
+        for (int i = 0; i < c.packets; ++i)
+            wire += Hex("81 60 C0");
+        EXPECT_EQ(peer.Received(wire.size()), wire);
+        // Nothing more is asked once the range is read.
+        EXPECT_EQ(peer.Received(wire.size() + 1, 150).size(), wire.size());
+    }
+}
+
+TEST_F(Fixture, EepromDumpThatFailsHalfWayKeepsWhatArrived)
+{
+    // A status reply where a packet belongs is too short to be one.
+    peer.Play({{3, kAck}, {6, kAck}, {3, WithCrc(Pattern(16, 1))}, {3, kNak}});
+    RZELMemoryDump dump;
+    EXPECT_EQ(link.ReadEEPROMData(dump, 16, 0, 64), zelstatus::kNoResponse);
+    EXPECT_EQ(dump.mData, 16);
+    EXPECT_EQ(dump.mBuf.size(), 16u) << "no erased tail after a failure";
+    RZELMemoryDump refused;
+    EXPECT_EQ(link.ReadEEPROMData(refused, 0, 0, 64), zelstatus::kSizeRefused);
+    EXPECT_EQ(link.ReadEEPROMData(refused, 129, 0, 64), zelstatus::kSizeRefused);
+    EXPECT_TRUE(refused.mBuf.empty());
 }
 
 TEST_F(Fixture, StandardEepromHeader)
 {
     peer.Play({{3, kAck}, {6, kNak}});
-    RComZELReadBuf buf;
+    RZELMemoryDump buf;
     EXPECT_EQ(link.ReadEEPROMData(buf, 32, 0, 1024), 176);
     EXPECT_EQ(peer.Received(9), Hex("70 E4 01 20 00 00 00 C0 0B"));
 }

@@ -33,8 +33,6 @@ inline const QString kReadSensor = QStringLiteral("Read sensor information");
 enum class PendingFeature {
     EventLog,         // "Save Event Log"
     FirmwareFile,     // firmware folder button
-    FactoryCalibration,
-    TurnOff,
     LogReset,
     LogReadings,
 };

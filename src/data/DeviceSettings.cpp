@@ -219,6 +219,11 @@ bool SetFlashFile(const std::string& path)
     return StoreKey("FLASH", "ImageFile", path);
 }
 
+bool WriteEepromSaveDir(const std::string& programDir, const std::string& folder)
+{
+    return ProfileFile(SettingsFilePath(programDir)).WriteString("EEPROM", "SaveDirectory", folder);
+}
+
 std::vector<std::string> EepromGridStartTexts(const RDeviceCFG& cfg)
 {
     const unsigned rows = cfg.mEEPROMMaxAddress / kEepromBytesPerRow;

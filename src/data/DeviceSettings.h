@@ -91,6 +91,11 @@ bool SetLogSaveDir(const std::string& folder);
 // Also moves the firmware dialog's folder to the image's folder.
 bool SetFlashFile(const std::string& path);
 
+// EEPROM/SaveDirectory of the settings file of `programDir`, for a workflow
+// that keeps its own copy of the folder (its settings need not be the
+// process-wide ones).
+bool WriteEepromSaveDir(const std::string& programDir, const std::string& folder);
+
 // Column-0 texts of the EEPROM grid, one per 16-byte row: "0000", "0010", ...
 std::vector<std::string> EepromGridStartTexts(const RDeviceCFG& cfg);
 

@@ -522,14 +522,19 @@ std::uint8_t TComZEL::UpgradeData(std::uint8_t nPointer, const RComZELReadBuf& m
     return status;
 }
 
-std::uint8_t TComZEL::ReadEEPROMData(RComZELReadBuf& mBuf, std::uint16_t nPacket, std::uint16_t nStart,
+std::uint8_t TComZEL::ReadEEPROMData(RZELMemoryDump& mBuf, std::uint16_t nPacket, std::uint16_t nStart,
                                      std::uint16_t nMax)
 {
     mBuf.mData = 0;
+    mBuf.mBuf.clear();
     if (nPacket < 1 || nPacket > kMaxPacket)
         return zelstatus::kSizeRefused;
-    // The dump lands in a 1024-byte buffer; a larger range is cut to it.
-    const int max = std::min<int>(nMax, RComZELReadBuf::kCapacity);
+    // The detector is never asked for the last packet of the range: the
+    // first packet always, then more while the bytes received stay below
+    // nMax - nPacket. The tail is filled with erased bytes instead.
+    const int lastStart = static_cast<int>(nMax) - static_cast<int>(nPacket);
+    const int packets = lastStart <= 0 ? 1 : (lastStart + nPacket - 1) / nPacket;
+    mBuf.mBuf.reserve(static_cast<std::size_t>(packets + 1) * nPacket);
     const std::uint8_t header[4] = {static_cast<std::uint8_t>(nPacket & 0xFF), 0x00,
                                     static_cast<std::uint8_t>(nStart >> 8), static_cast<std::uint8_t>(nStart & 0xFF)};
     std::uint8_t status = SendCommand(TraceMode::Report, zelcmd::kAddressHeader, kStatusReplyLen, kShortTimeout);
@@ -539,15 +544,12 @@ std::uint8_t TComZEL::ReadEEPROMData(RComZELReadBuf& mBuf, std::uint16_t nPacket
         status = SendCommand(TraceMode::Report, zelcmd::kNextPacket, nPacket + 2, kShortTimeout);
         if (status != zelstatus::kOK)
             break;
-        const int fits = std::min<int>(nPacket, RComZELReadBuf::kCapacity - mBuf.mData);
-        std::memcpy(mBuf.mBuf + mBuf.mData, FReadBuf.mBuf, static_cast<std::size_t>(fits));
-        mBuf.mData += fits;
-        if (mBuf.mData >= max - nPacket)
+        mBuf.mBuf.insert(mBuf.mBuf.end(), FReadBuf.mBuf, FReadBuf.mBuf + nPacket);
+        mBuf.mData += nPacket;
+        if (mBuf.mData >= lastStart)
             break;
     }
-    if (status == zelstatus::kOK) {
-        const int fill = std::min<int>(nPacket, RComZELReadBuf::kCapacity - mBuf.mData);
-        std::memset(mBuf.mBuf + mBuf.mData, 0xFF, static_cast<std::size_t>(fill));
-    }
+    if (status == zelstatus::kOK)
+        mBuf.mBuf.insert(mBuf.mBuf.end(), nPacket, 0xFF);
     return status;
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AdapterDiscovery.h"
 #include "Comm.h"
@@ -69,6 +70,14 @@ struct RZELLogRead {
     bool mOK = false;
 };
 
+// An EEPROM dump. The configured range reaches 32 KiB, far more than the
+// link's 1 KiB buffer holds, so a dump gets a buffer of its own, sized to
+// what was read.
+struct RZELMemoryDump {
+    std::int32_t mData = 0;          // bytes received from the detector
+    std::vector<std::uint8_t> mBuf;  // those bytes, then one packet of 0xFF
+};
+
 class TComZEL;
 using TOnZELEvent = std::function<void(TComZEL* sender, const QDateTime& now, const QString& log)>;
 
@@ -121,7 +130,7 @@ public:
     std::uint8_t FactoryReset();
     std::uint8_t RequireSensor(RZELSensor& mData, std::uint8_t nMode);
     std::uint8_t SensorCalibration(std::uint8_t nCom);
-    std::uint8_t ReadEEPROMData(RComZELReadBuf& mBuf, std::uint16_t nPacket, std::uint16_t nStart, std::uint16_t nMax);
+    std::uint8_t ReadEEPROMData(RZELMemoryDump& mBuf, std::uint16_t nPacket, std::uint16_t nStart, std::uint16_t nMax);
     std::uint8_t AVOn(std::uint8_t nCom);
 
     // Exchange engine (public so that tests can drive single frames).

@@ -28,11 +28,8 @@ const QColor kFormBackground(244, 244, 244);
 const QColor kSpinFocus(0, 255, 0);
 const QColor kLinkBlue(0, 0, 255);
 
-// Grid of the EEPROM dump: an address column and sixteen byte columns.
-constexpr int kGridAddressWidth = 44;
-constexpr int kGridByteWidth = 22;
-constexpr int kGridRowHeight = 17;
-const QString kErasedByte = QStringLiteral("FF");
+// The size the form is drawn for; the trace memo comes on top of it.
+constexpr int kPanelMinimumWidth = 500;
 
 QFont ArialPixels(int pixels, bool bold = false)
 {
@@ -83,6 +80,7 @@ TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString
       FWorkflows(FViewProxy, FLinkThread.Link(), settings)
 {
     ui->setupUi(this);
+    FTestPage = std::make_unique<TTestPage>(*ui, FWorkflows, this);
     setWindowTitle(startup::kWindowCaption);
     ApplyLook();
     // No layout until the first activation.
@@ -141,13 +139,7 @@ void TVarnoIRMainForm::ApplyLook()
     ui->Memo->hide();
     ui->PageControl->setStyleSheet(QStringLiteral("QTabBar::tab { width: 140px; height: 24px; }"));
 
-    ui->EtcEEPROMGrid->setFont(ArialPixels(12));
-    ui->EtcEEPROMGrid->horizontalHeader()->hide();
-    ui->EtcEEPROMGrid->verticalHeader()->hide();
-    ui->EtcEEPROMGrid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
-    ui->EtcEEPROMGrid->setColumnWidth(0, kGridAddressWidth);
-    for (int column = 1; column < ui->EtcEEPROMGrid->columnCount(); ++column)
-        ui->EtcEEPROMGrid->setColumnWidth(column, kGridByteWidth);
+    FTestPage->SetUpGrid(ArialPixels(12));
 
     for (QAbstractSpinBox* spin : findChildren<QAbstractSpinBox*>())
         spin->installEventFilter(this);
@@ -164,11 +156,14 @@ void TVarnoIRMainForm::ApplyLook()
 
 QList<QPushButton*> TVarnoIRMainForm::DeviceButtons() const
 {
-    return {ui->UserReadFileBtn,      ui->UserReadDeviceBtn,    ui->UserWriteFileBtn,     ui->UserWriteDeviceBtn,
-            ui->UserHibernateBtn,     ui->UserLogSaveBtn,       ui->UserCalBtn,           ui->UserFMOpenBtn,
-            ui->UserOptReadFileBtn,   ui->UserOptReadDeviceBtn, ui->UserOptWriteFileBtn,  ui->UserOptWriteDeviceBtn,
-            ui->UserOptHibernateBtn,  ui->UserOptLogSaveBtn,    ui->UserOptFMOpenBtn,     ui->FatoryOptCalBtn,
-            ui->FatoryOptTurnOffBtn,  ui->FatoryOptLogResetBtn, ui->FatoryOptLogSensorBtn};
+    QList<QPushButton*> buttons{
+        ui->UserReadFileBtn,     ui->UserReadDeviceBtn,    ui->UserWriteFileBtn,     ui->UserWriteDeviceBtn,
+        ui->UserHibernateBtn,    ui->UserLogSaveBtn,       ui->UserCalBtn,           ui->UserFMOpenBtn,
+        ui->UserOptReadFileBtn,  ui->UserOptReadDeviceBtn, ui->UserOptWriteFileBtn,  ui->UserOptWriteDeviceBtn,
+        ui->UserOptHibernateBtn, ui->UserOptLogSaveBtn,    ui->UserOptFMOpenBtn,     ui->FatoryOptCalBtn,
+        ui->FatoryOptTurnOffBtn, ui->FatoryOptLogResetBtn, ui->FatoryOptLogSensorBtn};
+    buttons += FTestPage->Buttons();
+    return buttons;
 }
 
 void TVarnoIRMainForm::ConnectButtons()
@@ -192,8 +187,10 @@ void TVarnoIRMainForm::ConnectButtons()
         bind(b, [w] { w->PendingFeatureClick(PendingFeature::EventLog); });
     for (QPushButton* b : {ui->UserFMOpenBtn, ui->UserOptFMOpenBtn})
         bind(b, [w] { w->PendingFeatureClick(PendingFeature::FirmwareFile); });
-    bind(ui->FatoryOptCalBtn, [w] { w->PendingFeatureClick(PendingFeature::FactoryCalibration); });
-    bind(ui->FatoryOptTurnOffBtn, [w] { w->PendingFeatureClick(PendingFeature::TurnOff); });
+    TFactoryTestWorkflows* factory = &FTestPage->Workflows();
+    bind(ui->FatoryOptCalBtn, [factory] { factory->FatoryOptCalBtnClick(); });
+    bind(ui->FatoryOptTurnOffBtn, [factory] { factory->FatoryOptTurnOffBtnClick(); });
+    FTestPage->ConnectButtons(bind);
     bind(ui->FatoryOptLogResetBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReset); });
     bind(ui->FatoryOptLogSensorBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReadings); });
 
@@ -586,6 +583,11 @@ QStringList TVarnoIRMainForm::TraceLines()
 void TVarnoIRMainForm::SetTraceVisible(bool visible)
 {
     ui->Memo->setVisible(visible);
+    // The memo sits beside the panel, not over it: without room for both the
+    // factory pages lose their tabs and edits. A saved width larger than
+    // this still wins.
+    const int traceWidth = visible ? ui->Memo->minimumWidth() + ui->BodyPanelLayout->spacing() : 0;
+    setMinimumWidth(kPanelMinimumWidth + traceWidth);
 }
 
 void TVarnoIRMainForm::SetSensorNames(const QStringList& names)
@@ -600,20 +602,7 @@ void TVarnoIRMainForm::SetSensorNames(const QStringList& names)
 
 void TVarnoIRMainForm::PrepareEepromGrid(const QStringList& rowAddresses)
 {
-    QTableWidget* grid = ui->EtcEEPROMGrid;
-    grid->setRowCount(static_cast<int>(rowAddresses.size()));
-    const QColor fixed = palette().color(QPalette::Button);
-    for (int row = 0; row < grid->rowCount(); ++row) {
-        auto* address = new QTableWidgetItem(rowAddresses[row]);
-        address->setFlags(Qt::ItemIsEnabled);
-        address->setBackground(fixed);
-        grid->setItem(row, 0, address);
-        for (int column = 1; column < grid->columnCount(); ++column) {
-            auto* cell = new QTableWidgetItem(kErasedByte);
-            cell->setTextAlignment(Qt::AlignCenter);
-            grid->setItem(row, column, cell);
-        }
-    }
+    FTestPage->PrepareEepromGrid(rowAddresses);
 }
 
 void TVarnoIRMainForm::ApplyLayout(bool factoryMode)

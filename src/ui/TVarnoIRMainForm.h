@@ -15,6 +15,7 @@
 #include "LinkThread.h"
 #include "MainView.h"
 #include "MainWorkflows.h"
+#include "TestPage.h"
 
 namespace Ui {
 class TVarnoIRMainForm;
@@ -93,6 +94,7 @@ private:
     TLinkThread FLinkThread;
     TGuiThreadView FViewProxy;
     TMainWorkflows FWorkflows;
+    std::unique_ptr<TTestPage> FTestPage;  // the TEST page and the factory commands
     QTimer TimeTimer;
     QStringList FTraceLines;
     bool FClosePending = false;

@@ -1,0 +1,34 @@
+#include "EepromCsv.h"
+
+#include <QSaveFile>
+
+QByteArray EepromCsvText(const EepromGridTexts& grid)
+{
+    QByteArray text;
+    text.reserve(static_cast<qsizetype>(grid.size()) * (2 + kEepromGridColumns * 3 + 2));
+    for (const EepromGridRow& row : grid) {
+        text += "0x";
+        for (const QString& cell : row) {
+            text += cell.toLatin1();
+            text += ',';
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+QString EepromCsvFileName(const QDateTime& now)
+{
+    return QStringLiteral("EEPROM_") + now.toString(QStringLiteral("yyMMddhhmmss")) + QStringLiteral(".CSV");
+}
+
+bool WriteEepromCsvFile(const QString& path, const EepromGridTexts& grid)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray text = EepromCsvText(grid);
+    if (file.write(text) != text.size())
+        return false;
+    return file.commit();
+}

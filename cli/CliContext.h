@@ -50,5 +50,9 @@ int CmdWrite(CliContext& ctx);
 int CmdHibernate(CliContext& ctx);
 int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
+int CmdEventLog(CliContext& ctx);
+int CmdLogReset(CliContext& ctx);
+int CmdImage(CliContext& ctx);
+int CmdUpgrade(CliContext& ctx);
 
 #include "CliOperation.inl"

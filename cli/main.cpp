@@ -28,6 +28,10 @@ const std::map<QString, Command>& Commands()
         {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
         {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
+        {"eventlog", {CmdEventLog, "eventlog [--out FILE]", "download the event log as CSV (default: the proposed name in the event folder)"}},
+        {"logreset", {CmdLogReset, "logreset", "clear the unit's event log"}},
+        {"image", {CmdImage, "image check FILE [--json]", "a firmware image's checks and header"}},
+        {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
     };
     return commands;
 }

@@ -45,12 +45,9 @@ struct PendingText {
     bool clearsHibernate;
 };
 
-constexpr std::array<PendingText, 6> kPending{{
-    {PendingFeature::EventLog, "Save Event Log", true},
-    {PendingFeature::FirmwareFile, "Select Firmware Upgrade File", false},
+constexpr std::array<PendingText, 3> kPending{{
     {PendingFeature::FactoryCalibration, "Calibration", true},
     {PendingFeature::TurnOff, "Turn Off", true},
-    {PendingFeature::LogReset, "Log Reset", true},
     {PendingFeature::LogReadings, "Log Readings", true},
 }};
 

@@ -31,11 +31,8 @@ inline const QString kReadSensor = QStringLiteral("Read sensor information");
 
 // Buttons whose work is still to come: each says so in an information box.
 enum class PendingFeature {
-    EventLog,         // "Save Event Log"
-    FirmwareFile,     // firmware folder button
     FactoryCalibration,
     TurnOff,
-    LogReset,
     LogReadings,
 };
 

@@ -18,6 +18,7 @@
 #include "ConfigMapping.h"
 #include "CustomerLogo.h"
 #include "StartUp.h"
+#include "TFirmwarePanels.h"
 #include "ui_TVarnoIRMainForm.h"
 
 namespace {
@@ -79,11 +80,15 @@ TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString
       ui(std::make_unique<Ui::TVarnoIRMainForm>()),
       FSettings(settings),
       FViewProxy(*this, this),
-      FWorkflows(FViewProxy, FLinkThread.Link(), settings)
+      FWorkflows(FViewProxy, FLinkThread.Link(), settings),
+      FEventLog(FWorkflows)
 {
     ui->setupUi(this);
     setWindowTitle(startup::kWindowCaption);
     ApplyLook();
+    FFirmwarePanels = new TFirmwarePanels(this);
+    FFirmwareView = std::make_unique<TGuiThreadFirmwareView>(*FFirmwarePanels, this);
+    FFirmware = std::make_unique<TFirmwareUpgrade>(FWorkflows, *FFirmwareView);
     // No layout until the first activation.
     ui->UserScrollBox->hide();
     ui->DevScrollBox->hide();
@@ -184,13 +189,13 @@ void TVarnoIRMainForm::ConnectButtons()
     for (QPushButton* b : {ui->UserWriteFileBtn, ui->UserOptWriteFileBtn})
         bind(b, [w] { w->UserWriteFileBtnClick(); });
     bind(ui->UserCalBtn, [w] { w->UserCalBtnClick(); });
+    TEventLogWorkflow* events = &FEventLog;
     for (QPushButton* b : {ui->UserLogSaveBtn, ui->UserOptLogSaveBtn})
-        bind(b, [w] { w->PendingFeatureClick(PendingFeature::EventLog); });
-    for (QPushButton* b : {ui->UserFMOpenBtn, ui->UserOptFMOpenBtn})
-        bind(b, [w] { w->PendingFeatureClick(PendingFeature::FirmwareFile); });
+        bind(b, [events] { events->UserLogSaveBtnClick(); });
+    bind(ui->FatoryOptLogResetBtn, [events] { events->UserLogResetBtnClick(); });
+    FFirmwarePanels->Connect(*FFirmware, [this](std::function<void()> work) { RunOperation(std::move(work)); });
     bind(ui->FatoryOptCalBtn, [w] { w->PendingFeatureClick(PendingFeature::FactoryCalibration); });
     bind(ui->FatoryOptTurnOffBtn, [w] { w->PendingFeatureClick(PendingFeature::TurnOff); });
-    bind(ui->FatoryOptLogResetBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReset); });
     bind(ui->FatoryOptLogSensorBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReadings); });
 
     connect(ui->UserOptSensorTypeCombo, &QComboBox::activated, this, &TVarnoIRMainForm::UserOptSensorTypeComboChange);
@@ -217,6 +222,7 @@ void TVarnoIRMainForm::OperationDone()
 void TVarnoIRMainForm::FormActivate()
 {
     FWorkflows.FormActivate();
+    FFirmware->ReloadRememberedImage();
 }
 
 bool TVarnoIRMainForm::event(QEvent* event)
@@ -238,12 +244,16 @@ void TVarnoIRMainForm::closeEvent(QCloseEvent* event)
 {
     if (FLinkThread.Busy()) {
         // The operation finishes first (it may be waiting for an answer from
-        // this window); the window closes as soon as it has.
+        // this window); the window closes as soon as it has. A firmware
+        // download is never cut short, and a close asked for during one
+        // leaves the trace and the window position as they were.
         FClosePending = true;
+        FCloseWithoutSaving = FCloseWithoutSaving || FFirmware->Running();
         event->ignore();
         return;
     }
-    FWorkflows.FormCloseQuery();
+    if (!FCloseWithoutSaving)
+        FWorkflows.FormCloseQuery();
     event->accept();
 }
 
@@ -565,6 +575,7 @@ void TVarnoIRMainForm::SetDeviceButtonsEnabled(bool enabled)
     }
     for (QPushButton* button : buttons)
         button->setEnabled(enabled);
+    FFirmwarePanels->SetLinkBusy(!enabled);
     // Unless the user has moved on to another control meanwhile.
     QWidget* focusNow = QApplication::focusWidget();
     if (enabled && FFocusBeforeOperation && (!focusNow || focusNow == this || !isAncestorOf(focusNow)))

@@ -11,6 +11,9 @@
 #include <memory>
 
 #include "DeviceSettings.h"
+#include "EventLogWorkflow.h"
+#include "FirmwareUpgrade.h"
+#include "GuiThreadFirmwareView.h"
 #include "GuiThreadView.h"
 #include "LinkThread.h"
 #include "MainView.h"
@@ -24,6 +27,7 @@ class QAbstractSpinBox;
 class QKeyEvent;
 class QLineEdit;
 class QPushButton;
+class TFirmwarePanels;
 
 class TVarnoIRMainForm : public QWidget, public IMainView {
     Q_OBJECT
@@ -92,7 +96,14 @@ private:
     TLinkThread FLinkThread;
     TGuiThreadView FViewProxy;
     TMainWorkflows FWorkflows;
+    TEventLogWorkflow FEventLog;
+    // Made once the controls exist; the panels belong to the window.
+    TFirmwarePanels* FFirmwarePanels = nullptr;
+    std::unique_ptr<TGuiThreadFirmwareView> FFirmwareView;
+    std::unique_ptr<TFirmwareUpgrade> FFirmware;
     QTimer TimeTimer;
     QStringList FTraceLines;
     bool FClosePending = false;
+    // The close came during a firmware download: nothing is saved.
+    bool FCloseWithoutSaving = false;
 };

@@ -1,10 +1,10 @@
 #include "EventLogWorkflow.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "EventLogCsv.h"
 #include "ProgramDirectory.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -15,20 +15,6 @@ const QString kSaveFilter = QStringLiteral("Data file|*.csv");
 const QString kSaveSuffix = QStringLiteral("csv");
 const QString kSaveFailedCaption = QStringLiteral("Save Event Log");
 const QString kSaveFailedText = QStringLiteral("Event logging file did not save\rRetry SAVE EVENT LOG");
-
-// Whole or not at all: a reader takes a file that is there for a complete
-// log, so a write that fails half-way must not leave the first half behind.
-bool WriteWhole(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 std::string FolderWithSlash(const QString& path)
 {
@@ -93,7 +79,9 @@ void TEventLogWorkflow::SaveEventLog(const RComZELReadBuf& log)
     const std::optional<QString> path = FMain.View().AskSaveFile(request);
     if (!path)
         return;
-    if (WriteWhole(*path, eventlog::EventLogCsv(events, unit, reference)))
+    // Whole or not at all: a reader takes a file that is there for a
+    // complete log, so a write that fails half-way must leave nothing.
+    if (WriteFileWhole(*path, eventlog::EventLogCsv(events, unit, reference)))
         FLastSaved = *path;
     else
         FMain.View().ShowMessage(BoxIcon::Error, kSaveFailedCaption, kSaveFailedText);

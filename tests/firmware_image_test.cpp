@@ -4,52 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
 
-#include "Crc16.h"
+#include "FirmwareFiles.h"
 #include "FirmwareImage.h"
 
 namespace {
-
-struct ImageSpec {
-    int size = 16384;
-    std::uint8_t model = 2;
-    std::uint8_t firmware = 14;
-    std::uint8_t hardware = 1;
-    std::uint8_t minFirmware = 10;
-    std::uint8_t minHardware = 1;
-    int crcDelta = 0;  // added to the stated CRC
-};
-
-QByteArray ImageBytes(const ImageSpec& spec)
-{
-    QByteArray bytes(spec.size, '\0');
-    for (int i = 7; i < spec.size; ++i)
-        bytes[i] = static_cast<char>((i * 31 + 7) & 0xFF);
-    const char header[5] = {static_cast<char>(spec.model), static_cast<char>(spec.firmware),
-                            static_cast<char>(spec.hardware), static_cast<char>(spec.minFirmware),
-                            static_cast<char>(spec.minHardware)};
-    for (int i = 0; i < 5 && i + 2 < spec.size; ++i)
-        bytes[2 + i] = header[i];
-    if (spec.size > 2) {
-        const std::uint16_t crc = static_cast<std::uint16_t>(
-            crc16::Compute(reinterpret_cast<const std::uint8_t*>(bytes.constData()) + 2, spec.size - 2) + spec.crcDelta);
-        bytes[0] = static_cast<char>(crc & 0xFF);
-        bytes[1] = static_cast<char>(crc >> 8);
-    }
-    return bytes;
-}
-
-std::string Write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return file.fileName().toStdString();
-}
 
 TEST(FirmwareImage, LoadStatuses)
 {
@@ -76,7 +38,7 @@ TEST(FirmwareImage, LoadStatuses)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = Write(dir, QString::fromLatin1(c.name) + ".img", ImageBytes(c.spec));
+        const std::string path = WriteTestFile(dir, QString::fromLatin1(c.name) + ".img", ImageBytes(c.spec));
         TFirmwareImage image;
         const RFirmwareCheck check = image.Load(path, 128, 128, c.factoryMode);
         EXPECT_EQ(check.status, c.status);
@@ -122,7 +84,7 @@ TEST(FirmwareImage, SizesFromTheSettings)
         SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.packet));
         ImageSpec spec;
         spec.size = c.fileSize;
-        const std::string path = Write(dir, QStringLiteral("image.img"), ImageBytes(spec));
+        const std::string path = WriteTestFile(dir, QStringLiteral("image.img"), ImageBytes(spec));
         TFirmwareImage image;
         EXPECT_EQ(image.Load(path, c.rows, c.packet, false).status, c.status);
         if (c.status == 0) {
@@ -144,7 +106,7 @@ TEST(FirmwareImage, RowsHeaderAndCrc)
     spec.minHardware = 2;
     const QByteArray bytes = ImageBytes(spec);
     TFirmwareImage image;
-    ASSERT_EQ(image.Load(Write(dir, "a.img", bytes), 4, 16, false).status, 0);
+    ASSERT_EQ(image.Load(WriteTestFile(dir, "a.img", bytes), 4, 16, false).status, 0);
     for (int row = 0; row < 4; ++row) {
         EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.Row(row)), 16), bytes.mid(row * 16, 16))
             << "row " << row << " is sent as the file holds it";
@@ -165,7 +127,7 @@ TEST(FirmwareImage, RowsHeaderAndCrc)
 
     // A failed load leaves no image behind, not even the earlier one.
     spec.crcDelta = 1;
-    EXPECT_EQ(image.Load(Write(dir, "b.img", ImageBytes(spec)), 4, 16, false).status, 130);
+    EXPECT_EQ(image.Load(WriteTestFile(dir, "b.img", ImageBytes(spec)), 4, 16, false).status, 130);
     EXPECT_FALSE(image.Loaded());
     EXPECT_EQ(image.Row(0), nullptr);
 }

@@ -473,7 +473,8 @@ TEST(MainWindow, BoxesFromTheLinkThread)
         QString status;
     };
     const Case cases[] = {
-        {"FatoryOptLogResetBtn", QStringLiteral("Log Reset|This function is not available yet."), QString()},
+        {"FatoryOptLogResetBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
+         QStringLiteral("Event Log Reset... Beamdock Connection ERROR")},
         {"FatoryOptTurnOffBtn", QStringLiteral("Turn Off|This function is not available yet."), QString()},
         {"UserOptReadDeviceBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
          QStringLiteral("Read Varnolite Information... Beamdock Connection ERROR")},

@@ -34,7 +34,7 @@ void TConsoleFirmwareView::SetProgress(int value)
     if (value == 0) {
         // A new attempt starts from the first packet.
         EndLine();
-        FLastTenth = -1;
+        FLastTenth = 0;
     }
     if (FTerminal) {
         DrawBar(value);
@@ -43,7 +43,7 @@ void TConsoleFirmwareView::SetProgress(int value)
         return;
     }
     const int tenth = value * kTenths / FMaximum;
-    if (value == 0 || tenth == FLastTenth)
+    if (tenth <= FLastTenth)
         return;
     FLastTenth = tenth;
     FErr << opname::kDownloadImage.toStdString() << " " << tenth * kTenths << "% (" << value << "/" << FMaximum

@@ -27,6 +27,6 @@ private:
     std::ostream& FErr;
     const bool FTerminal;
     int FMaximum = 0;
-    int FLastTenth = -1;
+    int FLastTenth = 0;  // tenths of the image reported so far
     bool FLineOpen = false;
 };

@@ -54,5 +54,6 @@ int CmdEventLog(CliContext& ctx);
 int CmdLogReset(CliContext& ctx);
 int CmdImage(CliContext& ctx);
 int CmdUpgrade(CliContext& ctx);
+int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

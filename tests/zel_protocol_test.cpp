@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "Crc16.h"
@@ -275,6 +276,22 @@ TEST_F(Fixture, VanishedLineIs161AndClosesThePort)
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
+// The line drops in the middle of a reply: the bytes that did arrive are not
+// a reply, and the trace says so by showing none.
+TEST_F(Fixture, LineLostInsideAReplyTracesNoReplyBytes)
+{
+    peer.Play({{3, Hex("01 02 03")}});
+    std::thread cut([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        peer.HangUp();
+    });
+    EXPECT_EQ(link.SendCommand(TraceMode::Report, 0x81, 34, 0.5f), 161);
+    cut.join();
+    ASSERT_EQ(trace.size(), 2);
+    EXPECT_EQ(trace[0], "[SEND] 81 60 C0 ");
+    EXPECT_EQ(trace[1], "[READ] ");
+}
+
 // Wake-up: frames every 1.05 ms until an ACK, then a "[CHECK TIME]" line.
 TEST_F(Fixture, WakeUpAckedAtOnceTakesOneFrame)
 {
@@ -300,7 +317,10 @@ TEST_F(Fixture, WakeUpSkipsANakInTheSameRead)
 TEST_F(Fixture, WakeUpDiscardsAReplyWithABadCrcAndTriesAgain)
 {
     // The ACK answers a later frame, so the damaged reply is read on its own.
-    peer.Play({{3, Hex("B5 B7 00")}, {3, {}}, {3, {}}, {3, kAck}});
+    // A peer that falls behind on a loaded machine answers several frames at
+    // once; the pause keeps the ACK out of the damaged reply's read even then
+    // (the wake-up drops a whole read whose first reply is damaged).
+    peer.Play({{3, Hex("B5 B7 00")}, {3, {}}, {3, {}}, {3, kAck, 20}});
     EXPECT_EQ(link.ConnectZEL(1.0f), 0);
     ASSERT_EQ(trace.size(), 2);
     EXPECT_EQ(trace[0], "B5 B7 C1 ");
@@ -331,6 +351,22 @@ TEST_F(Fixture, SilentDetectorGivesUpAfterTheConnectTimeAtTheFrameRate)
     const int frames = peer.Received(3, 100).size() / 3;
     EXPECT_GT(frames, 100);
     EXPECT_LE(frames, 290);
+}
+
+// A silent unit over the whole default connect time: the frames keep their
+// 1.05 ms spacing on average (deadlines on a fixed grid, so the few tens of
+// microseconds every sleep overshoots do not add up over 2,857 slots).
+TEST_F(Fixture, SilentThreeSecondsKeepTheFrameSpacing)
+{
+    peer.Play({});
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link.ConnectZEL(3.0f), 160);
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    const int frames = peer.Received(3, 100).size() / 3;
+    std::printf("3 s silent wake-up: %d frames in %.1f ms, mean spacing %.4f ms\n", frames, ms, 3000.0 / frames);
+    EXPECT_LE(frames, 2858);
+    EXPECT_NEAR(3000.0 / frames, 1.05, 0.05);
 }
 
 }  // namespace

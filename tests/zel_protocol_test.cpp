@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Crc16.h"
+#include "MemoryChannel.h"
 #include "PtyPeer.h"
 #include "ZelComms.h"
 
@@ -351,6 +352,74 @@ TEST_F(Fixture, SilentDetectorGivesUpAfterTheConnectTimeAtTheFrameRate)
     const int frames = peer.Received(3, 100).size() / 3;
     EXPECT_GT(frames, 100);
     EXPECT_LE(frames, 290);
+}
+
+// The engine over a line in memory: the line's own clock runs the
+// time-outs, so silence costs no real time, and replies may come split,
+// late, behind stray bytes, or not at all.
+TEST(MemoryLine, ExchangesRunOnTheLinesClock)
+{
+    using Chunks = std::vector<TMemoryChannel::Chunk>;
+    using std::chrono::microseconds;
+    const QByteArray identity = WithCrc(Hex("02 01 0D 01 00 38 24 03") + QByteArray("SH10000123"));
+    const auto bytes = [](const QByteArray& b) { return std::vector<std::uint8_t>(b.begin(), b.end()); };
+    struct Case {
+        const char* name;
+        Chunks reply;
+        std::uint8_t status;
+        double minSeconds;  // on the line's clock
+    };
+    const std::vector<Case> cases = {
+        {"whole reply at once", {{microseconds(300), bytes(identity)}}, 0, 0.0003},
+        {"split across two reads", {{microseconds(300), bytes(identity.left(7))}, {microseconds(2500), bytes(identity.mid(7))}},
+         0, 0.0025},
+        {"stray byte before the reply", {{microseconds(100), {0x00}}, {microseconds(300), bytes(identity)}}, 178, 0.0003},
+        {"silence waits the whole time-out", {}, 162, 0.1},
+        {"reply after the time-out", {{microseconds(150000), bytes(identity)}}, 162, 0.1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TComZEL link;
+        auto channel = std::make_unique<TMemoryChannel>([&c](const std::vector<std::uint8_t>&) { return c.reply; });
+        TMemoryChannel* line = channel.get();
+        link.SetChannel(std::move(channel));
+        link.ComOpen("memory");
+        const auto start = line->Now();
+        QElapsedTimer real;
+        real.start();
+        RZELIdenty record{};
+        EXPECT_EQ(link.RequireIdenty(record), c.status);
+        EXPECT_GE(std::chrono::duration<double>(line->Now() - start).count(), c.minSeconds);
+        EXPECT_LT(real.elapsed(), 50) << "no real waiting on a line in memory";
+        if (c.status == 0)
+            EXPECT_EQ(std::string(record.mSerial, 10), "SH10000123");
+    }
+}
+
+TEST(MemoryLine, WakeUpAndALostLine)
+{
+    TComZEL link;
+    int frames = 0;
+    auto channel = std::make_unique<TMemoryChannel>([&frames](const std::vector<std::uint8_t>& frame) {
+        if (frame == std::vector<std::uint8_t>{0xB2, 0x75, 0x80})
+            ++frames;
+        // Awake after the tenth frame.
+        return frames < 10 ? std::vector<TMemoryChannel::Chunk>{}
+                           : std::vector<TMemoryChannel::Chunk>{{std::chrono::microseconds(400), {0xB5, 0xB7, 0xC1}}};
+    });
+    TMemoryChannel* line = channel.get();
+    link.SetChannel(std::move(channel));
+    link.ComOpen("memory");
+    const auto start = line->Now();
+    EXPECT_EQ(link.ConnectZEL(3.0f), 0);
+    EXPECT_EQ(frames, 10);
+    const double ms = std::chrono::duration<double, std::milli>(line->Now() - start).count();
+    EXPECT_NEAR(ms, 10 * 1.05 + 2.0, 0.2) << "ten slots, then the two settling pauses";
+
+    line->LoseLineAtWrite(line->Writes() + 1);
+    EXPECT_EQ(link.KillZEL(), 0);
+    EXPECT_EQ(link.KillZEL(), 161);
+    EXPECT_FALSE(link.PortOpen());
 }
 
 // A silent unit over the whole default connect time: the frames keep their

@@ -312,4 +312,33 @@ TEST(CliUpgrade, RefusedBeforeTheDownload)
     }
 }
 
+TEST(CliUpgrade, MadeImageChangesTheSimulatedUnitsFirmware)
+{
+    SimProcess sim({"--events", "85"});
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const QString image = dir.filePath("v16.img");
+    QProcess make;
+    make.start(BEAMDOCK_SIM_PATH, {"make-image", "--out", image, "--model", "2", "--fw", "16", "--hw", "1", "--min-fw",
+                                   "10", "--min-hw", "1"});
+    ASSERT_TRUE(make.waitForFinished(10000));
+    ASSERT_EQ(make.exitCode(), 0);
+
+    const CliRun upgrade = RunCli({"--port", sim.portPath(), "upgrade", image, "--yes"}, dir.path());
+    EXPECT_EQ(upgrade.exitCode, 0) << upgrade.err.toStdString();
+    EXPECT_TRUE(upgrade.err.endsWith("Download Image 100% (128/128)\nDownload Image... OK\n")) << upgrade.err.toStdString();
+    const CliRun identify = RunCli({"--port", sim.portPath(), "--json", "identify"}, dir.path());
+    ASSERT_EQ(identify.exitCode, 0);
+    EXPECT_EQ(QJsonDocument::fromJson(identify.out.toLatin1()).object()["identity"].toObject()["mSW"].toInt(), 16);
+
+    // The same image again: not older than the unit now, so no question.
+    EXPECT_EQ(RunCli({"--port", sim.portPath(), "upgrade", image}, dir.path()).exitCode, 0);
+
+    const CliRun log = RunCli({"--port", sim.portPath(), "eventlog"}, dir.path());
+    EXPECT_EQ(log.exitCode, 0);
+    const QByteArray csv = ReadAll(log.out.trimmed());
+    EXPECT_EQ(csv.count("\r\n"), 11 + 85) << "a full log";
+    EXPECT_TRUE(csv.contains("Firmware Version,1.6\r\n"));
+}
+
 }  // namespace

@@ -97,8 +97,8 @@ TEST(EventLogRecords, WhichRecordsCount)
 
     const std::vector<RZELEvent> kept = CollectEvents(Log({Event(5, 1), Event(6, 2)}, 16), 16);
     ASSERT_EQ(kept.size(), 2u);
-    EXPECT_EQ(kept[1].mStartEvent, 6u);
-    EXPECT_EQ(kept[1].mDurationEvent, 2u);
+    EXPECT_EQ(+kept[1].mStartEvent, 6u);
+    EXPECT_EQ(+kept[1].mDurationEvent, 2);
 }
 
 TEST(EventLogRecords, OldestFirst)
@@ -107,7 +107,7 @@ TEST(EventLogRecords, OldestFirst)
     eventlog::SortOldestFirst(events);
     std::vector<std::uint16_t> order;
     for (const RZELEvent& e : events)
-        order.push_back(e.mDurationEvent);
+        order.push_back(+e.mDurationEvent);
     EXPECT_EQ(order, (std::vector<std::uint16_t>{5, 2, 4, 3, 1})) << "unsigned, largest first, equal keys in log order";
 }
 

@@ -168,7 +168,7 @@ TEST(SaveEventLog, ScriptedUnitByteForByte)
 
     // Dated against the second identify's count, which also becomes the
     // current record's life.
-    EXPECT_EQ(bench.main->CurrentConfig().mUnit.mLifeRemaining, life);
+    EXPECT_EQ(+bench.main->CurrentConfig().mUnit.mLifeRemaining, life);
     EXPECT_EQ(ReadAll(path), QByteArray("Product Name,Corvath Beamdock\r\n"
                                         "Log Type,Event Log\r\n"
                                         "Serial Number,SH10000123\r\n"

@@ -217,7 +217,7 @@ TEST(SimulatedUnit, FullLogOfGeneratedEvents)
     EXPECT_GT(bumps, 0);
     EXPECT_GT(overLimit, 0);
     EXPECT_GT(negative, 0);
-    EXPECT_EQ(alarms, unit.mAlarmCount) << "the unit counts its alarm events";
+    EXPECT_EQ(alarms, +unit.mAlarmCount) << "the unit counts its alarm events";
 }
 
 TEST(SimulatedUnit, UpgradeTakesTheMadeImagesVersion)

@@ -52,6 +52,10 @@ int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
 int CmdTest(CliContext& ctx);
 int CmdEeprom(CliContext& ctx);
+int CmdEventLog(CliContext& ctx);
+int CmdLogReset(CliContext& ctx);
+int CmdImage(CliContext& ctx);
+int CmdUpgrade(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

@@ -1,5 +1,7 @@
 #include "ConsoleView.h"
 
+#include <QDir>
+
 #include <istream>
 #include <ostream>
 #include <string>
@@ -15,6 +17,7 @@ void TConsoleView::PaintStatus(RColour background, RColour, const QString& text)
     if (background == colours::kWhite)
         return;
     FLastStatus = text;
+    BeforeOutput();
     FErr << text.toStdString() << "\n";
 }
 
@@ -22,6 +25,7 @@ void TConsoleView::ShowMessage(BoxIcon icon, const QString& caption, const QStri
 {
     if (icon == BoxIcon::Error)
         FErrorShown = true;
+    BeforeOutput();
     // A box that follows its operation's red status line needs no caption;
     // any other box names what it is about.
     if (!FLastStatus.startsWith(caption))
@@ -33,6 +37,7 @@ bool TConsoleView::AskYesNo(const QString& caption, const QString& text)
 {
     if (FAnswerYes)
         return true;
+    BeforeOutput();
     FErr << caption.toStdString() << ": " << MessageLines(text.toStdString()) << " [y/N] " << std::flush;
     std::string answer;
     const bool yes = std::getline(FIn, answer) && (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes");
@@ -45,8 +50,10 @@ std::optional<QString> TConsoleView::AskOpenFile(const RFileRequest&)
     return FFileAnswer;
 }
 
-std::optional<QString> TConsoleView::AskSaveFile(const RFileRequest&)
+std::optional<QString> TConsoleView::AskSaveFile(const RFileRequest& request)
 {
+    if (!FFileAnswer && FTakeProposedName && !request.fileName.isEmpty())
+        return QDir(request.folder).filePath(request.fileName);
     return FFileAnswer;
 }
 
@@ -58,6 +65,8 @@ void TConsoleView::SetLifeSpins(int months, int days)
 
 void TConsoleView::AppendTrace(const QString& line)
 {
-    if (FTraceVisible)
+    if (FTraceVisible) {
+        BeforeOutput();
         FErr << line.toStdString() << "\n";
+    }
 }

@@ -4,6 +4,7 @@
 // advance with --yes), file dialogs take the path given on the command line,
 // and the form is held as plain values so that ShowConfig followed by
 // CollectConfig gives the window's exact path from record to record.
+#include <functional>
 #include <iosfwd>
 #include <optional>
 
@@ -15,6 +16,12 @@ public:
 
     void AnswerYes() { FAnswerYes = true; }
     void SetFileAnswer(const QString& path) { FFileAnswer = path; }
+    // Save dialogs without a path given take the proposed name in the
+    // proposed folder.
+    void TakeProposedSaveName() { FTakeProposedName = true; }
+    // Runs before every line this view writes (a progress bar on the same
+    // terminal ends its line there).
+    void SetBeforeOutput(std::function<void()> hook) { FBeforeOutput = std::move(hook); }
     bool ErrorShown() const { return FErrorShown; }
     bool Declined() const { return FDeclined; }
 
@@ -49,4 +56,11 @@ private:
     bool FTraceVisible = false;
     QString FLastStatus;
     std::optional<QString> FFileAnswer;
+    bool FTakeProposedName = false;
+    std::function<void()> FBeforeOutput;
+    void BeforeOutput() const
+    {
+        if (FBeforeOutput)
+            FBeforeOutput();
+    }
 };

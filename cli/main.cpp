@@ -31,6 +31,10 @@ const std::map<QString, Command>& Commands()
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
         {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down, calibrate-now"}},
         {"eeprom", {CmdEeprom, "eeprom [--out FILE] [--json]", "factory mode: the EEPROM dump; a hex view, or the CSV file"}},
+        {"eventlog", {CmdEventLog, "eventlog [--out FILE]", "download the event log as CSV (default: the proposed name in the event folder)"}},
+        {"logreset", {CmdLogReset, "logreset", "clear the unit's event log"}},
+        {"image", {CmdImage, "image check FILE [--json]", "a firmware image's checks and header"}},
+        {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes"}},
     };
     return commands;

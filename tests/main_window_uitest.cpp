@@ -541,7 +541,8 @@ TEST(MainWindow, BoxesFromTheLinkThread)
         QString status;
     };
     const Case cases[] = {
-        {"FatoryOptLogResetBtn", QStringLiteral("Log Reset|This function is not available yet."), QString()},
+        {"FatoryOptLogResetBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
+         QStringLiteral("Event Log Reset... Beamdock Connection ERROR")},
         {"FatoryOptTurnOffBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
          QStringLiteral("Power Down... Beamdock Connection ERROR")},
         {"EtcBeepONBtn", QString(), QString()},  // reports nothing, whatever happens

@@ -46,10 +46,7 @@ struct PendingText {
     bool clearsHibernate;
 };
 
-constexpr std::array<PendingText, 4> kPending{{
-    {PendingFeature::EventLog, "Save Event Log", true},
-    {PendingFeature::FirmwareFile, "Select Firmware Upgrade File", false},
-    {PendingFeature::LogReset, "Log Reset", true},
+constexpr std::array<PendingText, 1> kPending{{
     {PendingFeature::LogReadings, "Log Readings", true},
 }};
 

@@ -31,9 +31,6 @@ inline const QString kReadSensor = QStringLiteral("Read sensor information");
 
 // Buttons whose work is still to come: each says so in an information box.
 enum class PendingFeature {
-    EventLog,         // "Save Event Log"
-    FirmwareFile,     // firmware folder button
-    LogReset,
     LogReadings,
 };
 

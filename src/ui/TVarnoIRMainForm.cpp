@@ -19,6 +19,7 @@
 #include "CustomerLogo.h"
 #include "FieldFilter.h"
 #include "StartUp.h"
+#include "TFirmwarePanels.h"
 #include "ui_TVarnoIRMainForm.h"
 
 namespace {
@@ -77,12 +78,16 @@ TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString
       ui(std::make_unique<Ui::TVarnoIRMainForm>()),
       FSettings(settings),
       FViewProxy(*this, this),
-      FWorkflows(FViewProxy, FLinkThread.Link(), settings)
+      FWorkflows(FViewProxy, FLinkThread.Link(), settings),
+      FEventLog(FWorkflows)
 {
     ui->setupUi(this);
     FTestPage = std::make_unique<TTestPage>(*ui, FWorkflows, this);
     setWindowTitle(startup::kWindowCaption);
     ApplyLook();
+    FFirmwarePanels = new TFirmwarePanels(this);
+    FFirmwareView = std::make_unique<TGuiThreadFirmwareView>(*FFirmwarePanels, this);
+    FFirmware = std::make_unique<TFirmwareUpgrade>(FWorkflows, *FFirmwareView);
     // No layout until the first activation.
     ui->UserScrollBox->hide();
     ui->DevScrollBox->hide();
@@ -183,15 +188,15 @@ void TVarnoIRMainForm::ConnectButtons()
     for (QPushButton* b : {ui->UserWriteFileBtn, ui->UserOptWriteFileBtn})
         bind(b, [w] { w->UserWriteFileBtnClick(); });
     bind(ui->UserCalBtn, [w] { w->UserCalBtnClick(); });
+    TEventLogWorkflow* events = &FEventLog;
     for (QPushButton* b : {ui->UserLogSaveBtn, ui->UserOptLogSaveBtn})
-        bind(b, [w] { w->PendingFeatureClick(PendingFeature::EventLog); });
-    for (QPushButton* b : {ui->UserFMOpenBtn, ui->UserOptFMOpenBtn})
-        bind(b, [w] { w->PendingFeatureClick(PendingFeature::FirmwareFile); });
+        bind(b, [events] { events->UserLogSaveBtnClick(); });
+    bind(ui->FatoryOptLogResetBtn, [events] { events->UserLogResetBtnClick(); });
+    FFirmwarePanels->Connect(*FFirmware, [this](std::function<void()> work) { RunOperation(std::move(work)); });
     TFactoryTestWorkflows* factory = &FTestPage->Workflows();
     bind(ui->FatoryOptCalBtn, [factory] { factory->FatoryOptCalBtnClick(); });
     bind(ui->FatoryOptTurnOffBtn, [factory] { factory->FatoryOptTurnOffBtnClick(); });
     FTestPage->ConnectButtons(bind);
-    bind(ui->FatoryOptLogResetBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReset); });
     bind(ui->FatoryOptLogSensorBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReadings); });
 
     connect(ui->UserOptSensorTypeCombo, &QComboBox::activated, this, &TVarnoIRMainForm::UserOptSensorTypeComboChange);
@@ -218,6 +223,7 @@ void TVarnoIRMainForm::OperationDone()
 void TVarnoIRMainForm::FormActivate()
 {
     FWorkflows.FormActivate();
+    FFirmware->ReloadRememberedImage();
 }
 
 bool TVarnoIRMainForm::event(QEvent* event)
@@ -239,12 +245,16 @@ void TVarnoIRMainForm::closeEvent(QCloseEvent* event)
 {
     if (FLinkThread.Busy()) {
         // The operation finishes first (it may be waiting for an answer from
-        // this window); the window closes as soon as it has.
+        // this window); the window closes as soon as it has. A firmware
+        // download is never cut short, and a close asked for during one
+        // leaves the trace and the window position as they were.
         FClosePending = true;
+        FCloseWithoutSaving = FCloseWithoutSaving || FFirmware->Running();
         event->ignore();
         return;
     }
-    FWorkflows.FormCloseQuery();
+    if (!FCloseWithoutSaving)
+        FWorkflows.FormCloseQuery();
     event->accept();
 }
 
@@ -561,6 +571,7 @@ void TVarnoIRMainForm::SetDeviceButtonsEnabled(bool enabled)
     }
     for (QPushButton* button : buttons)
         button->setEnabled(enabled);
+    FFirmwarePanels->SetLinkBusy(!enabled);
     // Unless the user has moved on to another control meanwhile.
     QWidget* focusNow = QApplication::focusWidget();
     if (enabled && FFocusBeforeOperation && (!focusNow || focusNow == this || !isAncestorOf(focusNow)))

@@ -11,6 +11,9 @@
 #include <memory>
 
 #include "DeviceSettings.h"
+#include "EventLogWorkflow.h"
+#include "FirmwareUpgrade.h"
+#include "GuiThreadFirmwareView.h"
 #include "GuiThreadView.h"
 #include "LinkThread.h"
 #include "MainView.h"
@@ -25,6 +28,7 @@ class QAbstractSpinBox;
 class QKeyEvent;
 class QLineEdit;
 class QPushButton;
+class TFirmwarePanels;
 
 class TVarnoIRMainForm : public QWidget, public IMainView {
     Q_OBJECT
@@ -95,7 +99,14 @@ private:
     TGuiThreadView FViewProxy;
     TMainWorkflows FWorkflows;
     std::unique_ptr<TTestPage> FTestPage;  // the TEST page and the factory commands
+    TEventLogWorkflow FEventLog;
+    // Made once the controls exist; the panels belong to the window.
+    TFirmwarePanels* FFirmwarePanels = nullptr;
+    std::unique_ptr<TGuiThreadFirmwareView> FFirmwareView;
+    std::unique_ptr<TFirmwareUpgrade> FFirmware;
     QTimer TimeTimer;
     QStringList FTraceLines;
     bool FClosePending = false;
+    // The close came during a firmware download: nothing is saved.
+    bool FCloseWithoutSaving = false;
 };

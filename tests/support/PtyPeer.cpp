@@ -55,8 +55,10 @@ void PtyPeer::Play(std::vector<PeerStep> steps)
 
 void PtyPeer::Run(std::vector<PeerStep> steps)
 {
+    const QByteArray wakeFrame = Hex("B2 75 80");
     std::size_t step = 0;
-    int pending = 0;
+    QByteArray pending;
+    bool dropWakes = false;
     // Steps that wait for no request put their reply on the line at once.
     for (; step < steps.size() && steps[step].requestLength == 0; ++step)
         (void)!::write(FMaster, steps[step].reply.constData(), static_cast<size_t>(steps[step].reply.size()));
@@ -72,16 +74,34 @@ void PtyPeer::Run(std::vector<PeerStep> steps)
             std::lock_guard<std::mutex> lock(FLock);
             FReceived.append(buf, static_cast<int>(got));
         }
-        pending += static_cast<int>(got);
-        while (step < steps.size() && pending >= steps[step].requestLength) {
-            pending -= steps[step].requestLength;
+        pending.append(buf, static_cast<int>(got));
+        for (;;) {
+            if (dropWakes) {
+                while (pending.startsWith(wakeFrame))
+                    pending.remove(0, wakeFrame.size());
+                if (!pending.isEmpty() && wakeFrame.startsWith(pending))
+                    break;  // maybe the start of one more wake-up frame
+                if (!pending.isEmpty())
+                    dropWakes = false;
+            }
+            if (step >= steps.size() || pending.size() < steps[step].requestLength)
+                break;
+            pending.remove(0, steps[step].requestLength);
             if (steps[step].delayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(steps[step].delayMs));
             if (!steps[step].reply.isEmpty())
                 (void)!::write(FMaster, steps[step].reply.constData(), static_cast<size_t>(steps[step].reply.size()));
+            dropWakes = dropWakes || steps[step].wake;
             ++step;
         }
     }
+}
+
+PeerStep WakeStep(const QByteArray& reply)
+{
+    PeerStep step{3, reply};
+    step.wake = true;
+    return step;
 }
 
 QByteArray PtyPeer::Received(int atLeast, int ms)

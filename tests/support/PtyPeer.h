@@ -14,7 +14,14 @@ struct PeerStep {
     int requestLength;     // bytes that make up the request frame; 0 = reply at once
     QByteArray reply;      // sent back after the request (empty: stay silent)
     int delayMs = 0;       // before replying
+    // A wake-up: the tool repeats its 3-byte wake-up frame until it sees the
+    // answer, so the frames that follow the first one are dropped until
+    // another request begins.
+    bool wake = false;
 };
+
+// The step that answers a wake-up (B2 75 80) with `reply`.
+PeerStep WakeStep(const QByteArray& reply);
 
 class PtyPeer {
 public:

@@ -1,0 +1,111 @@
+#include "EventLogWorkflow.h"
+
+#include <QFileInfo>
+
+#include "EventLogCsv.h"
+#include "PreciseWait.h"
+#include "ProgramDirectory.h"
+#include "WholeFile.h"
+
+namespace {
+
+const QString kNoEventsCaption = QStringLiteral("Log Event");
+const QString kNoEventsText = QStringLiteral("No logging event data...");
+const QString kSaveTitle = QStringLiteral("Save Logging Data...");
+const QString kSaveFilter = QStringLiteral("Data file|*.csv");
+const QString kSaveSuffix = QStringLiteral("csv");
+const QString kSaveFailedCaption = QStringLiteral("Save Event Log");
+const QString kSaveFailedText = QStringLiteral("Event logging file did not save\rRetry SAVE EVENT LOG");
+
+// Every exchange of the download ends with a fixed pause; the kernel's
+// default timer slack would add up to 50 us to each.
+constexpr unsigned long kDownloadTimerSlackNs = 10'000;
+
+std::string FolderWithSlash(const QString& path)
+{
+    return FolderOf(QFileInfo(path).absoluteFilePath().toStdString());
+}
+
+}  // namespace
+
+TEventLogWorkflow::TEventLogWorkflow(TMainWorkflows& main, Clock clock)
+    : FMain(main), FClock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTime(); }))
+{
+}
+
+std::uint8_t TEventLogWorkflow::LoadEventLog(RComZELReadBuf& log, RZELIdenty& identity)
+{
+    const precise::TimerSlack slack(kDownloadTimerSlackNs);
+    std::uint8_t status = FMain.ReadDevice();
+    // A second identify for the freshest life count: the events are dated
+    // against it.
+    if (status == zelstatus::kOK)
+        status = FMain.Identify(identity);
+    if (status == zelstatus::kOK)
+        status = FMain.Link().LoadLog(log, FMain.Settings().cfg.mEVENTReadPacketSize);
+    return status;
+}
+
+void TEventLogWorkflow::UserLogSaveBtnClick()
+{
+    FMain.ForgetHibernateAnswer();
+    FLastSaved.reset();
+    const TDeviceButtonsOff busy(FMain.View());
+    RComZELReadBuf log;
+    RZELIdenty identity{};
+    const auto status = FMain.RunCycle(opname::kLoadEventLog, true, [&] { return LoadEventLog(log, identity); });
+    if (!status)
+        return;
+    FMain.ShowResult(*status, opname::kLoadEventLog, true);
+    if (*status != zelstatus::kOK)
+        return;
+    RZELCFG cfg = FMain.CurrentConfig();
+    cfg.mUnit.mLifeRemaining = identity.mLife;
+    FMain.SetCurrentConfig(cfg);
+    SaveEventLog(log);
+}
+
+void TEventLogWorkflow::SaveEventLog(const RComZELReadBuf& log)
+{
+    FLastSaved.reset();
+    // Before any dialog: the events are dated against the moment the log
+    // was read, not the moment the user found a folder.
+    const QDateTime reference = FClock();
+    const RDeviceCFG& cfg = FMain.Settings().cfg;
+    std::vector<RZELEvent> events = eventlog::CollectEvents(log, cfg.mEVENTPacketSize);
+    if (events.empty()) {
+        FMain.View().ShowMessage(BoxIcon::Information, kNoEventsCaption, kNoEventsText);
+        return;
+    }
+    eventlog::SortOldestFirst(events);
+
+    const RZELUnitCFG& unit = FMain.CurrentConfig().mUnit;
+    const RFileRequest request{kSaveTitle, kSaveFilter, kSaveSuffix, QString::fromStdString(cfg.mEVENTSaveDir),
+                               eventlog::ProposedFileName(unit, reference)};
+    const std::optional<QString> path = FMain.View().AskSaveFile(request);
+    if (!path)
+        return;
+    // Whole or not at all: a reader takes a file that is there for a
+    // complete log, so a write that fails half-way must leave nothing.
+    if (WriteFileWhole(*path, eventlog::EventLogCsv(events, unit, reference)))
+        FLastSaved = *path;
+    else
+        FMain.View().ShowMessage(BoxIcon::Error, kSaveFailedCaption, kSaveFailedText);
+    // The folder is remembered even when the write failed: the user chose it.
+    SetEventSaveDir(FolderWithSlash(*path));
+}
+
+void TEventLogWorkflow::UserLogResetBtnClick()
+{
+    FMain.ForgetHibernateAnswer();
+    const TDeviceButtonsOff busy(FMain.View());
+    const auto status = FMain.RunCycle(opname::kEventLogReset, true, [this] {
+        RZELIdenty identity{};
+        std::uint8_t s = FMain.Identify(identity);
+        if (s == zelstatus::kOK)
+            s = FMain.Link().LogReset();
+        return s;
+    });
+    if (status)
+        FMain.ShowResult(*status, opname::kEventLogReset, true);
+}

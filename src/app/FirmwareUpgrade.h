@@ -1,0 +1,74 @@
+#pragma once
+// The firmware upgrade: pick and check an image file, check that the unit
+// in front of the adapter may take it, then send it packet by packet with
+// retries, progress and a Cancel button. Sequential code on the link thread
+// on top of the main window's services; the panels are reached through
+// IFirmwareView, questions and boxes through IMainView.
+//
+// Cancel may be pressed on any thread: it only clears a flag that the
+// download looks at after every packet.
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+#include "FirmwareImage.h"
+#include "FirmwareView.h"
+#include "MainWorkflows.h"
+
+namespace opname {
+inline const QString kLoadingUpgradeFile = QStringLiteral("Loading Upgrade File");
+inline const QString kCheckProgram = QStringLiteral("Check Program");
+inline const QString kDownloadImage = QStringLiteral("Download Image");
+}  // namespace opname
+
+class TFirmwareUpgrade {
+public:
+    // `main` and `view` must outlive this object. The remembered image
+    // (FLASH/ImageFile) goes through the process-wide settings, which `main`
+    // is expected to show.
+    TFirmwareUpgrade(TMainWorkflows& main, IFirmwareView& view);
+
+    // Folder button: the file dialog, then LoadUpgradeFile.
+    void UserFMOpenBtnClick();
+    // Loads and checks an image; `silent` shows nothing but the panels (the
+    // reload at start-up). Returns the load status (0, 128 to 131).
+    std::uint8_t LoadUpgradeFile(const QString& path, bool silent);
+    // The image used last time, reloaded silently. Does its work once; later
+    // calls do nothing.
+    void ReloadRememberedImage();
+
+    // "Upgrade Firmware": CheckProgram, then up to the configured number of
+    // DownloadImage attempts, with the result reported under "Download Image".
+    void UserFMUpgradeBtnClick();
+    // "Cancel": the download stops after the packet it is sending.
+    void UserFMCancelBtnClick() { FUpgrade.store(false); }
+
+    // The two steps of an upgrade. Nothing when the port could not be opened
+    // at all (already shown to the user).
+    std::optional<std::uint8_t> CheckProgram();
+    std::optional<std::uint8_t> DownloadImage();
+
+    // True from the start of "Upgrade Firmware" to its end, Cancel or not.
+    bool Running() const { return FRunning.load(); }
+    const TFirmwareImage& Image() const { return FImage; }
+    // What the last LoadUpgradeFile found in the file.
+    const RFirmwareCheck& LastCheck() const { return FLastCheck; }
+
+private:
+    std::uint8_t SendImage();
+    std::uint8_t SendPacket(int row);
+    void Memo(const QString& text);
+
+    TMainWorkflows& FMain;
+    IFirmwareView& FView;
+    TFirmwareImage FImage;
+    RFirmwareCheck FLastCheck;
+    std::atomic<bool> FUpgrade{false};
+    std::atomic<bool> FRunning{false};
+    bool FReloaded = false;
+};
+
+// The description line of both panels.
+QString FirmwareDescription(const TFirmwareImage& image);

@@ -1,0 +1,171 @@
+#include "EventLogCsv.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "TextHelpers.h"
+
+namespace eventlog {
+namespace {
+
+const char* const kLineEnd = "\r\n";
+const char* const kColumns = "Event Date,Event Time,BumpTest,Duration(seconds),Sensor Reading,Alarm";
+// What the tool shows for a time it does not know.
+const char* const kUnknownTime = "---";
+
+constexpr std::int64_t kMsPerSecond = 1000;
+
+// A text field of the unit block: up to the first zero byte. Control
+// characters become blanks so that a damaged field cannot break a line of
+// the file in two.
+std::string FieldText(const char* bytes, std::size_t length)
+{
+    const char* end = std::find(bytes, bytes + length, '\0');
+    std::string text(bytes, end);
+    for (char& c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = ' ';
+    }
+    return text;
+}
+
+std::string TwoDigits(int value)
+{
+    return PadText(PadSide::Left, 2, '0', std::to_string(value));
+}
+
+void AddLine(QByteArray& out, const std::string& line)
+{
+    out.append(line.data(), static_cast<qsizetype>(line.size()));
+    out.append(kLineEnd);
+}
+
+}  // namespace
+
+std::vector<RZELEvent> CollectEvents(const RComZELReadBuf& buf, int stride)
+{
+    std::vector<RZELEvent> events;
+    if (stride <= 0 || buf.mData <= 0)
+        return events;
+    const int announced = buf.mData / stride;
+    for (int i = 0; i < announced; ++i) {
+        const long at = static_cast<long>(i) * stride;
+        if (at + static_cast<long>(sizeof(RZELEvent)) > RComZELReadBuf::kCapacity)
+            break;
+        RZELEvent event{};
+        std::memcpy(&event, buf.mBuf + at, sizeof event);
+        if (event.mStartEvent == kErasedStart)
+            break;
+        events.push_back(event);
+    }
+    return events;
+}
+
+void SortOldestFirst(std::vector<RZELEvent>& events)
+{
+    std::stable_sort(events.begin(), events.end(),
+                     [](const RZELEvent& a, const RZELEvent& b) { return a.mStartEvent > b.mStartEvent; });
+}
+
+std::string FormatSeconds(std::int32_t seconds)
+{
+    const std::int32_t s = seconds > 0 ? seconds : 0;
+    return std::to_string(s / 3600) + ":" + TwoDigits((s % 3600) / 60) + ":" + TwoDigits(s % 60);
+}
+
+std::string ReadingText(std::int16_t tenths)
+{
+    if (tenths == kOverLimit)
+        return "O.L.";
+    const int value = tenths;
+    const int magnitude = std::abs(value);
+    return (value < 0 ? "-" : "") + std::to_string(magnitude / 10) + "." + std::to_string(magnitude % 10);
+}
+
+std::string LifeRemainingText(std::uint32_t seconds)
+{
+    const LifeSplit life = SplitLife(seconds);
+    if (life.months > 0)
+        return std::to_string(life.months) + "months " + std::to_string(life.days) + " days";
+    return std::to_string(life.days) + " days";
+}
+
+std::optional<QDateTime> EventTime(const RZELEvent& event, std::uint32_t lifeRemaining, const QDateTime& reference)
+{
+    // A stamp below the life remaining would lie in the future of a counter
+    // that only counts down: the unit was given a new, longer life after the
+    // event (a factory write), so its age is no longer known.
+    if (event.mStartEvent < lifeRemaining)
+        return std::nullopt;
+    const std::int64_t ageMs = static_cast<std::int64_t>(event.mStartEvent - lifeRemaining) * kMsPerSecond;
+    // Same clock as the reference (local time, or the zone it names), moved
+    // on the absolute time line.
+    QDateTime when = reference;
+    when.setMSecsSinceEpoch(reference.toMSecsSinceEpoch() - ageMs);
+    return when;
+}
+
+std::string EventLine(const RZELEvent& event, std::uint32_t lifeRemaining, const QDateTime& reference)
+{
+    std::string line;
+    if (const std::optional<QDateTime> when = EventTime(event, lifeRemaining, reference)) {
+        line = when->toString(QStringLiteral("yyyy-MM-dd")).toStdString() + "," +
+               when->toString(QStringLiteral("HH:mm:ss")).toStdString();
+    } else {
+        line = std::string(kUnknownTime) + "," + kUnknownTime;
+    }
+    line += (event.mDurationEvent & kBumpTestBit) ? ",YES," : ",NO,";
+    line += FormatSeconds(event.mDurationEvent & kDurationMask) + ",";
+    line += ReadingText(event.mSensorReading) + ",";
+    if (event.mAlarmStatusFlag & kLowAlarmFlag)
+        line += "LOW Alarm ";
+    if (event.mAlarmStatusFlag & kHighAlarmFlag)
+        line += "HIGH Alarm ";
+    return line;
+}
+
+std::string SerialText(const RZELUnitCFG& unit)
+{
+    return FieldText(unit.mSerial, sizeof unit.mSerial);
+}
+
+QByteArray EventLogCsv(const std::vector<RZELEvent>& sorted, const RZELUnitCFG& unit, const QDateTime& reference)
+{
+    QByteArray out;
+    AddLine(out, "Product Name,Corvath Beamdock");
+    AddLine(out, "Log Type,Event Log");
+    AddLine(out, "Serial Number," + SerialText(unit));
+    AddLine(out, "Firmware Version," + FWVersionText(unit.mFWVersion));
+    AddLine(out, "ID," + FieldText(unit.mUserID, sizeof unit.mUserID));
+    AddLine(out, "Life Remaining," + LifeRemainingText(unit.mLifeRemaining));
+    AddLine(out, "Total Number of Events," + std::to_string(unit.mAlarmCount));
+    AddLine(out, "Duration of events," + FormatSeconds(static_cast<std::int32_t>(unit.mAlarmTime)));
+    AddLine(out, "Number of self-tests," + std::to_string(unit.mTestCount));
+    AddLine(out, "");
+    AddLine(out, kColumns);
+    for (const RZELEvent& event : sorted)
+        AddLine(out, EventLine(event, unit.mLifeRemaining, reference));
+    return out;
+}
+
+QByteArray EventLogCsv(const RComZELReadBuf& buf, int stride, const RZELUnitCFG& unit, const QDateTime& reference)
+{
+    std::vector<RZELEvent> events = CollectEvents(buf, stride);
+    SortOldestFirst(events);
+    return EventLogCsv(events, unit, reference);
+}
+
+QString ProposedFileName(const RZELUnitCFG& unit, const QDateTime& reference)
+{
+    QString serial = QString::fromLatin1(SerialText(unit));
+    for (QChar& c : serial) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            c = QLatin1Char('_');
+    }
+    return serial + QStringLiteral("_LOG_") + reference.toString(QStringLiteral("yyMMddHHmmss")) +
+           QStringLiteral(".CSV");
+}
+
+}  // namespace eventlog

@@ -102,7 +102,9 @@ bool AppendDataLogLine(const QString& path, const QByteArray& line)
     if (path.trimmed().isEmpty() || !QFileInfo(path).isFile())
         return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
+    // Unbuffered: a write the disk refuses fails here, not later in a flush
+    // that would leave its bytes in the way of the cut-back.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
     const qint64 before = file.size();
     if (!file.seek(before))

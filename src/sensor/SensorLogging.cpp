@@ -208,8 +208,14 @@ void TSensorLogWorkflow::LoggingLoop()
             RunSensorCommand(pressed->command);
         AdvanceCalWatch();
         const double now = FClock.Seconds();
-        if (now >= FNextPoll || now >= FNextReading)
+        // A detector that is away is woken at the poll period, not back to
+        // back: each wake-up holds the loop for the whole connect time.
+        if (now >= FNextPoll || (FLinked && now >= FNextReading)) {
+            // The next pass follows at once: it looks at what the exchange
+            // brought (a status to stop on, the flags a watch waits for).
             PollStep(now);
+            continue;
+        }
         FClock.WaitUntil(NextDeadline(), FRequests.Wakeup());
     }
     FLink.CloseUSB(FStatus);
@@ -394,7 +400,7 @@ void TSensorLogWorkflow::AdvanceCalWatch()
 
 double TSensorLogWorkflow::NextDeadline() const
 {
-    double deadline = std::min(FNextPoll, FNextReading);
+    double deadline = FLinked ? std::min(FNextPoll, FNextReading) : FNextPoll;
     if (FWatch == CalWatchState::WaitProgress)
         deadline = std::min(deadline, FPhaseStart + kProgressStartLimit + kJustAfter);
     if (FWatch == CalWatchState::InProgress) {

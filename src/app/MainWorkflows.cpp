@@ -45,13 +45,12 @@ struct PendingText {
     bool clearsHibernate;
 };
 
-constexpr std::array<PendingText, 6> kPending{{
+constexpr std::array<PendingText, 5> kPending{{
     {PendingFeature::EventLog, "Save Event Log", true},
     {PendingFeature::FirmwareFile, "Select Firmware Upgrade File", false},
     {PendingFeature::FactoryCalibration, "Calibration", true},
     {PendingFeature::TurnOff, "Turn Off", true},
     {PendingFeature::LogReset, "Log Reset", true},
-    {PendingFeature::LogReadings, "Log Readings", true},
 }};
 
 }  // namespace
@@ -365,8 +364,14 @@ void TMainWorkflows::UserCalBtnClick()
                           QStringLiteral("Sensor type is wrong\rDid not sensor calibration"));
         return;
     }
-    FView.ShowMessage(BoxIcon::Information, QStringLiteral("Sensor Calibration"),
-                      QStringLiteral("Sensor calibration is not available yet."));
+    // The dialog runs its own operations: it opens once this one has ended.
+    FView.OpenSensorCalDialog(FZELCFG);
+}
+
+void TMainWorkflows::FatoryOptLogSensorBtnClick()
+{
+    FHibernateBtn = false;
+    FView.OpenSensorLogDialog();
 }
 
 void TMainWorkflows::UserReadFileBtnClick()

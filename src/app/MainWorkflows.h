@@ -36,7 +36,6 @@ enum class PendingFeature {
     FactoryCalibration,
     TurnOff,
     LogReset,
-    LogReadings,
 };
 
 // Every button that holds the link is off for the whole operation, so that a
@@ -73,6 +72,8 @@ public:
     void UserWriteDeviceBtnClick();
     void UserOptHibernateBtnClick();
     void UserCalBtnClick();
+    // "Log Readings" on the factory page.
+    void FatoryOptLogSensorBtnClick();
     void UserReadFileBtnClick();
     void UserWriteFileBtnClick();
     void PendingFeatureClick(PendingFeature feature);

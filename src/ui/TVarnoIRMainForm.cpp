@@ -191,7 +191,7 @@ void TVarnoIRMainForm::ConnectButtons()
     bind(ui->FatoryOptCalBtn, [w] { w->PendingFeatureClick(PendingFeature::FactoryCalibration); });
     bind(ui->FatoryOptTurnOffBtn, [w] { w->PendingFeatureClick(PendingFeature::TurnOff); });
     bind(ui->FatoryOptLogResetBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReset); });
-    bind(ui->FatoryOptLogSensorBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReadings); });
+    bind(ui->FatoryOptLogSensorBtn, [w] { w->FatoryOptLogSensorBtnClick(); });
 
     connect(ui->UserOptSensorTypeCombo, &QComboBox::activated, this, &TVarnoIRMainForm::UserOptSensorTypeComboChange);
 }

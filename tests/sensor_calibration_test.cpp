@@ -328,8 +328,9 @@ TEST(CalibrationDialog, CalibrationEndings)
         ASSERT_GT(start, 0);
         EXPECT_EQ(frames[start - 1], Frame(0x50));
         EXPECT_EQ(bench.detector.CountCommand(0x43), c.sendsStop ? 1 : 0);
-        if (c.sendsStop)
+        if (c.sendsStop) {
             EXPECT_EQ(frames[frames.lastIndexOf(Frame(0x43)) - 1], Frame(0x50));
+        }
         // Every exchange on a link of its own: as many ends of connection as
         // wake-ups.
         EXPECT_EQ(bench.detector.CountCommand(0xB3), static_cast<int>(bench.wakeUps.size()));

@@ -232,7 +232,6 @@ TEST(DataLog, AppendNeverCreatesOrBreaksAFile)
     EXPECT_FALSE(AppendDataLogLine(QStringLiteral("  "), "line\r\n"));
     EXPECT_FALSE(AppendDataLogLine(dir.path(), "line\r\n")) << "a folder is not a data log";
     EXPECT_FALSE(WriteDataLogHeader(dir.filePath(QStringLiteral("no/such/folder.CSV")), Unit(1)));
-
 }
 
 // A disk that fills up in the middle of a record: the part that got through

@@ -460,12 +460,13 @@ TEST(LoggingRun, CalibrationWatch)
         const std::vector<double> times = bench.ReadingTimes();
         for (std::size_t i = 1; i < times.size(); ++i) {
             const double gap = times[i] - times[i - 1];
-            if (times[i] < press)
+            if (times[i] < press) {
                 EXPECT_DOUBLE_EQ(gap, 5) << times[i];
-            else if (times[i] > press && times[i] <= last->at)
+            } else if (times[i] > press && times[i] <= last->at) {
                 EXPECT_LE(gap, 1.0 + 1e-9) << times[i];
-            else if (times[i - 1] > last->at)
+            } else if (times[i - 1] > last->at) {
                 EXPECT_DOUBLE_EQ(gap, 5) << times[i];
+            }
         }
         EXPECT_DOUBLE_EQ(times[3], press) << "read at once when the span command was taken";
     }

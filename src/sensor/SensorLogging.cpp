@@ -66,6 +66,15 @@ QString LabelOf(std::uint8_t command)
 
 }  // namespace
 
+QString logtext::DataLogFailure(const QString& path, int lostRecords)
+{
+    if (lostRecords <= 0)
+        return QString();
+    const QString records = lostRecords == 1 ? QStringLiteral(" record lost") : QStringLiteral(" records lost");
+    return QStringLiteral("Data log file error ... ") + QString::number(lostRecords) + records +
+           QStringLiteral("\r") + path;
+}
+
 bool IsAdapterFailure(std::uint8_t status)
 {
     return (status >= 1 && status <= 6) || status == 8 || status == 9 || status == zelstatus::kChannelError ||

@@ -39,6 +39,9 @@ inline const QString kBeamdockText =
 inline const QString kSaveTitle = QStringLiteral("Save Logging Data...");
 inline const QString kSaveFilter = QStringLiteral("Data file|*.csv");
 inline const QString kSaveSuffix = QStringLiteral("csv");
+// The notice of records that could not be added to the data log; empty for
+// none.
+QString DataLogFailure(const QString& path, int lostRecords);
 }  // namespace logtext
 
 // Statuses that mean the adapter itself failed or went away (the bridge

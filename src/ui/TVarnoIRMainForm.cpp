@@ -18,6 +18,8 @@
 #include "ConfigMapping.h"
 #include "CustomerLogo.h"
 #include "StartUp.h"
+#include "TSensorCalDlg.h"
+#include "TSensorLogDlg.h"
 #include "ui_TVarnoIRMainForm.h"
 
 namespace {
@@ -640,4 +642,28 @@ void TVarnoIRMainForm::StartClock()
 {
     TimeTimerTimer();
     TimeTimer.start();
+}
+
+// ---- Sensor tools
+
+void TVarnoIRMainForm::WaitForLinkThread()
+{
+    // The request comes from the end of an operation that has not quite
+    // returned yet; the dialog's own operations need the link thread free.
+    while (FLinkThread.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void TVarnoIRMainForm::OpenSensorLogDialog()
+{
+    WaitForLinkThread();
+    TSensorLogDlg dialog(FLinkThread, FSettings, this);
+    dialog.ShowDlg();
+}
+
+void TVarnoIRMainForm::OpenSensorCalDialog(const RZELCFG& cfg)
+{
+    WaitForLinkThread();
+    TSensorCalDlg dialog(FLinkThread, FSettings, this);
+    dialog.ShowDlg(cfg);
 }

@@ -39,6 +39,13 @@ TSensorChart::TSensorChart(QWidget* parent)
     FBottom->setTickType(QValueAxis::TicksDynamic);
     FBottom->setLabelFormat(QStringLiteral("%g"));
     FLeft->setLabelFormat(QStringLiteral("%g"));
+    // Eleven labels share the bottom axis: a small plain font keeps "1080"
+    // readable in the dialog's width.
+    QFont labels;
+    labels.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    labels.setPixelSize(10);
+    FBottom->setLabelsFont(labels);
+    FLeft->setLabelsFont(labels);
     FChart->addAxis(FBottom, Qt::AlignBottom);
     FChart->addAxis(FLeft, Qt::AlignLeft);
     SensorSeries->attachAxis(FBottom);
@@ -82,6 +89,7 @@ void TSensorChart::FitLeftAxis()
         spread = kFlatSpan;
     }
     FLeft->setRange(low - spread * kMargin + FPanOffset, high + spread * kMargin + FPanOffset);
+    FLeft->applyNiceNumbers();
 }
 
 void TSensorChart::Pan(double offset)

@@ -50,5 +50,7 @@ int CmdWrite(CliContext& ctx);
 int CmdHibernate(CliContext& ctx);
 int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
+int CmdLog(CliContext& ctx);
+int CmdCalibrate(CliContext& ctx);
 
 #include "CliOperation.inl"

@@ -38,6 +38,9 @@ public:
     void SetWindowGeometry(const WindowGeometry&) override {}
     WindowGeometry CurrentWindowGeometry() override { return {}; }
     void StartClock() override {}
+    // The calibration dialog's request: the record it would open with.
+    void OpenSensorCalDialog(const RZELCFG& cfg) override { FCalRequest = cfg; }
+    const std::optional<RZELCFG>& CalibrationRequest() const { return FCalRequest; }
 
 private:
     std::ostream& FErr;
@@ -49,4 +52,5 @@ private:
     bool FTraceVisible = false;
     QString FLastStatus;
     std::optional<QString> FFileAnswer;
+    std::optional<RZELCFG> FCalRequest;
 };

@@ -28,6 +28,8 @@ const std::map<QString, Command>& Commands()
         {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
         {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
+        {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
+        {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
     };
     return commands;
 }

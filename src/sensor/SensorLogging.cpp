@@ -126,6 +126,7 @@ void TSensorLogWorkflow::StartBtnClick()
     RZELIdenty identity{};
     RZELUnitCFG unit{};
     const std::optional<std::uint8_t> status = ReadUnitInformation(identity, unit);
+    FEndStatus = status.value_or(zelstatus::kChannelError);
     if (!status)
         return;
     if (*status != kStatusOK) {
@@ -209,6 +210,7 @@ void TSensorLogWorkflow::LoggingLoop()
 
     while (FRequests.LogStart()) {
         if (IsAdapterFailure(FStatus)) {
+            FEndStatus = FStatus;
             FRequests.Stop();
             FView.ShowMessage(BoxIcon::Error, logtext::kBeamdockCaption, logtext::kBeamdockText);
             break;

@@ -65,6 +65,9 @@ public:
     int LostRecords() const { return FLostRecords; }
     // The data log of the last run; empty when none was chosen.
     const QString& LogFile() const { return FLogFile; }
+    // Why the last run ended: 0 for Stop, the status of the unit read that
+    // failed (161 when the port would not open), or the adapter failure.
+    std::uint8_t EndStatus() const { return FEndStatus; }
 
 private:
     std::optional<std::uint8_t> ReadUnitInformation(RZELIdenty& identity, RZELUnitCFG& unit);
@@ -109,6 +112,7 @@ private:
     double FInterval = 1;
     double FPhaseStart = 0;
     std::uint8_t FStatus = 0;
+    std::uint8_t FEndStatus = 0;
     bool FLinked = false;
     CalWatchState FWatch = CalWatchState::Idle;
     long FShownProgress = -1;

@@ -80,7 +80,9 @@ ScriptedDetector::ScriptedDetector()
     FReadings[1] = RZELSensor{235, 512, 0x01, 0};
     FReadings[2] = RZELSensor{305, 700, 0x02, 0};
 
-    FMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    // Close-on-exec: a command line tool started by the test must not hold
+    // the far end of the line, or hanging up would not unplug anything.
+    FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0)
         throw std::runtime_error("no pseudo-terminal");
     const std::string slave = ptsname(FMaster);
@@ -92,7 +94,7 @@ ScriptedDetector::ScriptedDetector()
     if (::symlink(slave.c_str(), FLinkPath.c_str()) != 0)
         throw std::runtime_error("no link to the pseudo-terminal");
     // Holding the slave open keeps the line up while the tool opens and closes it.
-    FSlaveKeep = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    FSlaveKeep = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
     tcgetattr(FSlaveKeep, &tio);
     cfmakeraw(&tio);

@@ -4,6 +4,9 @@
 #   ./build.sh build   configure and build (build/)
 #   ./build.sh test    deps + build + the whole test suite, then again under ASan/UBSan
 #   ./build.sh demo [factory]   the tool against the simulated detector
+#   ./build.sh package  the Debian package (build/beamdock_VERSION_ARCH.deb)
+#   ./build.sh install-test     (root) install that package here and read the
+#                       installed simulator with the installed command line
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -36,8 +39,12 @@ CMAKE_PACKAGES=(
   GTest:libgtest-dev
 )
 
+# Only for ./build.sh package: dpkg-shlibdeps (dpkg-dev, file) for the
+# dependencies, and the validators of the desktop entry and AppStream data.
+PACKAGE_TOOLS=(dpkg-dev file desktop-file-utils appstream)
+
 missing_packages() {
-  for pkg in "${PACKAGES[@]}"; do
+  for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || echo "$pkg"
   done
 }
@@ -70,7 +77,7 @@ check_cmake_packages() {
 
 deps() {
   local missing
-  mapfile -t missing < <(missing_packages)
+  mapfile -t missing < <(missing_packages "${PACKAGES[@]}" "$@")
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     local sudo=""
@@ -106,6 +113,45 @@ test_all() {
     run_tests "$ASAN_BUILD"
 }
 
+package() {
+  deps "${PACKAGE_TOOLS[@]}"
+  build
+  desktop-file-validate "$ROOT/packaging/beamdock.desktop"
+  appstreamcli validate --no-net --pedantic "$ROOT/packaging/com.corvath.beamdock.metainfo.xml"
+  rm -f "$BUILD"/beamdock_*.deb
+  (cd "$BUILD" && cpack -G DEB >/dev/null)
+  ls "$BUILD"/beamdock_*.deb
+}
+
+# Installs the package with apt into this machine (CI runs it inside a fresh
+# root) and uses the installed programs as a technician would.
+install_test() {
+  [ "$(id -u)" -eq 0 ] || { echo "build.sh install-test: needs root (it installs the package)" >&2; exit 2; }
+  package
+  local deb
+  deb="$(ls "$BUILD"/beamdock_*.deb)"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" >/dev/null
+  local work sim_pid status=0
+  work="$(mktemp -d)"
+  beamdock-cli --version
+  for file in /usr/lib/udev/rules.d/70-beamdock.rules /usr/share/applications/beamdock.desktop \
+              /usr/share/metainfo/com.corvath.beamdock.metainfo.xml /usr/share/man/man1/beamdock-cli.1; do
+    [ -f "$file" ] || { echo "install-test: $file is missing" >&2; status=1; }
+  done
+  varnolite-sim --link "$work/ttyVARNO" --state "$work/detector.state" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 1 50); do [ -e "$work/ttyVARNO" ] && break; sleep 0.1; done
+  (cd "$work" && beamdock-cli --port "$work/ttyVARNO" read) || status=$?
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  rm -rf "$work"
+  if [ "$status" -ne 0 ]; then
+    echo "install-test: FAILED ($status)" >&2
+    return 1
+  fi
+  echo "install-test: the installed programs work"
+}
+
 demo() {
   deps
   build
@@ -117,5 +163,7 @@ case "${1:-build}" in
   build) deps; build ;;
   test) test_all ;;
   demo) shift; demo "$@" ;;
-  *) echo "usage: $0 {deps|build|test|demo [factory]}" >&2; exit 2 ;;
+  package) package ;;
+  install-test) install_test ;;
+  *) echo "usage: $0 {deps|build|test|demo [factory]|package|install-test}" >&2; exit 2 ;;
 esac

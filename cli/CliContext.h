@@ -52,5 +52,6 @@ int CmdIdentify(CliContext& ctx);
 int CmdRead(CliContext& ctx);
 int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
+int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

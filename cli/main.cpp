@@ -9,6 +9,7 @@
 
 #include "CliContext.h"
 #include "ProgramDirectory.h"
+#include "StartUp.h"
 
 namespace {
 
@@ -30,18 +31,21 @@ const std::map<QString, Command>& Commands()
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
         {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
+        {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes"}},
     };
     return commands;
 }
 
 void Usage(std::ostream& out)
 {
-    out << "usage: beamdock-cli [--port PATH] [--trace] [--dir DIR] COMMAND [options]\n\n"
+    out << "usage: beamdock-cli [--port PATH] [--trace] [--dir DIR] COMMAND [options]\n"
+           "       beamdock-cli --version\n\n"
            "  --port PATH   serial device of the Beamdock (skips adapter discovery);\n"
            "                else BEAMDOCK_PORT, else Port in section Environment of LUMBRA.INI\n"
            "  --trace       every frame sent and received, on standard error\n"
            "  --dir DIR     run as if DIR were the program directory (where LUMBRA.INI\n"
-           "                and the save folders live; default: the current directory)\n\n"
+           "                and the save folders live; else BEAMDOCK_DIR, else the\n"
+           "                current directory)\n\n"
            "commands:\n";
     for (const auto& [name, command] : Commands())
         out << "  " << std::left << std::setw(31) << command.synopsis << command.summary << "\n";
@@ -65,16 +69,20 @@ int main(int argc, char** argv)
     ctx.out = &std::cout;
     ctx.err = &std::cerr;
 
+    if (TakeFlag(args, "--version")) {
+        std::cout << "beamdock-cli " << BEAMDOCK_VERSION << "\n";
+        return 0;
+    }
     if (args.isEmpty() || TakeFlag(args, "--help") || TakeFlag(args, "-h")) {
         Usage(args.isEmpty() ? std::cerr : std::cout);
         return args.isEmpty() ? 2 : 0;
     }
-    QString value;
     QString portOption;
     const bool hasPortOption = TakeValue(args, "--port", portOption);
-    QString dir = QDir::currentPath();
-    if (TakeValue(args, "--dir", value))
-        dir = QDir(value).absolutePath();
+    QString dirOption;
+    QStringList dirArguments;  // in the form the window's start-up reads
+    if (TakeValue(args, "--dir", dirOption))
+        dirArguments << QString() << QStringLiteral("--dir") << dirOption;
     ctx.trace = TakeFlag(args, "--trace");
     ctx.json = TakeFlag(args, "--json");
 
@@ -93,7 +101,8 @@ int main(int argc, char** argv)
 
     // The command line starts exactly as the window does: the settings of
     // the program directory, with its folders created and keys written back.
-    SetCurrentSettings(LoadSettings(ProgramDirectory(dir.toStdString())));
+    SetCurrentSettings(
+        LoadSettings(ChooseProgramDirectory(dirArguments, qEnvironmentVariable(startup::kDirVariable))));
     const LoadedSettings& loaded = CurrentSettings();
     ctx.programDir = loaded.programDir;
     ctx.factoryMode = loaded.factoryMode;
@@ -108,5 +117,7 @@ int main(int argc, char** argv)
     link.SetDefPort(ctx.port);
     if (ctx.trace)
         InstallCliTrace(ctx);
-    return found->second.run(ctx);
+    const int status = found->second.run(ctx);
+    ctx.link = nullptr;  // the link object ends here, the context later
+    return status;
 }

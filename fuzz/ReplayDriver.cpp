@@ -1,7 +1,11 @@
-// Runs a fuzz target without libFuzzer: seeds that look like the real inputs
-// (settings lines, file headers, number texts), then deterministic mutations
-// of them, so every run covers the same inputs.
+// Runs a fuzz target without libFuzzer: the target's corpus (the inputs kept
+// in the repository, fuzz/corpus/<target>), seeds that look like the real
+// inputs (settings lines, file headers, number texts), then deterministic
+// mutations of them, so every run covers the same inputs.
+//   fuzz_target [CORPUS_DIR] [ROUNDS]
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 
 #include <cstdint>
 #include <cstdlib>
@@ -46,14 +50,29 @@ std::string Mutate(std::string input, std::mt19937& random)
     return input;
 }
 
+std::vector<std::string> Corpus(const QString& folder)
+{
+    std::vector<std::string> inputs;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            inputs.push_back(file.readAll().toStdString());
+    }
+    return inputs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const QString corpus = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 1000;
     std::mt19937 random(20261208);
-    const std::vector<std::string> seeds = Seeds();
+    std::vector<std::string> seeds = Corpus(corpus);
+    for (const std::string& seed : Seeds())
+        seeds.push_back(seed);
     for (const std::string& seed : seeds)
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size());
     for (int i = 0; i < rounds; ++i) {

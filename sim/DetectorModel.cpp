@@ -1,16 +1,14 @@
 #include "DetectorModel.h"
 
+#include "AtomicFile.h"
 #include "Crc16.h"
+#include "EventHistory.h"
 #include "SimProtocol.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace sim {
 namespace {
@@ -27,49 +25,13 @@ constexpr std::size_t kSerialLen = sizeof(RZELUnitCFG::mSerial);
 constexpr std::size_t kHardwareAt = offsetof(RZELUnitCFG, mHWVersion);
 constexpr std::size_t kFirmwareAt = offsetof(RZELUnitCFG, mFWVersion);
 constexpr std::size_t kSuspendAt = offsetof(RZELUnitCFG, mAllowSuspend);
-constexpr std::size_t kSensorTypeAt = kSensorBlockAt + offsetof(RZELSensorCFG, mSensorType);
-
-constexpr std::uint16_t kBumpTestBit = 0x8000;
-constexpr std::uint8_t kLowAlarm = 0x04;
-constexpr std::uint8_t kHighAlarm = 0x08;
-constexpr std::int16_t kOverLimit = 0x7FFF;
-constexpr std::uint32_t kHour = 3600;
-
-// A short, plausible history: two bump tests with span gas and two alarms.
-struct PastEvent {
-    std::uint32_t age;  // seconds before the unit was first switched on here
-    std::uint16_t duration;
-    std::uint8_t flags;
-    std::int16_t reading;
-};
-constexpr PastEvent kHistory[] = {
-    {9 * zel::kDaySeconds, kBumpTestBit | 45, 0, 251},
-    {6 * zel::kDaySeconds + 5 * kHour, 95, kLowAlarm, 124},
-    {3 * zel::kDaySeconds + 2 * kHour, 310, kLowAlarm | kHighAlarm, kOverLimit},
-    {1 * zel::kDaySeconds, kBumpTestBit | 60, 0, 248},
-};
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t len)
-{
-    while (len > 0) {
-        const ssize_t n = ::write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string DirectoryOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
+constexpr std::size_t kAlarmTimeAt = offsetof(RZELUnitCFG, mAlarmTime);
+constexpr std::size_t kAlarmCountAt = offsetof(RZELUnitCFG, mAlarmCount);
+constexpr std::size_t kEventPointerAt = offsetof(RZELUnitCFG, mPEventLog);
+constexpr std::size_t kEventSize = sizeof(RZELEvent);
+// Bits the status byte may hold; an erased byte has all of them and more.
+constexpr std::uint8_t kStatusBits =
+    unitstatus::kCalibrated | unitstatus::kCalibrationFailed | unitstatus::kBumpFailed;
 
 }  // namespace
 
@@ -81,7 +43,8 @@ DetectorModel DetectorModel::Fresh(const Identity& identity, std::uint32_t life)
     model.lifeBase_ = life;
     model.lifeSince_ = Clock::now();
     model.WriteIdentity(identity);
-    model.GenerateEventHistory();
+    model.SetStatusFlags(0);
+    model.ReplaceEventLog(ShortHistory(model.Life()));
     model.SyncLife();
     return model;
 }
@@ -120,26 +83,9 @@ bool DetectorModel::Save(const std::string& path, std::string& error)
     WriteLe16(file.data() + 4, kStateVersion);
     std::copy(memory_.begin(), memory_.end(), file.begin() + kStateHeaderSize);
 
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot create " + temp + ": " + std::strerror(errno);
+    if (!WriteFileWhole(path, file, error)) {
+        error = "state file: " + error;
         return false;
-    }
-    ::fchmod(fd, 0644);
-    const bool written = WriteAll(fd, file.data(), file.size()) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot write state file " + path + ": " + std::strerror(written ? errno : savedErrno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     return true;
 }
@@ -243,22 +189,91 @@ std::vector<std::uint8_t> DetectorModel::EventLog() const
 
 void DetectorModel::ClearEventLog()
 {
-    std::fill_n(memory_.begin() + kLogAt, kLogSlots * sizeof(RZELEvent), kErased);
-    Config()[offsetof(RZELUnitCFG, mPEventLog)] = 0;
-    FixBlockCrcs();
+    WriteEvents({});
+}
+
+void DetectorModel::ReplaceEventLog(const std::vector<RZELEvent>& events)
+{
+    const std::vector<RZELEvent> kept(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(
+                                                                          std::min(events.size(), kLogSlots)));
+    const AlarmTotals totals = TotalsOf(kept);
+    WriteLe16(Config() + kAlarmCountAt, totals.count);
+    WriteLe32(Config() + kAlarmTimeAt, totals.seconds);
+    WriteEvents(kept);
+}
+
+void DetectorModel::AppendEvent(const RZELEvent& event)
+{
+    std::vector<RZELEvent> events = Events();
+    if (events.size() >= kLogSlots) {
+        const auto oldest = std::max_element(events.begin(), events.end(), [](const RZELEvent& a, const RZELEvent& b) {
+            return a.mStartEvent < b.mStartEvent;
+        });
+        events.erase(oldest);
+    }
+    events.push_back(event);
+    WriteEvents(events);
 }
 
 void DetectorModel::RestoreFactoryConfig()
 {
     WriteDefaultConfig(CurrentIdentity());
     // The life counter and the event log are not settings: they survive.
-    Config()[offsetof(RZELUnitCFG, mPEventLog)] = static_cast<std::uint8_t>(EventCount());
+    Config()[kEventPointerAt] = static_cast<std::uint8_t>(EventCount());
+    SetStatusFlags(0);
     SyncLife();
 }
 
 bool DetectorModel::SuspendAllowed() const
 {
     return Config()[kSuspendAt] == zel::kSuspendAllowed;
+}
+
+RZELUnitCFG DetectorModel::UnitBlock() const
+{
+    RZELUnitCFG block;
+    std::memcpy(&block, Config(), sizeof block);
+    return block;
+}
+
+RZELSensorCFG DetectorModel::SensorBlock() const
+{
+    RZELSensorCFG block;
+    std::memcpy(&block, Config() + kSensorBlockAt, sizeof block);
+    return block;
+}
+
+void DetectorModel::WriteUnitBlock(const RZELUnitCFG& block)
+{
+    std::memcpy(Config(), &block, sizeof block);
+    SyncLife();
+}
+
+void DetectorModel::WriteSensorBlock(const RZELSensorCFG& block)
+{
+    std::memcpy(Config() + kSensorBlockAt, &block, sizeof block);
+    FixBlockCrcs();
+}
+
+void DetectorModel::TakeFirmware(std::uint8_t version)
+{
+    Identity identity = CurrentIdentity();
+    identity.firmware = version;
+    WriteIdentity(identity);
+    Config()[kFirmwareAt] = version;
+    FixBlockCrcs();
+}
+
+std::uint8_t DetectorModel::StatusFlags() const
+{
+    const std::uint8_t stored = memory_[kStatusAt];
+    // An erased byte (a state saved before the unit kept one) records nothing.
+    return (stored & ~kStatusBits) != 0 ? 0 : stored;
+}
+
+void DetectorModel::SetStatusFlags(std::uint8_t flags)
+{
+    memory_[kStatusAt] = flags & kStatusBits;
 }
 
 void DetectorModel::WriteDefaultConfig(const Identity& identity)
@@ -284,33 +299,6 @@ void DetectorModel::WriteIdentity(const Identity& identity)
     std::memcpy(memory_.data() + kIdentityAt, &record, sizeof record);
 }
 
-void DetectorModel::GenerateEventHistory()
-{
-    std::fill_n(memory_.begin() + kLogAt, kLogSlots * sizeof(RZELEvent), kErased);
-    const std::uint32_t life = Life();
-    std::uint16_t alarms = 0;
-    std::uint32_t alarmTime = 0;
-    std::size_t slot = 0;
-    for (const PastEvent& past : kHistory) {
-        RZELEvent event{};
-        // Start times never lie before the unit's first day of service.
-        event.mStartEvent = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(std::uint64_t{life} + past.age, zel::kFullLife));
-        event.mDurationEvent = past.duration;
-        event.mAlarmStatusFlag = past.flags;
-        event.mSensorReading = past.reading;
-        std::memcpy(memory_.data() + kLogAt + slot++ * sizeof event, &event, sizeof event);
-        if ((past.duration & kBumpTestBit) == 0) {
-            ++alarms;
-            alarmTime += past.duration;
-        }
-    }
-    WriteLe32(Config() + offsetof(RZELUnitCFG, mAlarmTime), alarmTime);
-    WriteLe16(Config() + offsetof(RZELUnitCFG, mAlarmCount), alarms);
-    Config()[offsetof(RZELUnitCFG, mPEventLog)] = static_cast<std::uint8_t>(slot);
-    FixBlockCrcs();
-}
-
 void DetectorModel::SyncLife()
 {
     const std::uint32_t life = Life();
@@ -330,10 +318,27 @@ void DetectorModel::FixBlockCrcs()
 std::size_t DetectorModel::EventCount() const
 {
     std::size_t count = 0;
-    while (count < kLogSlots &&
-           ReadLe32(memory_.data() + kLogAt + count * sizeof(RZELEvent)) != 0xFFFFFFFFu)
+    while (count < kLogSlots && ReadLe32(memory_.data() + kLogAt + count * kEventSize) != event::kErasedStart)
         ++count;
     return count;
+}
+
+std::vector<RZELEvent> DetectorModel::Events() const
+{
+    std::vector<RZELEvent> events(EventCount());
+    for (std::size_t i = 0; i < events.size(); ++i)
+        std::memcpy(&events[i], memory_.data() + kLogAt + i * kEventSize, kEventSize);
+    return events;
+}
+
+void DetectorModel::WriteEvents(const std::vector<RZELEvent>& events)
+{
+    std::fill_n(memory_.begin() + kLogAt, kLogSlots * kEventSize, kErased);
+    const std::size_t count = std::min(events.size(), kLogSlots);
+    for (std::size_t i = 0; i < count; ++i)
+        std::memcpy(memory_.data() + kLogAt + i * kEventSize, &events[i], kEventSize);
+    Config()[kEventPointerAt] = static_cast<std::uint8_t>(count);
+    FixBlockCrcs();
 }
 
 }  // namespace sim

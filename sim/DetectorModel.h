@@ -8,7 +8,11 @@
 //                 bytes, low byte first
 //   0x080..0x091  identity record as the identify command reports it (model,
 //                 hardware, firmware, fitted sensor, life remaining, serial)
-//   0x092..0x0FF  erased
+//   0x092         unit status: 0xFF (erased) nothing recorded; otherwise
+//                 bit 0 a calibration has completed since the last factory
+//                 reset, bit 3 the last calibration failed, bit 4 the last
+//                 bump test failed (bits 5..7 always 0)
+//   0x093..0x0FF  erased
 //   0x100..0x3FC  event log: 85 slots of 9-byte event records, oldest first;
 //                 the log ends at the first slot whose start time is
 //                 0xFFFFFFFF (an erased slot)
@@ -32,6 +36,12 @@
 #include "ZelRecords.h"
 
 namespace sim {
+
+namespace unitstatus {
+constexpr std::uint8_t kCalibrated = 0x01;
+constexpr std::uint8_t kCalibrationFailed = 0x08;  // same bit as in a gas reading
+constexpr std::uint8_t kBumpFailed = 0x10;         // likewise
+}  // namespace unitstatus
 
 struct Identity {
     std::uint8_t model = zel::kVarnoliteModel;
@@ -59,6 +69,7 @@ public:
     static constexpr std::size_t kConfigSize = sizeof(RZELCFG);
     static constexpr std::size_t kBlockSize = 64;
     static constexpr std::size_t kIdentityAt = 0x080;
+    static constexpr std::size_t kStatusAt = 0x092;
     static constexpr std::size_t kLogAt = 0x100;
     static constexpr std::size_t kLogSlots = 85;
     static constexpr std::size_t kStateHeaderSize = 8;
@@ -90,8 +101,29 @@ public:
     std::vector<std::uint8_t> MemorySnapshot();
     std::vector<std::uint8_t> EventLog() const;
     void ClearEventLog();
+    // Replaces the log (at most its 85 slots) and sets the unit block's alarm
+    // count and alarm time to match it.
+    void ReplaceEventLog(const std::vector<RZELEvent>& events);
+    // Adds an event; a full log first gives up its oldest entry (the largest
+    // start time). The alarm totals are the unit's own counters and are left
+    // to the caller.
+    void AppendEvent(const RZELEvent& event);
+    // Factory settings back; life counter and event log stay. The status
+    // byte is cleared: a reset unit has to be calibrated again.
     void RestoreFactoryConfig();
     bool SuspendAllowed() const;
+
+    RZELUnitCFG UnitBlock() const;
+    RZELSensorCFG SensorBlock() const;
+    // Both keep the life counter running and the block CRC right.
+    void WriteUnitBlock(const RZELUnitCFG& block);
+    void WriteSensorBlock(const RZELSensorCFG& block);
+    // A new firmware has been programmed: identity and unit block report it.
+    void TakeFirmware(std::uint8_t version);
+
+    // unitstatus:: bits; 0 while the byte is erased.
+    std::uint8_t StatusFlags() const;
+    void SetStatusFlags(std::uint8_t flags);
 
 private:
     DetectorModel() = default;
@@ -100,10 +132,11 @@ private:
     const std::uint8_t* Config() const { return memory_.data() + kConfigAt; }
     void WriteDefaultConfig(const Identity& identity);
     void WriteIdentity(const Identity& identity);
-    void GenerateEventHistory();
     void SyncLife();
     void FixBlockCrcs();
     std::size_t EventCount() const;
+    std::vector<RZELEvent> Events() const;
+    void WriteEvents(const std::vector<RZELEvent>& events);
 
     std::array<std::uint8_t, kMemorySize> memory_{};
     std::uint32_t lifeBase_ = 0;

@@ -3,8 +3,14 @@
 namespace sim {
 
 FaultInjector::FaultInjector(double dropRate, double corruptRate, double nakRate, std::uint32_t seed)
-    : dropRate_(dropRate), corruptRate_(corruptRate), nakRate_(nakRate), rng_(seed)
+    : dropRate_(dropRate), corruptRate_(corruptRate), nakRate_(nakRate), rng_(seed), lineRng_(seed ^ 0x51EEu)
 {
+}
+
+void FaultInjector::SetLineFaults(double splitRate, double strayRate)
+{
+    splitRate_ = splitRate;
+    strayRate_ = strayRate;
 }
 
 FaultPlan FaultInjector::Next()
@@ -15,6 +21,9 @@ FaultPlan FaultInjector::Next()
     plan.drop = Roll(dropRate_);
     plan.nak = Roll(nakRate_);
     plan.corrupt = Roll(corruptRate_);
+    std::uniform_real_distribution<double> draw(0.0, 1.0);
+    plan.split = draw(lineRng_) < splitRate_;
+    plan.stray = draw(lineRng_) < strayRate_;
     return plan;
 }
 

@@ -13,11 +13,16 @@ struct FaultPlan {
     bool drop = false;     // the reply never reaches the PC
     bool nak = false;      // the detector refuses the frame instead
     bool corrupt = false;  // one reply byte arrives damaged
+    bool split = false;    // the reply arrives in two parts, a little apart
+    bool stray = false;    // a stray byte arrives just before the reply
 };
 
 class FaultInjector {
 public:
     FaultInjector(double dropRate, double corruptRate, double nakRate, std::uint32_t seed);
+    // Faults of the line's timing and noise, drawn from a stream of their own
+    // so that seeded runs of the other faults stay as they were.
+    void SetLineFaults(double splitRate, double strayRate);
 
     FaultPlan Next();
     // Inverts one byte of the reply; a CRC-16 catches every such change.
@@ -29,6 +34,9 @@ private:
     double dropRate_;
     double corruptRate_;
     double nakRate_;
+    double splitRate_ = 0.0;
+    double strayRate_ = 0.0;
+    std::mt19937 lineRng_;
     std::mt19937 rng_;
 };
 

@@ -17,9 +17,9 @@ class FrameReader {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Longest frame is a 128-byte data frame with its CRC; a little more room
-    // lets a burst of wake-up frames wait without loss. Bytes beyond this are
-    // dropped.
+    // Longest frame is a 256-byte firmware packet with its CRC; the room
+    // beyond lets a burst of wake-up frames wait without loss. Bytes beyond
+    // this are dropped.
     static constexpr std::size_t kCapacity = 512;
     // A partial frame with no new byte for this long is line noise or the
     // remains of an aborted exchange.

@@ -1,63 +1,157 @@
 #include "LiveReadings.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace sim {
 namespace {
 
-// Low two bits of the history byte: number of decimals of value and peak.
-constexpr std::uint8_t kOneDecimal = 1;
-constexpr std::uint8_t kTwoDecimals = 2;
+constexpr double kTenthsPerUnit = 10.0;
 
-RZELSensor Reading(int value, int peak, std::uint8_t decimals)
+// A 3.6 V lithium cell behind a divider onto a 10-bit converter with a
+// 4.4 V full scale: 708 counts (the start-up limit) is about 3.05 V.
+constexpr double kBatteryVolts = 3.58;
+constexpr int kBatteryDecimals = 2;
+constexpr double kBatteryCountsPerVolt = 1023.0 / 4.4;
+
+// An NTC thermistor divider, close to linear around room temperature.
+constexpr double kTemperatureC = 23.5;
+constexpr int kTemperatureDecimals = 1;
+constexpr double kThermistorCountsAt0C = 620.0;
+constexpr double kThermistorCountsPerC = -8.0;
+
+constexpr std::uint16_t kPeakMax = 0xFFFF;
+
+double Scale(int decimals)
+{
+    return std::pow(10.0, decimals);
+}
+
+RZELSensor Reading(std::int64_t value, std::int64_t peak, std::uint8_t history, std::uint8_t alarms)
 {
     RZELSensor reading{};
     reading.mSensor = static_cast<std::int16_t>(value);
-    reading.mPeak = static_cast<std::uint16_t>(peak);
-    reading.mHistory = decimals;
-    reading.mAlarm = 0;
+    reading.mPeak = static_cast<std::uint16_t>(std::clamp<std::int64_t>(peak, 0, kPeakMax));
+    reading.mHistory = history;
+    reading.mAlarm = alarms;
     return reading;
 }
 
 }  // namespace
 
-RZELSensor LiveReadings::Read(Mode mode)
+LiveReadings::LiveReadings(ReadingSettings settings, std::uint32_t seed, Clock::time_point start)
+    : settings_(std::move(settings)), rng_(seed), start_(start)
+{
+    settings_.gasDecimals = std::clamp(settings_.gasDecimals, 0, 3);
+}
+
+RZELSensor LiveReadings::Read(Mode mode, const RZELSensorCFG& sensor, std::uint8_t statusFlags, Clock::time_point now)
 {
     switch (mode) {
     case kGas:
-        return Gas();
+        return Gas(sensor, statusFlags, now);
     case kTemperature:
         return Temperature();
     case kBattery:
         return Battery();
     }
-    return Gas();
+    return Gas(sensor, statusFlags, now);
 }
 
-RZELSensor LiveReadings::Gas()
+void LiveReadings::ClearPeak(Clock::time_point now)
 {
-    // Tenths of the gas unit around zero; an electrochemical cell drifts a
-    // little either side in clean air. The peak only ever goes up.
-    const int value = Uniform(-3, 5);
-    gasPeak_ = std::max<std::int16_t>(gasPeak_, static_cast<std::int16_t>(value));
-    return Reading(value, gasPeak_, kOneDecimal);
+    peakRaw_ = 0;
+    peakSeenUntil_ = Seconds(now);
+}
+
+double LiveReadings::ConcentrationTenths(Clock::time_point now) const
+{
+    return settings_.gas.At(Seconds(now)) * kTenthsPerUnit;
+}
+
+std::int16_t LiveReadings::EventReading(const RZELSensorCFG& sensor, Clock::time_point now) const
+{
+    const double tenths = std::round(ConcentrationTenths(now));
+    const std::uint16_t max = sensor.mSensorMax;
+    if (tenths > max || tenths > kOverLimit)
+        return kOverLimit;
+    return static_cast<std::int16_t>(std::max(tenths, -32768.0));
+}
+
+RZELSensor LiveReadings::Gas(const RZELSensorCFG& sensor, std::uint8_t statusFlags, Clock::time_point now)
+{
+    const double t = Seconds(now);
+    const double value = settings_.gas.At(t) + Jitter(settings_.noiseTenths) / kTenthsPerUnit;
+    // Set points and limits are whole tenths: compare in whole tenths, so
+    // 15.0 reads as exactly the 150 it is.
+    const double tenths = std::round(value * kTenthsPerUnit);
+    const std::int64_t raw = Raw(value);
+
+    // The cell keeps watching between two readings: a short burst of gas
+    // shows in the peak even when nobody asked during it.
+    const double seen = std::max(settings_.gas.MaxBetween(peakSeenUntil_, t), value);
+    peakRaw_ = std::max(peakRaw_, Raw(seen));
+    peakSeenUntil_ = t;
+
+    const std::uint16_t sensorMax = sensor.mSensorMax;
+    const bool overLimit = tenths > sensorMax || raw > kOverLimit;
+    const std::int64_t reported = overLimit ? kOverLimit : std::max<std::int64_t>(raw, -32768);
+
+    const std::uint16_t low = sensor.mAlarmLow;
+    const std::uint16_t high = sensor.mAlarmHigh;
+    std::uint8_t alarms = 0;
+    if (low != 0 && tenths >= low)
+        alarms |= alarm::kLow;
+    if (high != 0 && tenths >= high)
+        alarms |= alarm::kHigh;
+    const double stel = std::round(settings_.gas.MeanOver(std::max(0.0, t - kStelWindow), t) * kTenthsPerUnit);
+    const double twa = std::round(settings_.gas.MeanOver(std::max(0.0, t - kTwaWindow), t) * kTenthsPerUnit);
+    if (high != 0 && stel > high)
+        alarms |= alarm::kStel;
+    if (low != 0 && twa > low)
+        alarms |= alarm::kTwa;
+
+    const auto decimals = static_cast<std::uint8_t>(settings_.gasDecimals);
+    const auto history = static_cast<std::uint8_t>((statusFlags & ~history::kDecimalsMask) | decimals);
+    return Reading(reported, peakRaw_, history, alarms);
 }
 
 RZELSensor LiveReadings::Temperature()
 {
-    const int tenths = Uniform(230, 239);  // 23.0 .. 23.9 degrees C
-    return Reading(tenths, tenths, kOneDecimal);
+    const double celsius = kTemperatureC + Jitter(settings_.noiseTenths > 0 ? 1.0 : 0.0) / Scale(kTemperatureDecimals);
+    const auto value = static_cast<std::int64_t>(std::lround(celsius * Scale(kTemperatureDecimals)));
+    const auto counts = std::lround(kThermistorCountsAt0C + celsius * kThermistorCountsPerC);
+    return Reading(value, counts, kTemperatureDecimals, 0);
 }
 
 RZELSensor LiveReadings::Battery()
 {
-    const int hundredths = Uniform(300, 309);  // 3.00 .. 3.09 V
-    return Reading(hundredths, hundredths, kTwoDecimals);
+    const double volts = kBatteryVolts + Jitter(settings_.noiseTenths > 0 ? 1.0 : 0.0) / Scale(kBatteryDecimals);
+    const auto value = static_cast<std::int64_t>(std::lround(volts * Scale(kBatteryDecimals)));
+    const auto counts = std::lround(volts * kBatteryCountsPerVolt);
+    return Reading(value, counts, kBatteryDecimals, 0);
 }
 
-int LiveReadings::Uniform(int low, int high)
+double LiveReadings::Seconds(Clock::time_point now) const
 {
-    return std::uniform_int_distribution<int>(low, high)(rng_);
+    return std::max(0.0, std::chrono::duration<double>(now - start_).count());
+}
+
+std::int64_t LiveReadings::Raw(double value) const
+{
+    const double raw = std::round(value * Scale(settings_.gasDecimals));
+    // Far outside what 16 bits hold; the callers clamp to the record's range.
+    return static_cast<std::int64_t>(std::clamp(raw, -1e9, 1e9));
+}
+
+double LiveReadings::Jitter(double amplitude)
+{
+    if (amplitude <= 0.0)
+        return 0.0;
+    // Whole steps: tenths of the gas unit, or the last digit of the battery
+    // and temperature values.
+    const int steps = static_cast<int>(std::lround(amplitude));
+    return std::uniform_int_distribution<int>(-steps, steps)(rng_);
 }
 
 }  // namespace sim

@@ -1,10 +1,12 @@
 #pragma once
-// Command line of varnolite-sim.
+// Command line of varnolite-sim, and of its make-image command.
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "DetectorModel.h"
+#include "FirmwareImage.h"
+#include "SessionSettings.h"
 
 namespace sim {
 
@@ -14,21 +16,40 @@ struct SimOptions {
     std::string recordPath;
     IdentityOverrides identity;
     std::optional<std::uint32_t> life;  // for a new unit only
+    std::optional<std::size_t> events;  // replace the event log with this many
     std::uint32_t baud = 0;             // 0: replies go out at once
     double dropRate = 0.0;
     double corruptRate = 0.0;
     double nakRate = 0.0;
-    int wakeFrames = 1;
+    double splitRate = 0.0;
+    double strayRate = 0.0;
     std::optional<std::uint64_t> unplugAfter;
     std::uint32_t seed = 1;
+    SessionSettings session;
+    double gas = 0.0;  // gas unit
+    std::string gasScriptPath;
+    int noiseTenths = 3;
+    int gasDecimals = 1;
     bool help = false;
 
     // The identity of a new unit: defaults with the overrides applied.
     Identity FreshIdentity() const;
 };
 
+struct MakeImageOptions {
+    std::string outPath;
+    ImageHeader header;
+    std::size_t size = image::kDefaultSize;
+    std::uint32_t seed = 1;
+    bool help = false;
+};
+
 // Fills `options`; on a bad argument returns false with a one-line reason.
 bool ParseOptions(int argc, char** argv, SimOptions& options, std::string& error);
 const char* UsageText();
+
+// argv[1] is "make-image".
+bool ParseMakeImageOptions(int argc, char** argv, MakeImageOptions& options, std::string& error);
+const char* MakeImageUsageText();
 
 }  // namespace sim

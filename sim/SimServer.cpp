@@ -10,6 +10,9 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kReadChunk = 256;
+// Between the two parts of a split reply: long enough that the tool reads
+// them apart, short against the 100 ms a reply may take.
+constexpr std::chrono::milliseconds kSplitGap{3};
 
 // The reading generator gets its own stream so that live readings never
 // shift the fault sequence of a seeded run.
@@ -24,22 +27,27 @@ timespec Remaining(FrameReader::Clock::time_point deadline)
 
 }  // namespace
 
-SimServer::SimServer(const SimOptions& options, DetectorModel& model, PtyLine& line, FrameRecorder& recorder)
+SimServer::SimServer(const SimOptions& options, ReadingSettings readings, DetectorModel& model, PtyLine& line,
+                     FrameRecorder& recorder)
     : options_(options),
       model_(model),
       line_(line),
       recorder_(recorder),
-      readings_(options.seed + kReadingSeedOffset),
-      session_(model, readings_, options.wakeFrames),
+      readings_(std::move(readings), options.seed + kReadingSeedOffset, LiveReadings::Clock::now()),
+      session_(model, readings_, options.session, std::cerr),
       faults_(options.dropRate, options.corruptRate, options.nakRate, options.seed)
 {
+    faults_.SetLineFaults(options.splitRate, options.strayRate);
 }
 
 SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop)
 {
+    End end = End::Stopped;
     while (!stop) {
+        if (session_.Advance(FrameReader::Clock::now()))
+            SaveState();
         timespec timeout{};
-        const auto deadline = reader_.StaleDeadline();
+        const auto deadline = WakeDeadline();
         if (deadline)
             timeout = Remaining(*deadline);
         pollfd pfd{line_.MasterFd(), POLLIN, 0};
@@ -47,19 +55,41 @@ SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            return End::LineError;
+            end = End::LineError;
+            break;
         }
         if (pfd.revents & POLLIN) {
-            if (!Receive())
-                return End::LineError;
+            if (!Receive()) {
+                end = End::LineError;
+                break;
+            }
         } else if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            return End::LineError;
+            end = End::LineError;
+            break;
         }
-        if (!ServeFrames())
-            return End::Unplugged;
-        reader_.DiscardIfStale(FrameReader::Clock::now());
+        if (!ServeFrames()) {
+            end = End::Unplugged;
+            break;
+        }
+        DiscardStaleInput(FrameReader::Clock::now());
     }
-    return End::Stopped;
+    session_.Shutdown();
+    return end;
+}
+
+void SimServer::DiscardStaleInput(FrameReader::Clock::time_point now)
+{
+    if (reader_.DiscardIfStale(now))
+        session_.AbortFollowUp();
+}
+
+std::optional<FrameReader::Clock::time_point> SimServer::WakeDeadline() const
+{
+    const auto stale = reader_.StaleDeadline();
+    const auto task = session_.NextDeadline();
+    if (stale && task)
+        return std::min(*stale, *task);
+    return stale ? stale : task;
 }
 
 void SimServer::SaveState()
@@ -82,7 +112,7 @@ bool SimServer::Receive()
             return true;
         const auto now = FrameReader::Clock::now();
         // A partial frame that sat too long is not continued by new bytes.
-        reader_.DiscardIfStale(now);
+        DiscardStaleInput(now);
         reader_.Feed({chunk, static_cast<std::size_t>(n)}, now);
     }
 }
@@ -106,7 +136,15 @@ bool SimServer::ServeFrames()
         const std::vector<std::uint8_t> frame = reader_.Take(session_.ExpectedLength());
         recorder_.Received(frame);
         const FaultPlan plan = faults_.Next();
-        Outcome outcome = plan.nak ? session_.Refuse(frame) : session_.Handle(frame);
+        Outcome outcome;
+        if (plan.nak)
+            outcome = session_.Refuse(frame);
+        else if (plan.drop && session_.AwaitingFirmwarePacket())
+            // A long firmware frame is what the infrared link loses on its
+            // way in: the unit never sees it, so it stores nothing.
+            outcome = session_.Lose(frame);
+        else
+            outcome = session_.Handle(frame);
         if (outcome.discardInput)
             reader_.Clear();
         if (outcome.memoryChanged)
@@ -115,7 +153,7 @@ bool SimServer::ServeFrames()
             continue;
         if (plan.corrupt)
             faults_.Corrupt(outcome.reply);
-        Send(outcome.reply);
+        Send(outcome.reply, plan);
         if (options_.unplugAfter && ++answered_ >= *options_.unplugAfter) {
             line_.WaitUntilRead(200);
             return false;
@@ -124,13 +162,32 @@ bool SimServer::ServeFrames()
     return true;
 }
 
-void SimServer::Send(const std::vector<std::uint8_t>& reply)
+void SimServer::Send(const std::vector<std::uint8_t>& reply, const FaultPlan& plan)
 {
     if (options_.baud != 0) {
         SleepFor(WireTime(reply.size(), options_.baud));
         // The infrared receiver is blind while the detector transmits: what
         // the PC sent meanwhile is lost.
         line_.DiscardInput();
+    }
+    // Ambient infrared light now and then reaches the adapter as a byte of
+    // its own, just before the reply.
+    if (plan.stray) {
+        const std::vector<std::uint8_t> stray{0x00};
+        if (line_.Write(stray))
+            recorder_.Sent(stray);
+    }
+    if (plan.split && reply.size() > 1) {
+        // The adapter's USB side hands the reply over in two transfers.
+        const std::size_t half = reply.size() / 2;
+        const std::vector<std::uint8_t> first(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(half));
+        const std::vector<std::uint8_t> second(reply.begin() + static_cast<std::ptrdiff_t>(half), reply.end());
+        if (line_.Write(first))
+            recorder_.Sent(first);
+        SleepFor(kSplitGap);
+        if (line_.Write(second))
+            recorder_.Sent(second);
+        return;
     }
     if (line_.Write(reply))
         recorder_.Sent(reply);

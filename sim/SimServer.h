@@ -2,6 +2,7 @@
 // The detector's receive-and-answer loop on the simulated line.
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "CommandHandlers.h"
@@ -19,7 +20,8 @@ class SimServer {
 public:
     enum class End { Stopped, Unplugged, LineError };
 
-    SimServer(const SimOptions& options, DetectorModel& model, PtyLine& line, FrameRecorder& recorder);
+    SimServer(const SimOptions& options, ReadingSettings readings, DetectorModel& model, PtyLine& line,
+              FrameRecorder& recorder);
 
     // Serves until `stop` is set by a signal handler. Signals are expected to
     // be blocked by the caller; `waitMask` is the mask to wait under, so a
@@ -34,7 +36,12 @@ private:
     // False once the unit has been "unplugged".
     bool ServeFrames();
     bool NextFrameReady();
-    void Send(const std::vector<std::uint8_t>& reply);
+    // Drops a partial frame that went stale, and with it the follow-up the
+    // detector was waiting for.
+    void DiscardStaleInput(FrameReader::Clock::time_point now);
+    // The nearer of the stale-input deadline and the unit's own next task.
+    std::optional<FrameReader::Clock::time_point> WakeDeadline() const;
+    void Send(const std::vector<std::uint8_t>& reply, const FaultPlan& plan);
 
     const SimOptions& options_;
     DetectorModel& model_;

@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <string>
+#include <vector>
 #include <sys/stat.h>
 
+#include "AtomicFile.h"
 #include "DetectorModel.h"
+#include "EventHistory.h"
+#include "FirmwareImage.h"
 #include "FrameRecorder.h"
+#include "GasSource.h"
 #include "PtyLine.h"
 #include "SimOptions.h"
 #include "SimServer.h"
@@ -54,19 +60,57 @@ bool FileExists(const std::string& path)
 
 std::optional<sim::DetectorModel> MakeDetector(const sim::SimOptions& options, std::string& error)
 {
+    std::optional<sim::DetectorModel> model;
     if (!options.statePath.empty() && FileExists(options.statePath)) {
-        auto model = sim::DetectorModel::Load(options.statePath, error);
+        model = sim::DetectorModel::Load(options.statePath, error);
         if (model)
             model->ApplyOverrides(options.identity);
-        return model;
+    } else {
+        model = sim::DetectorModel::Fresh(options.FreshIdentity(), options.life.value_or(sim::DetectorModel::kFreshLife));
     }
-    return sim::DetectorModel::Fresh(options.FreshIdentity(), options.life.value_or(sim::DetectorModel::kFreshLife));
+    if (model && options.events)
+        model->ReplaceEventLog(sim::VariedHistory(*options.events, model->Life(), options.seed));
+    return model;
+}
+
+std::optional<sim::ReadingSettings> MakeReadingSettings(const sim::SimOptions& options, std::string& error)
+{
+    std::vector<sim::GasStep> steps;
+    if (!options.gasScriptPath.empty() && !sim::GasSource::LoadScript(options.gasScriptPath, steps, error))
+        return std::nullopt;
+    sim::ReadingSettings settings;
+    settings.gas = sim::GasSource(options.gas, std::move(steps));
+    settings.noiseTenths = options.noiseTenths;
+    settings.gasDecimals = options.gasDecimals;
+    return settings;
+}
+
+int MakeImage(int argc, char** argv)
+{
+    sim::MakeImageOptions options;
+    std::string error;
+    if (!sim::ParseMakeImageOptions(argc, argv, options, error)) {
+        std::cerr << "varnolite-sim make-image: " << error << " (see varnolite-sim make-image --help)" << std::endl;
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::cout << sim::MakeImageUsageText() << std::flush;
+        return kExitOk;
+    }
+    const std::vector<std::uint8_t> image = sim::MakeImage(options.header, options.size, options.seed);
+    if (!sim::WriteFileWhole(options.outPath, image, error)) {
+        std::cerr << "varnolite-sim make-image: " << error << std::endl;
+        return kExitFailure;
+    }
+    return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "make-image")
+        return MakeImage(argc, argv);
     sim::SimOptions options;
     std::string error;
     if (!sim::ParseOptions(argc, argv, options, error)) {
@@ -79,6 +123,11 @@ int main(int argc, char** argv)
     }
     const sigset_t waitMask = InstallStopSignals();
 
+    auto readings = MakeReadingSettings(options, error);
+    if (!readings) {
+        std::cerr << "varnolite-sim: " << error << std::endl;
+        return kExitUsage;
+    }
     auto model = MakeDetector(options, error);
     if (!model) {
         std::cerr << "varnolite-sim: " << error << std::endl;
@@ -100,7 +149,7 @@ int main(int argc, char** argv)
     }
     std::cout << line.PortPath() << std::endl;
 
-    sim::SimServer server(options, *model, line, recorder);
+    sim::SimServer server(options, std::move(*readings), *model, line, recorder);
     const auto end = server.Run(waitMask, g_stop);
     server.SaveState();
     line.Close();

@@ -82,6 +82,40 @@ TEST(LinkAgainstSim, ReplyFaultsAfterWakeUp)
     }
 }
 
+// A reply handed over in two parts is joined by the exchange engine; a stray
+// byte in front of a reply shifts it, and its CRC no longer holds. (The
+// wake-up drops a read it cannot make sense of and sends the next frame, so
+// at half rate it gets through on a whole ACK.)
+TEST(LinkAgainstSim, SplitRepliesJoinAndStrayBytesFailTheCrc)
+{
+    struct Case { const char* name; QStringList args; std::set<int> statuses; };
+    const std::vector<Case> cases = {
+        {"split", {"--split-rate", "0.5"}, {0}},
+        {"stray byte", {"--stray-rate", "0.5"}, {0, 178}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimProcess sim(c.args + QStringList{"--seed", "3"});
+        ASSERT_TRUE(sim.start());
+        TComZEL link;
+        link.SetDefPort(sim.portPath().toStdString());
+        ASSERT_EQ(link.OpenUSB(2.0f), 0);
+        std::set<int> seen;
+        for (int i = 0; i < 12; ++i) {
+            RZELIdenty id{};
+            seen.insert(link.RequireIdenty(id));
+        }
+        link.CloseUSB(0);
+        EXPECT_EQ(seen, c.statuses);
+        // The record shows the fault on the wire: a 20-byte identity in two
+        // parts, or a lone 00 before a reply.
+        int faulted = 0;
+        for (const QString& line : sim.recordedLines())
+            faulted += (line.startsWith(QStringLiteral("TX ")) && line.size() == 3 + 10 * 3 - 1) || line == "TX 00";
+        EXPECT_GT(faulted, 0);
+    }
+}
+
 TEST(LinkAgainstSim, UnpluggedAdapterIs161)
 {
     SimProcess sim({"--unplug-after", "2"});

@@ -7,6 +7,8 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -328,10 +330,10 @@ TEST(MainWindow, RecordThroughTheFactoryControls)
              w.Find<QCheckBox>("UserOptHideBumpLEDCheck")->setChecked(false);
          },
          [](const RZELCFG& c) { EXPECT_EQ(+c.mUnit.mUnitFlag, 0x00); }},
-        {"stored user ID a b # 1 2 shows with a blank",
+        {"stored user ID a b # 1 2 shows in capitals with a blank, and is written as shown",
          [](RZELCFG& c) { std::memcpy(c.mUnit.mUserID, "ab#12\0", 6); },
-         [](Window& w) { EXPECT_EQ(w.Find<QLineEdit>("UserOptIDEdit")->text(), QStringLiteral("ab 12")); },
-         [](const RZELCFG& c) { EXPECT_EQ(std::string(c.mUnit.mUserID, 6), "   12 ") << "lower case is not stored"; }},
+         [](Window& w) { EXPECT_EQ(w.Find<QLineEdit>("UserOptIDEdit")->text(), QStringLiteral("AB 12")); },
+         [](const RZELCFG& c) { EXPECT_EQ(std::string(c.mUnit.mUserID, 6), "AB 12 "); }},
         {"time fields above 24 months show ---",
          [](RZELCFG& c) {
              c.mSensor.mLastCal = 63072001;
@@ -461,6 +463,70 @@ TEST(MainWindow, InputFiltersAndSpinFocusColours)
 
 // Boxes asked for on the link thread appear on the window, and the buttons
 // come back once the operation has ended.
+// Text that reaches the user ID and serial number edits by any road is shown
+// as the unit will store it, and "Write Device" stores exactly that.
+TEST(MainWindow, PastedAndComposedTextIsShownAndWrittenAsStored)
+{
+    struct Case {
+        const char* name;
+        QByteArray ini;
+        const char* edit;
+        const char* button;
+        bool inputMethod;  // committed by an input method instead of pasted
+        QString text;
+        QString shown;
+        int offset;        // in the configuration image
+        QByteArray stored;
+    };
+    const QByteArray factoryWritesSerial = kFactoryIni + "[UNIT]\r\nUnitWriteFactoryStart=17\r\nUnitWriteFactorySize=10\r\n";
+    const std::vector<Case> cases = {
+        {"user ID pasted", {}, "UserIDEdit", "UserWriteDeviceBtn", false, "ab-1#2", "AB-12", 1, "AB-12 "},
+        {"user ID composed", {}, "UserIDEdit", "UserWriteDeviceBtn", true, "x y#z", "X YZ", 1, "X YZ  "},
+        {"serial pasted", factoryWritesSerial, "UserOptSerialEdit", "UserOptWriteDeviceBtn", false, "sh12", "SH12", 16,
+         "SH12000000"},
+        {"serial composed", factoryWritesSerial, "UserOptSerialEdit", "UserOptWriteDeviceBtn", true, "s-h 9", "SH9", 16,
+         "SH90000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimProcess sim;
+        ASSERT_TRUE(sim.start());
+        Window window(c.ini, sim.portPath());
+        window.form->show();
+        QApplication::setActiveWindow(window.form.get());
+        auto* edit = window.Find<QLineEdit>(c.edit);
+        edit->clear();
+        edit->setFocus();
+        if (c.inputMethod) {
+            QInputMethodEvent commit;
+            commit.setCommitString(c.text);
+            QApplication::sendEvent(edit, &commit);
+        } else {
+            QGuiApplication::clipboard()->setText(c.text);
+            edit->paste();
+        }
+        EXPECT_EQ(edit->text(), c.shown);
+        // A read first: the unit's own sensor type makes the write acceptable.
+        const QString read = QString::fromLatin1(c.button).replace(QStringLiteral("Write"), QStringLiteral("Read"));
+        window.Find<QPushButton>(read.toLatin1().constData())->click();
+        ASSERT_TRUE(window.WaitForOperation());
+        edit->clear();
+        QGuiApplication::clipboard()->setText(c.text);
+        if (c.inputMethod) {
+            QInputMethodEvent commit;
+            commit.setCommitString(c.text);
+            QApplication::sendEvent(edit, &commit);
+        } else {
+            edit->paste();
+        }
+        window.Find<QPushButton>(c.button)->click();
+        ASSERT_TRUE(window.WaitForOperation());
+        EXPECT_EQ(window.Find<QLabel>("StatusLabel")->text(), QStringLiteral("Write Varnolite Information... OK"));
+        EXPECT_EQ(sim.stateImage().mid(c.offset, c.stored.size()), c.stored);
+        window.form->close();
+    }
+}
+
 TEST(MainWindow, BoxesFromTheLinkThread)
 {
     QTemporaryDir nowhere;

@@ -246,6 +246,47 @@ TEST(WriteDevice, FactoryModeWritesConfiguredRangesAndLife)
     EXPECT_EQ(bench.view.refilledSerials, (std::vector<QString>{QStringLiteral("  12000000")}));
 }
 
+// A range the settings allow but the 128-byte image cannot hold refuses the
+// whole write before any configuration frame, names the setting, and still
+// ends the connection with the unit.
+TEST(WriteDevice, RangePastTheImageRefusesTheWholeWrite)
+{
+    struct Case {
+        const char* name;
+        QByteArray unitKeys;
+        QString named;
+    };
+    const std::vector<Case> cases = {
+        {"sensor factory range", "SensorWriteFactoryStart=120\r\nSensorWriteFactorySize=20\r\n",
+         "SensorWriteFactoryStart=120, SensorWriteFactorySize=20"},
+        {"unit user range", "UnitWriteUserStart=100\r\nUnitWriteUserSize=30\r\n",
+         "UnitWriteUserStart=100, UnitWriteUserSize=30"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench({}, kFactoryIni + "[UNIT]\r\nUnitWriteFactorySize=10\r\n" + c.unitKeys);
+        ASSERT_TRUE(bench.sim.start());
+        bench.main->UserReadDeviceBtnClick();
+        const QByteArray before = bench.sim.stateImage();
+        const int headersBefore = CountReceived(bench.sim, QStringLiteral("70"));
+        const int endsBefore = CountReceived(bench.sim, QStringLiteral("B3"));
+        bench.view.form.opt.serial = QStringLiteral("ZZ1");
+        bench.view.ClearRecord();
+
+        bench.main->UserWriteDeviceBtnClick();
+        ExpectStatus(bench.view.LastStatus(), colours::kRed, colours::kWhite, kWrite + "... FAIL");
+        ASSERT_EQ(bench.view.messages.size(), 1u);
+        EXPECT_EQ(bench.view.messages[0].caption, kWrite);
+        EXPECT_TRUE(bench.view.messages[0].text.contains(c.named)) << bench.view.messages[0].text.toStdString();
+        EXPECT_TRUE(bench.view.messages[0].text.contains(QStringLiteral("Nothing was written")));
+        EXPECT_EQ(bench.main->LastResult(), std::optional<std::uint8_t>(147));
+        EXPECT_EQ(CountReceived(bench.sim, QStringLiteral("70")), headersBefore) << "no configuration frame";
+        EXPECT_EQ(CountReceived(bench.sim, QStringLiteral("71")), 0) << "no life write either";
+        EXPECT_EQ(CountReceived(bench.sim, QStringLiteral("B3")), endsBefore + 1) << "the connection ends normally";
+        EXPECT_EQ(bench.sim.stateImage().mid(16, 10), before.mid(16, 10));
+    }
+}
+
 TEST(WriteDevice, LifeAboveTwentyFourMonthsIsClampedWithABox)
 {
     Bench bench({}, kFactoryIni);
@@ -481,6 +522,28 @@ TEST(Hibernate, RefusalByTheUnitIsReportedAsNotAllowed)
 
 // Each kind of row of the status table: box always, box only when asked,
 // and a code without a row of its own.
+// Boxes of the statuses that point at the adapter or its port carry what the
+// connection doctor finds; the others do not.
+TEST(ShowResult, AdapterErrorBoxesCarryTheDoctorsFindings)
+{
+    const QString op = QStringLiteral("Read Varnolite Information");
+    for (const std::uint8_t status : {1, 7, 161, 252, 255}) {
+        SCOPED_TRACE(static_cast<int>(status));
+        Bench bench;
+        bench.main->ShowResult(status, op, true);
+        ASSERT_EQ(bench.view.messages.size(), 1u);
+        EXPECT_TRUE(bench.view.messages[0].details.contains(QStringLiteral("udev rule")))
+            << bench.view.messages[0].details.toStdString();
+    }
+    for (const std::uint8_t status : {160, 162, 146}) {
+        SCOPED_TRACE(static_cast<int>(status));
+        Bench bench;
+        bench.main->ShowResult(status, op, true);
+        ASSERT_EQ(bench.view.messages.size(), 1u);
+        EXPECT_TRUE(bench.view.messages[0].details.isEmpty());
+    }
+}
+
 TEST(ShowResult, StatusTableRows)
 {
     struct Case {
@@ -858,6 +921,24 @@ TEST(StartUp, PortChoiceAndInstanceGuard)
     for (const Case& c : cases) {
         EXPECT_EQ(ChoosePort(c.args, c.env, c.setting), c.port) << c.args.join(' ').toStdString();
     }
+
+    // The program directory: --dir, then BEAMDOCK_DIR, then the working
+    // directory; always absolute with a trailing "/".
+    const std::string here = QDir::currentPath().toStdString() + "/";
+    struct DirCase {
+        QStringList args;
+        QString env;
+        std::string dir;
+    };
+    const DirCase dirCases[] = {
+        {{"beamdock", "--dir", "/srv/bench"}, "/home/x/.local/share/beamdock", "/srv/bench/"},
+        {{"beamdock", "--dir=/srv/bench/"}, {}, "/srv/bench/"},
+        {{"beamdock"}, "/home/x/.local/share/beamdock", "/home/x/.local/share/beamdock/"},
+        {{"beamdock", "--dir", "bench"}, {}, here + "bench/"},
+        {{"beamdock"}, {}, here},
+    };
+    for (const DirCase& c : dirCases)
+        EXPECT_EQ(ChooseProgramDirectory(c.args, c.env), c.dir) << c.args.join(' ').toStdString();
 
     QTemporaryDir dir;
     TInstanceGuard first(dir.path());

@@ -149,7 +149,11 @@ TEST(Discovery, ResultCodes)
     const std::vector<Case> cases = {
         {"none anywhere", {}, 0, {}, "", 255, "", 1},
         {"one", {"/dev/ttyUSB0"}, 0, {}, "", 0, "/dev/ttyUSB0", 0},
-        {"two", {"/dev/ttyUSB0", "/dev/ttyUSB1"}, 0, {}, "", 254, "", 0},
+        {"two in both passes", {"/dev/ttyUSB0", "/dev/ttyUSB1"}, 0, {"/dev/ttyUSB0", "/dev/ttyUSB1"}, "", 254, "", 1},
+        // The first pass counts every Silicon Labs port, the second only
+        // cp210x ttys: a Beamdock beside another Silicon Labs device.
+        {"another Silicon Labs device beside it", {"/dev/ttyUSB0", "/dev/ttyACM0"}, 0, {"/dev/ttyUSB0"}, "", 0,
+         "/dev/ttyUSB0", 1},
         {"second pass finds it", {}, 0, {"/dev/ttyUSB3"}, "", 0, "/dev/ttyUSB3", 1},
         {"library failure passed on", {"/dev/ttyUSB0"}, 4, {}, "", 255, "", 1},
         {"failure in both passes", {}, 9, {}, "", 255, "", 1},

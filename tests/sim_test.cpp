@@ -26,191 +26,15 @@
 #include <unistd.h>
 #include <vector>
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace simwire;
+using Port = SimPort;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kReplyMs = 1000;    // generous: the suite may run under sanitizers
 constexpr int kSilenceMs = 150;   // how long "no reply" is watched for
 constexpr std::uint32_t kFreshLife = zel::kFullLife - 120 * zel::kDaySeconds;
 
-const Bytes kAck{0xB5, 0xB7, 0xC1};
-const Bytes kNak{0xB6, 0xB6, 0x81};
-
-Bytes Frame(Bytes body)
-{
-    const std::uint16_t crc = crc16::Compute(body.data(), body.size());
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    return body;
-}
-
-Bytes Cmd(std::uint8_t command)
-{
-    return Frame({command});
-}
-
-// count, 0x00, address high, address low
-Bytes Header(std::uint8_t count, std::uint16_t address)
-{
-    return Frame({count, 0x00, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF)});
-}
-
-Bytes Le32(std::uint32_t value)
-{
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
-
-std::uint32_t ReadLe32(const Bytes& b, std::size_t at)
-{
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-
-bool ReplyCrcValid(const Bytes& reply)
-{
-    if (reply.size() < 3)
-        return false;
-    const std::uint16_t crc = crc16::Compute(reply.data(), reply.size() - 2);
-    return reply[reply.size() - 2] == (crc >> 8) && reply[reply.size() - 1] == (crc & 0xFF);
-}
-
-bool BlockCrcValid(const Bytes& block)
-{
-    return block.size() == 64 && crc16::Compute(block.data(), 62) == (block[62] | (block[63] << 8));
-}
-
-QString Hex(const Bytes& bytes)
-{
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
-        .toHex(' ')
-        .toUpper();
-}
-
-void SleepMs(int ms)
-{
-    const timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
-    clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, nullptr);
-}
-
-// The PC side of the line, opened the way a serial tool opens it.
-class Port {
-public:
-    explicit Port(const QString& path)
-    {
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0)
-            return;
-        termios tio{};
-        ::tcgetattr(fd_, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(fd_, TCSANOW, &tio);
-        ::tcflush(fd_, TCIOFLUSH);
-    }
-    ~Port()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Port(const Port&) = delete;
-    Port& operator=(const Port&) = delete;
-
-    bool ok() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-
-    void Send(const Bytes& bytes)
-    {
-        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    // Reads until `count` bytes came or `timeoutMs` passed.
-    Bytes Receive(std::size_t count, int timeoutMs)
-    {
-        Bytes got;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (got.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd pfd{fd_, POLLIN, 0};
-            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0 || !(pfd.revents & POLLIN))
-                break;
-            std::uint8_t chunk[256];
-            const ssize_t n = ::read(fd_, chunk, std::min(sizeof chunk, count - got.size()));
-            if (n <= 0)
-                break;
-            got.insert(got.end(), chunk, chunk + n);
-        }
-        return got;
-    }
-
-    // Everything that arrives within `ms`.
-    Bytes Collect(int ms) { return Receive(SIZE_MAX, ms); }
-
-    // One exchange as the tool makes it: stale input dropped, frame out,
-    // reply of known length in.
-    Bytes Exchange(const Bytes& frame, std::size_t replyLen, int timeoutMs = kReplyMs)
-    {
-        ::tcflush(fd_, TCIFLUSH);
-        Send(frame);
-        return Receive(replyLen, timeoutMs);
-    }
-
-    // A status exchange, also making sure nothing follows the reply.
-    Bytes Status(const Bytes& frame)
-    {
-        Bytes reply = Exchange(frame, 3);
-        const Bytes extra = Collect(10);
-        reply.insert(reply.end(), extra.begin(), extra.end());
-        return reply;
-    }
-
-    Bytes Block(std::uint8_t select)
-    {
-        if (Status(Cmd(select)) != kAck)
-            return {};
-        Bytes block;
-        for (int packet = 0; packet < 2; ++packet) {
-            const Bytes reply = Exchange(Cmd(0x81), 34);
-            if (reply.size() != 34 || !ReplyCrcValid(reply))
-                return {};
-            block.insert(block.end(), reply.begin(), reply.end() - 2);
-        }
-        return block;
-    }
-
-    Bytes Identify()
-    {
-        const Bytes reply = Exchange(Cmd(0xA0), 20);
-        return ReplyCrcValid(reply) ? Bytes(reply.begin(), reply.end() - 2) : Bytes{};
-    }
-
-    // End the connection and wake the unit again, as the tool does between
-    // two operations.
-    bool Reconnect() { return Status(Cmd(0xB3)) == kAck && Status(Cmd(0xB2)) == kAck; }
-
-    bool WriteConfig(std::uint16_t offset, const Bytes& data)
-    {
-        return Status(Cmd(0x70)) == kAck && Status(Header(static_cast<std::uint8_t>(data.size()), offset)) == kAck &&
-               Status(Cmd(0x91)) == kAck && Status(Frame(data)) == kAck;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-#define START_SIM(sim) ASSERT_TRUE((sim).start()) << "simulator did not come up"
-#define OPEN_PORT(port, sim)  \
-    Port port((sim).portPath()); \
-    ASSERT_TRUE(port.ok()) << "cannot open " << (sim).portPath().toStdString()
-#define WAKE(port) ASSERT_EQ(Hex((port).Status(Cmd(0xB2))), Hex(kAck)) << "detector did not wake"
 
 // ---------------------------------------------------------------------------
 // Scripted exchanges: each step sends one frame and expects an exact reply,
@@ -240,7 +64,8 @@ TEST(SimScript, ExchangesAreByteExact)
          {{Cmd(0xB2), none}, {Cmd(0xB2), kAck}, {Cmd(0xB3), kAck}, {Cmd(0xB2), none}, {Cmd(0xB2), kAck}}},
         {"end of connection puts the unit to sleep", {}, true,
          {{Cmd(0xB3), kAck}, {Cmd(0x5F), none}, {Cmd(0xB2), kAck}}},
-        {"reset puts the unit to sleep", {}, true, {{Cmd(0x14), kAck}, {Cmd(0xA0), none}}},
+        {"turn off refused on a unit never calibrated, which stays awake", {}, true,
+         {{Cmd(0x14), Frame({0x14})}, {Cmd(0xB2), kAck}}},
         {"frame with a wrong CRC is refused, the next one works", {}, true,
          {{{0x5F, 0x38, 0x41}, kNak}, {Cmd(0x5F), kAck}}},
         {"unknown commands are refused", {}, true,
@@ -259,8 +84,9 @@ TEST(SimScript, ExchangesAreByteExact)
         {"life value frame", {}, true, {{Cmd(0x71), kAck}, {Frame(Le32(1000)), kAck}}},
         {"sensor commands only straight after 0x50", {}, true,
          {{Cmd(0x40), kNak}, {Cmd(0x50), kAck}, {Cmd(0x40), kAck}, {Cmd(0x41), kNak},
-          {Cmd(0x50), kAck}, {Cmd(0x41), kAck}, {Cmd(0x50), kAck}, {Cmd(0x42), kAck},
-          {Cmd(0x50), kAck}, {Cmd(0x43), kAck}, {Cmd(0x50), kAck}, {Cmd(0x44), kAck},
+          {Cmd(0x50), kAck}, {Cmd(0x41), kAck}, {Cmd(0x50), kAck}, {Cmd(0x43), kAck},
+          {Cmd(0x50), kAck}, {Cmd(0x42), kAck}, {Cmd(0x50), kAck}, {Cmd(0x43), kAck},
+          {Cmd(0x50), kAck}, {Cmd(0x44), kAck},
           {Cmd(0x50), kAck}, {Cmd(0x45), kAck}, {Cmd(0x50), kAck}, {Cmd(0x46), kAck}, {Cmd(0x47), kNak}}},
         {"test outputs, log reset and factory reset", {}, true,
          {{Cmd(0x30), kAck}, {Cmd(0x31), kAck}, {Cmd(0x32), kAck}, {Cmd(0x34), kAck},
@@ -480,14 +306,15 @@ TEST(SimBlocks, MemoryReadFollowsTheAddressHeader)
     const Bytes memPacket = port.Exchange(Cmd(0x81), 34);
     EXPECT_EQ(Hex(memPacket), Hex(logPacket));
 
-    // The header's count stays the packet size for a following block read.
+    // The header's count is the packet size of that memory read only: a
+    // block select that follows starts again with 32-byte packets.
     ASSERT_EQ(Hex(port.Status(Cmd(0x70))), Hex(kAck));
     ASSERT_EQ(Hex(port.Status(Header(16, 0))), Hex(kAck));
     ASSERT_EQ(Hex(port.Status(Cmd(0x5F))), Hex(kAck));
-    const Bytes small = port.Exchange(Cmd(0x81), 18);
-    ASSERT_EQ(small.size(), 18u);
-    EXPECT_TRUE(ReplyCrcValid(small));
-    EXPECT_EQ(Bytes(small.begin(), small.end() - 2), imageHead);
+    const Bytes full = port.Exchange(Cmd(0x81), 34);
+    ASSERT_EQ(full.size(), 34u);
+    EXPECT_TRUE(ReplyCrcValid(full));
+    EXPECT_EQ(Bytes(full.begin(), full.begin() + 16), imageHead);
 }
 
 TEST(SimLog, LogSizeMatchesThePacketsAndRecords)
@@ -825,6 +652,14 @@ TEST(SimOptions, BadValuesEndWithStatusTwoAndNameTheOption)
         {"--nak-rate", "-0.1"},      {"--corrupt-rate", "abc"},   {"--wake-frames", "0"},
         {"--baud", "fast"},          {"--unplug-after", "0"},     {"--life", "63072001"},
         {"--seed"},                  {"--bogus"},
+        {"--events", "86"},          {"--events", "-1"},          {"--packet-size", "0"},
+        {"--packet-size", "129"},    {"--fw-packet-size", "0"},   {"--fw-packet-size", "257"},
+        {"--fw-image-size", "6"},    {"--fw-image-size", "65537"}, {"--nak-packet", "x"},
+        {"--nak-packet", "3:0"},     {"--nak-packet", "3:"},      {"--nak-packet", "-1"},
+        {"--gas", "abc"},            {"--gas", "1e6"},            {"--gas", "inf"},
+        {"--noise", "-1"},           {"--noise", "0.5"},          {"--gas-decimals", "4"},
+        {"--cal-seconds", "0"},      {"--cal-seconds", "1.5"},    {"--cal-fail=1"},
+        {"--zero-refuse=yes"},       {"--execute-refuse=1"},      {"--gas-script"},
     };
     for (const QStringList& args : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -841,7 +676,10 @@ TEST(SimOptions, BadValuesEndWithStatusTwoAndNameTheOption)
     ASSERT_TRUE(help.waitForFinished(5000));
     EXPECT_EQ(help.exitCode(), 0);
     const QByteArray usage = help.readAllStandardOutput();
-    for (const char* option : {"--link", "--state", "--baud", "--wake-frames", "--unplug-after", "--record"})
+    for (const char* option : {"--link", "--state", "--baud", "--wake-frames", "--unplug-after", "--record",
+                               "--events", "--packet-size", "--fw-packet-size", "--fw-image-size", "--nak-packet",
+                               "--execute-refuse", "--gas", "--gas-script", "--noise", "--gas-decimals",
+                               "--zero-refuse", "--cal-seconds", "--cal-fail", "make-image"})
         EXPECT_TRUE(usage.contains(option)) << option;
 }
 

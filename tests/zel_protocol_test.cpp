@@ -5,9 +5,11 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "Crc16.h"
+#include "MemoryChannel.h"
 #include "PtyPeer.h"
 #include "ZelComms.h"
 
@@ -275,6 +277,22 @@ TEST_F(Fixture, VanishedLineIs161AndClosesThePort)
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
+// The line drops in the middle of a reply: the bytes that did arrive are not
+// a reply, and the trace says so by showing none.
+TEST_F(Fixture, LineLostInsideAReplyTracesNoReplyBytes)
+{
+    peer.Play({{3, Hex("01 02 03")}});
+    std::thread cut([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        peer.HangUp();
+    });
+    EXPECT_EQ(link.SendCommand(TraceMode::Report, 0x81, 34, 0.5f), 161);
+    cut.join();
+    ASSERT_EQ(trace.size(), 2);
+    EXPECT_EQ(trace[0], "[SEND] 81 60 C0 ");
+    EXPECT_EQ(trace[1], "[READ] ");
+}
+
 // Wake-up: frames every 1.05 ms until an ACK, then a "[CHECK TIME]" line.
 TEST_F(Fixture, WakeUpAckedAtOnceTakesOneFrame)
 {
@@ -300,7 +318,10 @@ TEST_F(Fixture, WakeUpSkipsANakInTheSameRead)
 TEST_F(Fixture, WakeUpDiscardsAReplyWithABadCrcAndTriesAgain)
 {
     // The ACK answers a later frame, so the damaged reply is read on its own.
-    peer.Play({{3, Hex("B5 B7 00")}, {3, {}}, {3, {}}, {3, kAck}});
+    // A peer that falls behind on a loaded machine answers several frames at
+    // once; the pause keeps the ACK out of the damaged reply's read even then
+    // (the wake-up drops a whole read whose first reply is damaged).
+    peer.Play({{3, Hex("B5 B7 00")}, {3, {}}, {3, {}}, {3, kAck, 20}});
     EXPECT_EQ(link.ConnectZEL(1.0f), 0);
     ASSERT_EQ(trace.size(), 2);
     EXPECT_EQ(trace[0], "B5 B7 C1 ");
@@ -331,6 +352,90 @@ TEST_F(Fixture, SilentDetectorGivesUpAfterTheConnectTimeAtTheFrameRate)
     const int frames = peer.Received(3, 100).size() / 3;
     EXPECT_GT(frames, 100);
     EXPECT_LE(frames, 290);
+}
+
+// The engine over a line in memory: the line's own clock runs the
+// time-outs, so silence costs no real time, and replies may come split,
+// late, behind stray bytes, or not at all.
+TEST(MemoryLine, ExchangesRunOnTheLinesClock)
+{
+    using Chunks = std::vector<TMemoryChannel::Chunk>;
+    using std::chrono::microseconds;
+    const QByteArray identity = WithCrc(Hex("02 01 0D 01 00 38 24 03") + QByteArray("SH10000123"));
+    const auto bytes = [](const QByteArray& b) { return std::vector<std::uint8_t>(b.begin(), b.end()); };
+    struct Case {
+        const char* name;
+        Chunks reply;
+        std::uint8_t status;
+        double minSeconds;  // on the line's clock
+    };
+    const std::vector<Case> cases = {
+        {"whole reply at once", {{microseconds(300), bytes(identity)}}, 0, 0.0003},
+        {"split across two reads", {{microseconds(300), bytes(identity.left(7))}, {microseconds(2500), bytes(identity.mid(7))}},
+         0, 0.0025},
+        {"stray byte before the reply", {{microseconds(100), {0x00}}, {microseconds(300), bytes(identity)}}, 178, 0.0003},
+        {"silence waits the whole time-out", {}, 162, 0.1},
+        {"reply after the time-out", {{microseconds(150000), bytes(identity)}}, 162, 0.1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TComZEL link;
+        auto channel = std::make_unique<TMemoryChannel>([&c](const std::vector<std::uint8_t>&) { return c.reply; });
+        TMemoryChannel* line = channel.get();
+        link.SetChannel(std::move(channel));
+        link.ComOpen("memory");
+        const auto start = line->Now();
+        QElapsedTimer real;
+        real.start();
+        RZELIdenty record{};
+        EXPECT_EQ(link.RequireIdenty(record), c.status);
+        EXPECT_GE(std::chrono::duration<double>(line->Now() - start).count(), c.minSeconds);
+        EXPECT_LT(real.elapsed(), 50) << "no real waiting on a line in memory";
+        if (c.status == 0)
+            EXPECT_EQ(std::string(record.mSerial, 10), "SH10000123");
+    }
+}
+
+TEST(MemoryLine, WakeUpAndALostLine)
+{
+    TComZEL link;
+    int frames = 0;
+    auto channel = std::make_unique<TMemoryChannel>([&frames](const std::vector<std::uint8_t>& frame) {
+        if (frame == std::vector<std::uint8_t>{0xB2, 0x75, 0x80})
+            ++frames;
+        // Awake after the tenth frame.
+        return frames < 10 ? std::vector<TMemoryChannel::Chunk>{}
+                           : std::vector<TMemoryChannel::Chunk>{{std::chrono::microseconds(400), {0xB5, 0xB7, 0xC1}}};
+    });
+    TMemoryChannel* line = channel.get();
+    link.SetChannel(std::move(channel));
+    link.ComOpen("memory");
+    const auto start = line->Now();
+    EXPECT_EQ(link.ConnectZEL(3.0f), 0);
+    EXPECT_EQ(frames, 10);
+    const double ms = std::chrono::duration<double, std::milli>(line->Now() - start).count();
+    EXPECT_NEAR(ms, 10 * 1.05 + 2.0, 0.2) << "ten slots, then the two settling pauses";
+
+    line->LoseLineAtWrite(line->Writes() + 1);
+    EXPECT_EQ(link.KillZEL(), 0);
+    EXPECT_EQ(link.KillZEL(), 161);
+    EXPECT_FALSE(link.PortOpen());
+}
+
+// A silent unit over the whole default connect time: the frames keep their
+// 1.05 ms spacing on average (deadlines on a fixed grid, so the few tens of
+// microseconds every sleep overshoots do not add up over 2,857 slots).
+TEST_F(Fixture, SilentThreeSecondsKeepTheFrameSpacing)
+{
+    peer.Play({});
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link.ConnectZEL(3.0f), 160);
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    const int frames = peer.Received(3, 100).size() / 3;
+    std::printf("3 s silent wake-up: %d frames in %.1f ms, mean spacing %.4f ms\n", frames, ms, 3000.0 / frames);
+    EXPECT_LE(frames, 2858);
+    EXPECT_NEAR(3000.0 / frames, 1.05, 0.05);
 }
 
 }  // namespace

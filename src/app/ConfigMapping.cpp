@@ -184,6 +184,43 @@ bool AcceptUserIDKey(QChar key)
            (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
 }
 
+namespace {
+
+QString KeepCapitalised(const QString& text, bool (*keep)(char16_t))
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const char16_t upper = (u >= u'a' && u <= u'z') ? static_cast<char16_t>(u - u'a' + u'A') : u;
+        if (keep(upper))
+            out += QChar(upper);
+    }
+    return out;
+}
+
+bool DigitOrCapital(char16_t c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z');
+}
+
+bool UserIDCharacter(char16_t c)
+{
+    return DigitOrCapital(c) || c == u'-' || c == u' ';
+}
+
+}  // namespace
+
+QString FilterUserIDText(const QString& text)
+{
+    return KeepCapitalised(text, UserIDCharacter);
+}
+
+QString FilterSerialText(const QString& text)
+{
+    return KeepCapitalised(text, DigitOrCapital);
+}
+
 bool SerialEntryComplete(int caretPosition)
 {
     return caretPosition == editlimits::kSerialLength;

@@ -54,6 +54,13 @@ QString UserIDShownText(const char* bytes, int length);
 // case (the edit turns them into capitals), digits, "-" and the blank, plus
 // Backspace and Enter, which edit rather than add.
 bool AcceptUserIDKey(QChar key);
+// What the user ID and serial number edits may hold, whatever way text
+// reaches them (typed, pasted, dropped, from an input method): small letters
+// become capitals and every other character the field cannot store is
+// dropped, so that what the technician sees is what the unit gets. The user
+// ID keeps "-" and the blank; the serial number only 0-9 and A-Z.
+QString FilterUserIDText(const QString& text);
+QString FilterSerialText(const QString& text);
 // The serial number edit is complete when the caret stands after the last
 // character a serial number can have.
 bool SerialEntryComplete(int caretPosition);

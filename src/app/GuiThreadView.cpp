@@ -10,6 +10,12 @@ void TGuiThreadView::ShowMessage(BoxIcon icon, const QString& caption, const QSt
     OnGuiThread([&] { FTarget.ShowMessage(icon, caption, text); });
 }
 
+void TGuiThreadView::ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                                         const QString& details)
+{
+    OnGuiThread([&] { FTarget.ShowDetailedMessage(icon, caption, text, details); });
+}
+
 bool TGuiThreadView::AskYesNo(const QString& caption, const QString& text)
 {
     return OnGuiThread([&] { return FTarget.AskYesNo(caption, text); });

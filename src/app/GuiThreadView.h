@@ -18,6 +18,8 @@ public:
 
     void PaintStatus(RColour background, RColour font, const QString& text) override;
     void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override;
+    void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                             const QString& details) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;

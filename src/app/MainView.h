@@ -23,6 +23,14 @@ public:
     virtual void PaintStatus(RColour background, RColour font, const QString& text) = 0;
     // Modal message box with an OK button. "\r" in the text is a line break.
     virtual void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) = 0;
+    // The same box with a details part that the user may open: what the
+    // connection doctor found, for the statuses that point at the adapter or
+    // its port. Views without such a part show the message alone.
+    virtual void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text, const QString& details)
+    {
+        (void)details;
+        ShowMessage(icon, caption, text);
+    }
     // Modal question with Yes and No; true for Yes.
     virtual bool AskYesNo(const QString& caption, const QString& text) = 0;
     // File dialogs; nothing when the user cancels.

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "CommError.h"
+#include "ConnectionDoctor.h"
 #include "ConfigFile.h"
 #include "ConfigMapping.h"
 #include "ProgramDirectory.h"
@@ -127,7 +128,23 @@ void TMainWorkflows::ShowStatus(RColour background, RColour font, const QString&
     FView.PaintStatus(background, font, text);
 }
 
-void TMainWorkflows::ShowResult(std::uint8_t status, const QString& operation, bool showBox)
+namespace {
+
+// Statuses that point at the adapter or its port rather than at the detector:
+// the bridge library's codes, a port that failed, discovery's own codes.
+bool PointsAtTheAdapter(std::uint8_t status)
+{
+    return (status >= 1 && status <= 9) || status == zelstatus::kChannelError || status >= 252;
+}
+
+}  // namespace
+
+QString TMainWorkflows::DoctorFindings() const
+{
+    return QString::fromStdString(doctor::FormatFindings(doctor::Examine(FLink.DefPort())));
+}
+
+void TMainWorkflows::ShowResult(std::uint8_t status, const QString& operation, bool showBox, const QString& message)
 {
     FLastResult = status;
     const StatusText& text = StatusTextFor(status);
@@ -136,8 +153,13 @@ void TMainWorkflows::ShowResult(std::uint8_t status, const QString& operation, b
         return;
     }
     ShowStatus(colours::kRed, colours::kWhite, operation + QString::fromStdString(text.suffix));
-    if (text.alwaysShowBox || showBox)
-        FView.ShowMessage(BoxIcon::Error, operation, QString::fromStdString(text.message));
+    if (!text.alwaysShowBox && !showBox)
+        return;
+    const QString boxText = message.isEmpty() ? QString::fromStdString(text.message) : message;
+    if (PointsAtTheAdapter(status))
+        FView.ShowDetailedMessage(BoxIcon::Error, operation, boxText, DoctorFindings());
+    else
+        FView.ShowMessage(BoxIcon::Error, operation, boxText);
 }
 
 void TMainWorkflows::CommTrace(const QDateTime& now, const QString& log)
@@ -157,7 +179,8 @@ std::optional<std::uint8_t> TMainWorkflows::OpenLink(const QString& name)
         FLink.ComClose();
         const StatusText& channel = StatusTextFor(zelstatus::kChannelError);
         ShowStatus(colours::kRed, colours::kWhite, name + QString::fromStdString(channel.suffix));
-        FView.ShowMessage(BoxIcon::Error, startup::kApplicationTitle, QString::fromStdString(error.UserMessage()));
+        FView.ShowDetailedMessage(BoxIcon::Error, startup::kApplicationTitle,
+                                  QString::fromStdString(error.UserMessage()), DoctorFindings());
         FLastResult = zelstatus::kChannelError;  // what the status line shows
         return std::nullopt;
     }
@@ -228,13 +251,30 @@ std::uint8_t TMainWorkflows::WriteDevice()
     struct Range {
         std::uint16_t start;  // 1-based address in the 128-byte record
         std::uint16_t size;
+        const char* key;      // the settings keys, without "Start"/"Size"
     };
     const std::array<Range, 4> ranges{{
-        {cfg.mUnitWriteFactoryStart, cfg.mUnitWriteFactorySize},
-        {cfg.mUnitWriteUserStart, cfg.mUnitWriteUserSize},
-        {cfg.mSensorWriteFactoryStart, cfg.mSensorWriteFactorySize},
-        {cfg.mSensorWriteUserStart, cfg.mSensorWriteUserSize},
+        {cfg.mUnitWriteFactoryStart, cfg.mUnitWriteFactorySize, "UnitWriteFactory"},
+        {cfg.mUnitWriteUserStart, cfg.mUnitWriteUserSize, "UnitWriteUser"},
+        {cfg.mSensorWriteFactoryStart, cfg.mSensorWriteFactorySize, "SensorWriteFactory"},
+        {cfg.mSensorWriteUserStart, cfg.mSensorWriteUserSize, "SensorWriteUser"},
     }};
+    // The settings allow ranges that end past the 128-byte image; bytes from
+    // beyond it are not configuration. Every range is checked before the first
+    // one is written, so a bad setting never leaves the unit half written.
+    FWriteRefusal.clear();
+    for (const Range& range : ranges) {
+        if (status != kStatusOK || range.size == 0 || range.start - 1 + range.size <= static_cast<int>(sizeof(RZELCFG)))
+            continue;
+        FWriteRefusal = QStringLiteral("The write range %1Start=%2, %1Size=%3 (section UNIT of LUMBRA.INI) ends past "
+                                       "the %4 bytes of the configuration.\rNothing was written: correct the setting "
+                                       "and start the program again.")
+                            .arg(QLatin1String(range.key))
+                            .arg(range.start)
+                            .arg(range.size)
+                            .arg(sizeof(RZELCFG));
+        status = zelstatus::kSizeRefused;
+    }
     for (const Range& range : ranges) {
         if (status != kStatusOK)
             break;
@@ -303,7 +343,7 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
     const auto status = RunCycle(opname::kWriteDevice, true, [this] { return WriteDevice(); });
     if (!status)
         return;
-    ShowResult(*status, opname::kWriteDevice, true);
+    ShowResult(*status, opname::kWriteDevice, true, *status == zelstatus::kSizeRefused ? FWriteRefusal : QString());
     // The bench writes one unit after another: the serial number just written
     // stays in the edit, selected for the next one.
     if (*status == kStatusOK && FSettings.factoryMode)

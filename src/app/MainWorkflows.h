@@ -80,7 +80,9 @@ public:
 
     // Main-window services used by every workflow.
     void ShowStatus(RColour background, RColour font, const QString& text);
-    void ShowResult(std::uint8_t status, const QString& operation, bool showBox);
+    // `message`, when given, replaces the status table's box text (for a
+    // refusal of the tool's own that the table has no words for).
+    void ShowResult(std::uint8_t status, const QString& operation, bool showBox, const QString& message = QString());
     void CommTrace(const QDateTime& now, const QString& log);
 
     // Steps run inside an operation cycle; each returns a status byte.
@@ -126,6 +128,9 @@ public:
 
 private:
     const RSensorType* SensorOfCurrentConfig() const;
+    // What the connection doctor finds about the configured port, for the
+    // details of an adapter error box.
+    QString DoctorFindings() const;
 
     IMainView& FView;
     TComZEL& FLink;
@@ -136,6 +141,7 @@ private:
     bool FHibernateBtn = false;
     std::uint8_t FReadSW = 0;
     std::optional<std::uint8_t> FLastResult;
+    QString FWriteRefusal;  // why WriteDevice refused its ranges, for the box
     RZELIdenty FLastIdentity{};
 };
 

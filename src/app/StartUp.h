@@ -18,6 +18,8 @@ inline const QString kInstanceName = QStringLiteral("VARNOLUMBRA");
 // with it) and the serial device.
 inline constexpr const char* kLockDirVariable = "BEAMDOCK_LOCK_DIR";
 inline constexpr const char* kPortVariable = "BEAMDOCK_PORT";
+// The program directory, instead of the working directory at start.
+inline constexpr const char* kDirVariable = "BEAMDOCK_DIR";
 }  // namespace startup
 
 // The serial device to use instead of searching for the adapter: "--port
@@ -25,9 +27,14 @@ inline constexpr const char* kPortVariable = "BEAMDOCK_PORT";
 // variable, then the settings file's Port key; empty means search.
 QString ChoosePort(const QStringList& arguments, const QString& environmentPort, const std::string& settingsPort);
 
-// The start-up order: the program directory (the working directory at
-// start), the settings file read once and made the process-wide settings,
-// then the serial device. Returns the device (empty: search for the adapter).
+// The program directory: "--dir DIR" (or "--dir=DIR") on the command line,
+// then the environment variable, then the working directory at start; made
+// absolute, with a trailing "/".
+std::string ChooseProgramDirectory(const QStringList& arguments, const QString& environmentDir);
+
+// The start-up order: the program directory, the settings file read once and
+// made the process-wide settings, then the serial device. Returns the device
+// (empty: search for the adapter).
 QString LoadStartUpSettings(const QStringList& arguments);
 
 // Only one copy of the tool may run: two would fight over the adapter's port.

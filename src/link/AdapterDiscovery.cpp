@@ -100,9 +100,11 @@ Result FindAdapterPort(const std::string& preferredPort, AdapterSource& first, A
         return result;
     }
     result.status = Pass(preferredPort, first, result);
-    // Both passes see the same bridges when both work, so a count of two is
-    // final; the fallback is only for a first pass that found nothing usable.
-    if (result.status != kFound && result.status != kMoreThanOne) {
+    // The second pass runs after any failure of the first, two bridges
+    // included: the first counts every Silicon Labs port, the second only
+    // ttys bound to the cp210x driver, so a Beamdock next to another Silicon
+    // Labs serial device is found by the second.
+    if (result.status != kFound) {
         result.portPath.clear();
         result.status = Pass(preferredPort, second, result);
     }

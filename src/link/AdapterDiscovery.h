@@ -53,9 +53,8 @@ struct Result {
 };
 
 // A preferred port skips discovery entirely. Otherwise the first source is
-// asked, and the second only when the first found no usable adapter (none, or
-// a failure of its own); exactly
-// one adapter must be present.
+// asked, and the second whenever the first did not find exactly one adapter
+// (none, two or more, or a failure of its own); the second's result is final.
 Result FindAdapterPort(const std::string& preferredPort, AdapterSource& first, AdapterSource& second);
 
 // Instance names a Windows registry lookup would try for a bridge; kept for a

@@ -1,5 +1,7 @@
 #include "Comm.h"
 
+#include "PreciseWait.h"
+
 #include <QFileInfo>
 #include <QSerialPort>
 
@@ -188,6 +190,11 @@ int TComm::Read(std::uint8_t* buf, int count)
     if (got < 0)
         LinkLost(commtext::kReadError);
     return static_cast<int>(got);
+}
+
+void TComm::SleepUntil(Clock::time_point deadline)
+{
+    precise::SleepUntil(deadline);
 }
 
 void TComm::PurgeIn()

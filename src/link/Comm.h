@@ -7,36 +7,40 @@
 #include <string>
 
 #include "CommError.h"
+#include "SerialChannel.h"
 
 class QSerialPort;
 
-class TComm {
+class TComm : public ISerialChannel {
 public:
     TComm();
-    ~TComm();
+    ~TComm() override;
     TComm(const TComm&) = delete;
     TComm& operator=(const TComm&) = delete;
 
     // Linux takes the device path here (/dev/ttyUSB0, or a simulator's link).
-    void SetDeviceName(const std::string& name);
+    void SetDeviceName(const std::string& name) override;
     const std::string& DeviceName() const { return FDeviceName; }
-    void SetBaudData(int baud);
+    void SetBaudData(int baud) override;
     void SetReadTimeout(int ms) { FReadTimeout = ms; }
     void SetWriteTimeout(int ms) { FWriteTimeout = ms; }
     void SetReadBufSize(int bytes);
 
-    void Open();
-    void Close();
-    bool Enabled() const;
+    void Open() override;
+    void Close() override;
+    bool Enabled() const override;
 
     // Bytes written, or -1 when the driver did not take them within WriteTimeout.
-    int Write(const std::uint8_t* buf, int count);
+    int Write(const std::uint8_t* buf, int count) override;
     // Returns at once with at most `count` bytes that have already arrived.
-    int Read(std::uint8_t* buf, int count);
-    void PurgeIn();
+    int Read(std::uint8_t* buf, int count) override;
+    void PurgeIn() override;
     // Blocks in the operating system until input is waiting or `ms` passed.
     // True when at least one byte can be read.
-    bool WaitForInput(int ms);
+    bool WaitForInput(int ms) override;
+    Clock::time_point Now() const override { return Clock::now(); }
+    // A kernel sleep on the monotonic clock, never a spin.
+    void SleepUntil(Clock::time_point deadline) override;
 
 private:
     [[noreturn]] void LinkLost(const char* text);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <sys/prctl.h>
 
 namespace precise {
 
@@ -21,6 +22,17 @@ void SleepUntil(Clock::time_point deadline)
     timespec ts{static_cast<time_t>(secs.count()), static_cast<long>(nanos.count())};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
     }
+}
+
+TimerSlack::TimerSlack(unsigned long nanoseconds) : FPrevious(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0))
+{
+    ::prctl(PR_SET_TIMERSLACK, nanoseconds, 0, 0, 0);
+}
+
+TimerSlack::~TimerSlack()
+{
+    if (FPrevious > 0)
+        ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(FPrevious), 0, 0, 0);
 }
 
 void SleepFor(double milliseconds)

@@ -1,8 +1,7 @@
 #include "ZelComms.h"
 
-#include <QElapsedTimer>
-
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -17,6 +16,7 @@ constexpr int kReadBufSize = 128;
 constexpr int kBaudRate = 115200;
 constexpr double kSettleMs = 1.0;
 constexpr double kWakeSpacingMs = 1.05;
+constexpr unsigned long kWakeTimerSlackNs = 10'000;
 constexpr double kFirmwareFramePauseMs = 4.0;
 constexpr float kShortTimeout = 0.1f;
 constexpr float kLongTimeout = 0.5f;
@@ -30,25 +30,44 @@ bool IsNoResponse(std::uint8_t status)
     return status == 0x00 || status == zelcmd::kCheck;
 }
 
-int RemainingMs(const QElapsedTimer& timer, float timeOutSeconds)
+int RemainingMs(double elapsedSeconds, float timeOutSeconds)
 {
-    const double remaining = timeOutSeconds * 1000.0 - static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    const double remaining = (timeOutSeconds - elapsedSeconds) * 1000.0;
     return remaining <= 0 ? 0 : static_cast<int>(std::ceil(remaining));
 }
 
-bool Elapsed(const QElapsedTimer& timer, float timeOutSeconds)
+std::chrono::steady_clock::duration Milliseconds(double ms)
 {
-    return static_cast<double>(timer.nsecsElapsed()) / 1e9 >= timeOutSeconds;
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(ms));
+}
+
+std::unique_ptr<TComm> SerialPort()
+{
+    auto port = std::make_unique<TComm>();
+    port->SetReadTimeout(kReadTimeoutMs);
+    port->SetReadBufSize(kReadBufSize);
+    return port;
 }
 
 }  // namespace
 
 TComZEL::TComZEL()
-    : FFirstSource(std::make_unique<discovery::QtPortSource>()),
+    : FRSCom(SerialPort()),
+      FFirstSource(std::make_unique<discovery::QtPortSource>()),
       FSecondSource(std::make_unique<discovery::SysfsCp210xSource>())
 {
-    FRSCom.SetReadTimeout(kReadTimeoutMs);
-    FRSCom.SetReadBufSize(kReadBufSize);
+}
+
+void TComZEL::SetChannel(std::unique_ptr<ISerialChannel> channel)
+{
+    ComClose();
+    FRSCom = std::move(channel);
+}
+
+double TComZEL::SecondsSince(ISerialChannel::Clock::time_point start) const
+{
+    return std::chrono::duration<double>(FRSCom->Now() - start).count();
 }
 
 TComZEL::~TComZEL()
@@ -65,17 +84,17 @@ void TComZEL::SetAdapterSources(std::unique_ptr<discovery::AdapterSource> first,
 
 void TComZEL::ComOpen(const std::string& devicePath)
 {
-    if (FRSCom.Enabled())
+    if (FRSCom->Enabled())
         return;
-    FRSCom.SetDeviceName(devicePath);
-    FRSCom.SetBaudData(kBaudRate);
-    FRSCom.Open();
+    FRSCom->SetDeviceName(devicePath);
+    FRSCom->SetBaudData(kBaudRate);
+    FRSCom->Open();
 }
 
 void TComZEL::ComClose()
 {
-    if (FRSCom.Enabled())
-        FRSCom.Close();
+    if (FRSCom->Enabled())
+        FRSCom->Close();
 }
 
 std::uint8_t TComZEL::OpenUSB(float rTimeOut)
@@ -92,9 +111,12 @@ void TComZEL::CloseUSB(std::uint8_t nStatus)
 {
     // These codes mean the detector was answering, so it is told the
     // connection ends; otherwise nothing is sent to a unit that cannot hear.
+    // The tool's own refusals (147, 149) happen on a link that is up.
     switch (nStatus) {
     case 0:
     case 146:
+    case zelstatus::kSizeRefused:
+    case zelstatus::kLogTooLarge:
     case zelstatus::kNak:
     case zelstatus::kOtherStatus:
     case zelstatus::kReplyCrc:
@@ -110,7 +132,7 @@ void TComZEL::CloseUSB(std::uint8_t nStatus)
 
 void TComZEL::SettlePause(double milliseconds)
 {
-    precise::SleepFor(milliseconds);
+    FRSCom->SleepUntil(FRSCom->Now() + Milliseconds(milliseconds));
 }
 
 QString TComZEL::HexDump(const std::uint8_t* data, int count)
@@ -192,19 +214,18 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
 
     std::uint8_t status = zelstatus::kNoResponse;
     try {
-        FRSCom.PurgeIn();
-        QElapsedTimer timer;
-        timer.start();
-        FRSCom.Write(FSendBuf.mBuf, FSendBuf.mData);
-        while (!Elapsed(timer, rTimeOut) && status == zelstatus::kNoResponse) {
+        FRSCom->PurgeIn();
+        const auto start = FRSCom->Now();
+        FRSCom->Write(FSendBuf.mBuf, FSendBuf.mData);
+        while (SecondsSince(start) < rTimeOut && status == zelstatus::kNoResponse) {
             const int room = RComZELReadBuf::kCapacity - FReadBuf.mData;
-            const int got = FRSCom.Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
+            const int got = FRSCom->Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
             if (got > 0)
                 FReadBuf.mData += got;
             if (FReadBuf.mData >= nLen)
                 status = zelstatus::kOK;
             else
-                FRSCom.WaitForInput(RemainingMs(timer, rTimeOut));
+                FRSCom->WaitForInput(RemainingMs(SecondsSince(start), rTimeOut));
         }
         FRevTime = QDateTime::currentDateTime();
         FRevLog = HexDump(FReadBuf.mBuf, FReadBuf.mData);
@@ -237,8 +258,10 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
         }
         result = status;
     } catch (const ECommError&) {
+        // The exchange was cut short: whatever arrived before the error is
+        // not a reply, so the trace shows none.
         FRevTime = QDateTime::currentDateTime();
-        FRevLog = HexDump(FReadBuf.mBuf, FReadBuf.mData);
+        FRevLog.clear();
         result = zelstatus::kChannelError;
     }
     FRevLog.prepend(QStringLiteral("[READ] "));
@@ -255,25 +278,33 @@ std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
     const std::uint8_t frame[3] = {zelcmd::kCheck, 0x75, 0x80};
     std::uint8_t status = zelstatus::kNoWakeUp;
     int framesSent = 0;
-    QElapsedTimer timer;
-    timer.start();
+    const auto start = FRSCom->Now();
     std::uint8_t reply[256];
+    // Slot deadlines lie on a fixed grid from the start: every sleep wakes a
+    // little late, and deadlines taken from the end of the last slot would
+    // add those delays up (1.19 ms instead of 1.05 ms per frame). A finer
+    // timer slack keeps each wake-up close to its deadline.
+    const precise::TimerSlack slack(kWakeTimerSlackNs);
+    const auto slot = Milliseconds(kWakeSpacingMs);
+    auto deadline = start;
     try {
-        while (!Elapsed(timer, rTimeOut)) {
-            const auto deadline = precise::DeadlineAfter(kWakeSpacingMs);
+        while (SecondsSince(start) < rTimeOut) {
+            // A slot missed while the machine was busy elsewhere is made up at
+            // once: the frames keep their count over the connect time.
+            deadline += slot;
             ++framesSent;
             try {
-                FRSCom.Write(frame, sizeof frame);
+                FRSCom->Write(frame, sizeof frame);
             } catch (const ECommError&) {
                 status = zelstatus::kChannelError;
             }
             if (status == zelstatus::kNoWakeUp) {
                 // Sleep out the frame slot in the kernel; an early reply
                 // simply waits in the driver until the slot ends.
-                precise::SleepUntil(deadline);
+                FRSCom->SleepUntil(deadline);
                 int got = 0;
                 try {
-                    got = FRSCom.Read(reply, 10);
+                    got = FRSCom->Read(reply, 10);
                 } catch (const ECommError&) {
                     status = zelstatus::kChannelError;
                 }
@@ -300,17 +331,17 @@ std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
             if (status == zelstatus::kOK || status == zelstatus::kChannelError)
                 break;
         }
-        FRSCom.PurgeIn();
+        FRSCom->PurgeIn();
     } catch (const ECommError&) {
         status = zelstatus::kChannelError;
     }
-    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    const double seconds = SecondsSince(start);
     Fire(QDateTime::currentDateTime(), QStringLiteral("[CHECK TIME] %1 (%2)")
                                            .arg(QLocale().toString(seconds, 'f', 3))
                                            .arg(framesSent));
     try {
         SettlePause(kSettleMs);
-        FRSCom.PurgeIn();
+        FRSCom->PurgeIn();
         SettlePause(kSettleMs);
     } catch (const ECommError&) {
         status = zelstatus::kChannelError;

@@ -85,6 +85,9 @@ public:
     // Preferred serial device; when set, adapter discovery is skipped.
     void SetDefPort(const std::string& path) { FDefPort = path; }
     const std::string& DefPort() const { return FDefPort; }
+    // Replace the serial line (a line in memory for fuzzing and fault tests).
+    // The port is closed first.
+    void SetChannel(std::unique_ptr<ISerialChannel> channel);
     // Replace the adapter enumeration (tests present zero, one or two bridges).
     void SetAdapterSources(std::unique_ptr<discovery::AdapterSource> first,
                            std::unique_ptr<discovery::AdapterSource> second);
@@ -92,7 +95,7 @@ public:
     // Port handling.
     void ComOpen(const std::string& devicePath);
     void ComClose();
-    bool PortOpen() const { return FRSCom.Enabled(); }
+    bool PortOpen() const { return FRSCom->Enabled(); }
     // Find the adapter, open its port, wake the detector. Errors of opening
     // the port are raised as ECommError and reach the caller.
     std::uint8_t OpenUSB(float rTimeOut);
@@ -139,9 +142,11 @@ private:
     void FireHeld(const RZELLogRead* held, int count);
     // Pause after an exchange so the detector's infrared receiver can turn
     // around; the name says what it does now: a kernel sleep, not a spin.
-    static void SettlePause(double milliseconds);
+    void SettlePause(double milliseconds);
+    // Seconds of the line's clock since `start`.
+    double SecondsSince(ISerialChannel::Clock::time_point start) const;
 
-    TComm FRSCom;
+    std::unique_ptr<ISerialChannel> FRSCom;
     std::string FDefPort;
     std::string FLastPort;
     RComZELReadBuf FReadBuf;

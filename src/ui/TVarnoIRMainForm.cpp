@@ -17,6 +17,7 @@
 
 #include "ConfigMapping.h"
 #include "CustomerLogo.h"
+#include "FieldFilter.h"
 #include "StartUp.h"
 #include "TSensorCalDlg.h"
 #include "TSensorLogDlg.h"
@@ -152,6 +153,9 @@ void TVarnoIRMainForm::ApplyLook()
 
     for (QAbstractSpinBox* spin : findChildren<QAbstractSpinBox*>())
         spin->installEventFilter(this);
+    ui->UserIDEdit->setValidator(new TFieldFilter(FilterUserIDText, ui->UserIDEdit));
+    ui->UserOptIDEdit->setValidator(new TFieldFilter(FilterUserIDText, ui->UserOptIDEdit));
+    ui->UserOptSerialEdit->setValidator(new TFieldFilter(FilterSerialText, ui->UserOptSerialEdit));
     ui->UserIDEdit->installEventFilter(this);
     ui->UserOptIDEdit->installEventFilter(this);
     ui->UserOptSerialEdit->installEventFilter(this);
@@ -263,8 +267,6 @@ bool TVarnoIRMainForm::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
         if (watched == ui->UserIDEdit || watched == ui->UserOptIDEdit)
             return UserIDEditKeyPress(static_cast<QLineEdit*>(watched), static_cast<QKeyEvent*>(event));
-        if (watched == ui->UserOptSerialEdit)
-            return UserOptSerialEditKeyPress(static_cast<QKeyEvent*>(event));
         break;
     case QEvent::KeyRelease:
         if (watched == ui->UserOptSerialEdit)
@@ -309,18 +311,6 @@ bool TVarnoIRMainForm::UserIDEditKeyPress(QLineEdit* edit, QKeyEvent* key)
     return true;
 }
 
-bool TVarnoIRMainForm::UserOptSerialEditKeyPress(QKeyEvent* key)
-{
-    // Serial numbers hold capitals only, and a small letter would be stored
-    // as a blank: typing "sh" must give "SH", not two blanks on the unit.
-    const QString text = key->text();
-    if (text.size() != 1 || text.at(0) < QLatin1Char('a') || text.at(0) > QLatin1Char('z') ||
-        (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
-        return false;
-    ui->UserOptSerialEdit->insert(text.toUpper());
-    return true;
-}
-
 void TVarnoIRMainForm::UserOptSerialEditKeyUp()
 {
     if (SerialEntryComplete(ui->UserOptSerialEdit->cursorPosition()))
@@ -361,6 +351,15 @@ void TVarnoIRMainForm::ShowMessage(BoxIcon icon, const QString& caption, const Q
 {
     QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
                     ScreenText(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TVarnoIRMainForm::ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                                           const QString& details)
+{
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
+                    ScreenText(text), QMessageBox::Ok, this);
+    box.setDetailedText(details);
     box.exec();
 }
 

@@ -41,6 +41,8 @@ public:
     // IMainView, on the GUI thread.
     void PaintStatus(RColour background, RColour font, const QString& text) override;
     void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override;
+    void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                             const QString& details) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
@@ -85,7 +87,6 @@ private:
     // Control handlers.
     void UserOptSensorTypeComboChange(int index);
     bool UserIDEditKeyPress(QLineEdit* edit, QKeyEvent* key);
-    bool UserOptSerialEditKeyPress(QKeyEvent* key);
     void UserOptSerialEditKeyUp();
     void UserHighAlarmSpinEnter(QAbstractSpinBox* spin);
     void UserHighAlarmSpinExit(QAbstractSpinBox* spin);

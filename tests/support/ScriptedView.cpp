@@ -31,7 +31,13 @@ void ScriptedView::PaintStatus(RColour background, RColour font, const QString& 
 
 void ScriptedView::ShowMessage(BoxIcon icon, const QString& caption, const QString& text)
 {
-    messages.push_back({icon, caption, text});
+    messages.push_back({icon, caption, text, {}});
+}
+
+void ScriptedView::ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                                       const QString& details)
+{
+    messages.push_back({icon, caption, text, details});
 }
 
 bool ScriptedView::AskYesNo(const QString& caption, const QString& text)

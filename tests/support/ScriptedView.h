@@ -22,6 +22,7 @@ struct ShownMessage {
     BoxIcon icon;
     QString caption;
     QString text;
+    QString details;  // the box's details part; empty when it has none
 };
 
 struct AskedQuestion {
@@ -67,6 +68,8 @@ public:
 
     void PaintStatus(RColour background, RColour font, const QString& text) override;
     void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override;
+    void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
+                             const QString& details) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;

@@ -56,6 +56,8 @@ int CmdEventLog(CliContext& ctx);
 int CmdLogReset(CliContext& ctx);
 int CmdImage(CliContext& ctx);
 int CmdUpgrade(CliContext& ctx);
+int CmdLog(CliContext& ctx);
+int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 
 #include "CliOperation.inl"

@@ -45,6 +45,9 @@ public:
     void SetWindowGeometry(const WindowGeometry&) override {}
     WindowGeometry CurrentWindowGeometry() override { return {}; }
     void StartClock() override {}
+    // The calibration dialog's request: the record it would open with.
+    void OpenSensorCalDialog(const RZELCFG& cfg) override { FCalRequest = cfg; }
+    const std::optional<RZELCFG>& CalibrationRequest() const { return FCalRequest; }
 
 private:
     std::ostream& FErr;
@@ -63,4 +66,5 @@ private:
         if (FBeforeOutput)
             FBeforeOutput();
     }
+    std::optional<RZELCFG> FCalRequest;
 };

@@ -35,6 +35,8 @@ const std::map<QString, Command>& Commands()
         {"logreset", {CmdLogReset, "logreset", "clear the unit's event log"}},
         {"image", {CmdImage, "image check FILE [--json]", "a firmware image's checks and header"}},
         {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
+        {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
+        {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes"}},
     };
     return commands;

@@ -637,13 +637,12 @@ TEST(SensorCalibration, ReadsTheUnitAndChecksTheSensor)
 {
     struct Case {
         QStringList simArgs;
-        QString caption;
+        QString caption;  // empty: no box, the calibration dialog opens
         QString text;
         BoxIcon icon;
     };
     const Case cases[] = {
-        {{}, QStringLiteral("Sensor Calibration"), QStringLiteral("Sensor calibration is not available yet."),
-         BoxIcon::Information},
+        {{}, QString(), QString(), BoxIcon::Information},
         {{"--sensor", "9"}, QStringLiteral("Wrong Sensor"), QStringLiteral("Sensor type is wrong\rDid not sensor calibration"),
          BoxIcon::Error},
     };
@@ -652,6 +651,15 @@ TEST(SensorCalibration, ReadsTheUnitAndChecksTheSensor)
         ASSERT_TRUE(bench.sim.start());
         bench.main->UserCalBtnClick();
         EXPECT_TRUE(bench.view.statuses.empty()) << "no status text for this read";
+        if (c.caption.isEmpty()) {
+            EXPECT_TRUE(bench.view.messages.empty());
+            ASSERT_EQ(bench.view.sensorCalDialogs.size(), 1u);
+            // The dialog gets the record just read, byte for byte.
+            EXPECT_EQ(ImageOf(bench.view.sensorCalDialogs[0]), ImageOf(bench.main->CurrentConfig()));
+            EXPECT_EQ(bench.view.sensorCalDialogs[0].mSensor.mSensorType, 1);
+            continue;
+        }
+        EXPECT_TRUE(bench.view.sensorCalDialogs.empty());
         ASSERT_EQ(bench.view.messages.size(), 1u);
         EXPECT_EQ(bench.view.messages[0].icon, c.icon);
         EXPECT_EQ(bench.view.messages[0].caption, c.caption);
@@ -663,6 +671,25 @@ TEST(SensorCalibration, ReadsTheUnitAndChecksTheSensor)
     failing.main->UserCalBtnClick();
     ASSERT_EQ(failing.view.statuses.size(), 1u);
     EXPECT_EQ(failing.view.statuses[0].text, QStringLiteral("Read sensor information... Beamdock isnot found(A)"));
+    EXPECT_TRUE(failing.view.sensorCalDialogs.empty());
+}
+
+TEST(LogReadings, ForgetsTheHibernateAnswerAndOpensTheDialog)
+{
+    Bench bench({}, kFactoryRangesIni);
+    ASSERT_TRUE(bench.sim.start());
+    AllowHibernation(bench);
+    if (HasFatalFailure())
+        return;
+    bench.view.yesNoAnswers = {true};
+    bench.main->UserOptHibernateBtnClick();
+    ASSERT_TRUE(bench.main->HibernateConfirmed());
+    bench.view.ClearRecord();
+    bench.main->FatoryOptLogSensorBtnClick();
+    EXPECT_FALSE(bench.main->HibernateConfirmed());
+    EXPECT_EQ(bench.view.sensorLogDialogs, 1);
+    EXPECT_TRUE(bench.view.messages.empty()) << "no longer a pending feature";
+    EXPECT_TRUE(bench.view.statuses.empty()) << "the button itself talks to no unit";
 }
 
 TEST(ConfigFiles, WriteThenReadGivesBackTheContributedFields)

@@ -40,15 +40,6 @@ std::uint8_t WithAttempts(Step step)
     return status;
 }
 
-struct PendingText {
-    PendingFeature feature;
-    const char* caption;
-    bool clearsHibernate;
-};
-
-constexpr std::array<PendingText, 1> kPending{{
-    {PendingFeature::LogReadings, "Log Readings", true},
-}};
 
 }  // namespace
 
@@ -400,8 +391,14 @@ void TMainWorkflows::UserCalBtnClick()
                           QStringLiteral("Sensor type is wrong\rDid not sensor calibration"));
         return;
     }
-    FView.ShowMessage(BoxIcon::Information, QStringLiteral("Sensor Calibration"),
-                      QStringLiteral("Sensor calibration is not available yet."));
+    // The dialog runs its own operations: it opens once this one has ended.
+    FView.OpenSensorCalDialog(FZELCFG);
+}
+
+void TMainWorkflows::FatoryOptLogSensorBtnClick()
+{
+    FHibernateBtn = false;
+    FView.OpenSensorLogDialog();
 }
 
 void TMainWorkflows::UserReadFileBtnClick()
@@ -440,15 +437,3 @@ void TMainWorkflows::UserWriteFileBtnClick()
     }
 }
 
-void TMainWorkflows::PendingFeatureClick(PendingFeature feature)
-{
-    for (const PendingText& pending : kPending) {
-        if (pending.feature != feature)
-            continue;
-        if (pending.clearsHibernate)
-            FHibernateBtn = false;
-        FView.ShowMessage(BoxIcon::Information, QString::fromUtf8(pending.caption),
-                          QStringLiteral("This function is not available yet."));
-        return;
-    }
-}

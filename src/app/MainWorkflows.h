@@ -29,11 +29,6 @@ inline const QString kHibernate = QStringLiteral("Hibernate");
 inline const QString kReadSensor = QStringLiteral("Read sensor information");
 }  // namespace opname
 
-// Buttons whose work is still to come: each says so in an information box.
-enum class PendingFeature {
-    LogReadings,
-};
-
 // Every button that holds the link is off for the whole operation, so that a
 // second click cannot start another exchange on the same port.
 class TDeviceButtonsOff {
@@ -68,9 +63,10 @@ public:
     void UserWriteDeviceBtnClick();
     void UserOptHibernateBtnClick();
     void UserCalBtnClick();
+    // "Log Readings" on the factory page.
+    void FatoryOptLogSensorBtnClick();
     void UserReadFileBtnClick();
     void UserWriteFileBtnClick();
-    void PendingFeatureClick(PendingFeature feature);
 
     // Main-window services used by every workflow.
     void ShowStatus(RColour background, RColour font, const QString& text);

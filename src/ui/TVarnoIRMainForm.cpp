@@ -20,6 +20,8 @@
 #include "FieldFilter.h"
 #include "StartUp.h"
 #include "TFirmwarePanels.h"
+#include "TSensorCalDlg.h"
+#include "TSensorLogDlg.h"
 #include "ui_TVarnoIRMainForm.h"
 
 namespace {
@@ -197,7 +199,7 @@ void TVarnoIRMainForm::ConnectButtons()
     bind(ui->FatoryOptCalBtn, [factory] { factory->FatoryOptCalBtnClick(); });
     bind(ui->FatoryOptTurnOffBtn, [factory] { factory->FatoryOptTurnOffBtnClick(); });
     FTestPage->ConnectButtons(bind);
-    bind(ui->FatoryOptLogSensorBtn, [w] { w->PendingFeatureClick(PendingFeature::LogReadings); });
+    bind(ui->FatoryOptLogSensorBtn, [w] { w->FatoryOptLogSensorBtnClick(); });
 
     connect(ui->UserOptSensorTypeCombo, &QComboBox::activated, this, &TVarnoIRMainForm::UserOptSensorTypeComboChange);
 }
@@ -639,4 +641,28 @@ void TVarnoIRMainForm::StartClock()
 {
     TimeTimerTimer();
     TimeTimer.start();
+}
+
+// ---- Sensor tools
+
+void TVarnoIRMainForm::WaitForLinkThread()
+{
+    // The request comes from the end of an operation that has not quite
+    // returned yet; the dialog's own operations need the link thread free.
+    while (FLinkThread.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void TVarnoIRMainForm::OpenSensorLogDialog()
+{
+    WaitForLinkThread();
+    TSensorLogDlg dialog(FLinkThread, FSettings, this);
+    dialog.ShowDlg();
+}
+
+void TVarnoIRMainForm::OpenSensorCalDialog(const RZELCFG& cfg)
+{
+    WaitForLinkThread();
+    TSensorCalDlg dialog(FLinkThread, FSettings, this);
+    dialog.ShowDlg(cfg);
 }

@@ -66,6 +66,9 @@ public:
     void SetWindowGeometry(const WindowGeometry& geometry) override;
     WindowGeometry CurrentWindowGeometry() override;
     void StartClock() override;
+    // The sensor tools: each dialog for one modal showing.
+    void OpenSensorLogDialog() override;
+    void OpenSensorCalDialog(const RZELCFG& cfg) override;
 
 signals:
     // An operation started from a button has ended (the link is free again).
@@ -82,6 +85,7 @@ private:
     void ConnectButtons();
     void RunOperation(std::function<void()> work);
     void OperationDone();
+    void WaitForLinkThread();
     QList<QPushButton*> DeviceButtons() const;
     QPushButton* FFocusBeforeOperation = nullptr;
 

@@ -13,6 +13,8 @@ void ScriptedView::ClearRecord()
     modelNames.clear();
     formsShown = 0;
     trace.clear();
+    sensorLogDialogs = 0;
+    sensorCalDialogs.clear();
 }
 
 const ShownStatus& ScriptedView::LastStatus() const

@@ -59,6 +59,8 @@ public:
     std::optional<WindowGeometry> appliedGeometry;
     WindowGeometry currentGeometry;
     bool clockStarted = false;
+    int sensorLogDialogs = 0;              // OpenSensorLogDialog calls
+    std::vector<RZELCFG> sensorCalDialogs; // the record each calibration dialog got
 
     // Forget what was shown so far (the script stays).
     void ClearRecord();
@@ -86,4 +88,6 @@ public:
     void SetWindowGeometry(const WindowGeometry& geometry) override;
     WindowGeometry CurrentWindowGeometry() override;
     void StartClock() override;
+    void OpenSensorLogDialog() override { ++sensorLogDialogs; }
+    void OpenSensorCalDialog(const RZELCFG& cfg) override { sensorCalDialogs.push_back(cfg); }
 };

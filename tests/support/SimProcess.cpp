@@ -79,6 +79,11 @@ bool SimProcess::waitForExit(int timeoutMs)
     return process_.waitForFinished(timeoutMs);
 }
 
+qint64 SimProcess::processId() const
+{
+    return process_.processId();
+}
+
 bool SimProcess::isRunning() const
 {
     return process_.state() != QProcess::NotRunning;

@@ -66,6 +66,9 @@ public:
     bool waitForExit(int timeoutMs);
     bool isRunning() const;
     int exitCode() const;
+    // The simulator's process id (0 when it is not running), for tests that
+    // hold it still (SIGSTOP) as a detector out of the adapter's reach.
+    qint64 processId() const;
 
     QString dir() const;
     QString portPath() const;

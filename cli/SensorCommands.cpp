@@ -1,0 +1,149 @@
+// log and calibrate: the sensor tools of the window, headless. They run the
+// dialogs' own workflows with terminal views; Ctrl-C is the Stop or Cancel
+// button.
+#include <unistd.h>
+
+#include <iostream>
+
+#include "CliContext.h"
+#include "InterruptWatch.h"
+#include "SensorCalibration.h"
+#include "SensorConsoleViews.h"
+#include "SensorLogging.h"
+#include "WorkflowSession.h"
+
+namespace {
+
+int LogUsage(CliContext& ctx)
+{
+    *ctx.err << "usage: beamdock-cli log [--seconds N] [--interval S] [--out FILE]\n"
+                "  --seconds N   stop after N seconds of logging (default: until Ctrl-C)\n"
+                "  --interval S  seconds between readings, 1..600 (default: the settings')\n"
+                "  --out FILE    also write the data log (CSV) to FILE\n";
+    return kUsageError;
+}
+
+int CalibrateUsage(CliContext& ctx)
+{
+    *ctx.err << "usage: beamdock-cli calibrate [--span VALUE] [--yes]\n"
+                "  --span VALUE  span gas concentration in the sensor's unit (default: the one\n"
+                "                remembered for the sensor type, or the unit's own)\n"
+                "  --yes         start without asking\n";
+    return kUsageError;
+}
+
+bool TakeNumber(QStringList& args, const QString& option, double low, double high, std::optional<double>& value,
+                bool& bad)
+{
+    QString text;
+    if (!TakeValue(args, option, text))
+        return false;
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    if (!ok || number < low || number > high)
+        bad = true;
+    else
+        value = number;
+    return true;
+}
+
+// Exit status of a calibration: the status byte a script can tell apart.
+int CalibrationExit(const TSensorCalWorkflow& run)
+{
+    switch (run.Outcome()) {
+    case CalOutcome::Ok:
+        return 0;
+    case CalOutcome::ZeroRefused:
+        return 194;  // "Zero calibration failed"
+    case CalOutcome::UserStop:
+        return 134;  // "User Stop..."
+    case CalOutcome::TimeOut:
+        return zelstatus::kNoResponse;
+    case CalOutcome::Failed:
+        return zelstatus::kOtherStatus;
+    case CalOutcome::NotStarted:
+    case CalOutcome::ConnectFailed:
+    case CalOutcome::StartFailed:
+        return run.OutcomeStatus();
+    case CalOutcome::None:
+        break;
+    }
+    return kRefused;
+}
+
+}  // namespace
+
+int CmdLog(CliContext& ctx)
+{
+    bool bad = false;
+    std::optional<double> seconds;
+    std::optional<double> interval;
+    TakeNumber(ctx.args, "--seconds", 0.001, 1e9, seconds, bad);
+    TakeNumber(ctx.args, "--interval", 1, 600, interval, bad);
+    QString out;
+    const bool hasOut = TakeValue(ctx.args, "--out", out);
+    if (bad || !ctx.args.isEmpty() || (interval && *interval != static_cast<int>(*interval)))
+        return LogUsage(ctx);
+
+    LoadedSettings settings = CurrentSettings();
+    if (interval)
+        settings.cfg.mLogInterval = static_cast<std::uint16_t>(*interval);
+
+    TSystemClock clock;
+    TSensorLogRequests requests;
+    TConsoleLogView view(*ctx.out, *ctx.err);
+    if (hasOut)
+        view.SetLogFile(out);
+    TSensorLogWorkflow run(view, *ctx.link, settings, clock, requests);
+    TInterruptWatch watch([&requests] { requests.Stop(); });
+    if (seconds)
+        view.onLoopStart = [&watch, &seconds] { watch.StopAfter(*seconds); };
+    run.StartBtnClick();
+
+    if (run.EndStatus() != 0)
+        return run.EndStatus();
+    if (run.LostRecords() > 0) {
+        *ctx.err << MessageLines(logtext::DataLogFailure(run.LogFile(), run.LostRecords()).toStdString()) << "\n";
+        return kFileFailed;
+    }
+    return 0;
+}
+
+int CmdCalibrate(CliContext& ctx)
+{
+    bool bad = false;
+    std::optional<double> span;
+    TakeNumber(ctx.args, "--span", 0, 6553.5, span, bad);
+    const bool yes = TakeFlag(ctx.args, "--yes");
+    if (bad || !ctx.args.isEmpty())
+        return CalibrateUsage(ctx);
+
+    // The window's own "Sensor Calibration": read the unit, check its sensor.
+    WorkflowSession session(ctx);
+    session.workflows.UserCalBtnClick();
+    const std::optional<RZELCFG> cfg = session.view.CalibrationRequest();
+    if (!cfg)
+        return session.ExitCode() != 0 ? session.ExitCode() : kRefused;
+
+    TSystemClock clock;
+    TSensorCalRequests requests;
+    TConsoleCalView view(*ctx.err, ::isatty(STDERR_FILENO) == 1);
+    TSensorCalWorkflow run(view, *ctx.link, CurrentSettings(), clock, requests);
+    if (!run.ShowDlg(*cfg))
+        return kRefused;
+    if (span && (*span < view.SpanMin() || *span > view.SpanMax())) {
+        *ctx.err << "beamdock-cli: the span gas must lie between " << view.SpanMin() << " and " << view.SpanMax()
+                 << " " << view.Unit().toStdString() << "\n";
+        return kUsageError;
+    }
+    const double value = span.value_or(view.SpanValue());
+    *ctx.err << view.Caption().toStdString() << ": zero, then span with " << value << " "
+             << view.Unit().toStdString() << "\n";
+    if (!yes && !session.view.AskYesNo(view.Caption(), QStringLiteral("Zero gas (clean air) on the sensor now.\r"
+                                                                      "Start the calibration?")))
+        return kRefused;
+
+    TInterruptWatch watch([&requests] { requests.Cancel(); });
+    run.CalBtnClick(value);
+    return CalibrationExit(run);
+}

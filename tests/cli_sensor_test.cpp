@@ -1,0 +1,250 @@
+// The command line's log and calibrate against a scripted detector: usage
+// errors, the reading lines and the data log, Ctrl-C as Stop and Cancel, and
+// the exit status of every way a calibration can end.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+
+#include "ProfileFile.h"
+#include "ScriptedDetector.h"
+#include "SensorReading.h"
+
+namespace {
+
+const QByteArray kFactory = "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime=500\r\n"
+                            "[Logging]\r\nInterval=1\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n";
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CliBench {
+public:
+    explicit CliBench(const QByteArray& ini = kFactory)
+    {
+        QFile file(dir.filePath(QStringLiteral("LUMBRA.INI")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ini);
+    }
+
+    // Runs the command; `whileRunning` gets the process once it printed
+    // `waitFor` (on either stream).
+    CliRun Run(const QStringList& args, const QString& waitFor = {},
+               const std::function<void(QProcess&)>& whileRunning = {}, const QByteArray& input = {})
+    {
+        QProcess cli;
+        cli.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("BEAMDOCK_PORT");
+        cli.setProcessEnvironment(env);
+        cli.start(BEAMDOCK_CLI_PATH, QStringList{"--port", QString::fromStdString(detector.Port())} + args);
+        CliRun run;
+        if (!cli.waitForStarted(5000))
+            return run;
+        if (!input.isEmpty())
+            cli.write(input);
+        cli.closeWriteChannel();
+        QByteArray out;
+        QByteArray err;
+        if (whileRunning) {
+            const QDeadlineTimer deadline(15000);
+            while (!deadline.hasExpired() && cli.state() == QProcess::Running) {
+                cli.waitForReadyRead(50);
+                out += cli.readAllStandardOutput();
+                err += cli.readAllStandardError();
+                if (out.contains(waitFor.toLatin1()) || err.contains(waitFor.toLatin1())) {
+                    whileRunning(cli);
+                    break;
+                }
+            }
+        }
+        if (!cli.waitForFinished(20000)) {
+            cli.kill();
+            cli.waitForFinished();
+            return run;
+        }
+        run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -2;
+        run.out = QString::fromLatin1(out + cli.readAllStandardOutput());
+        run.err = QString::fromLatin1(err + cli.readAllStandardError());
+        return run;
+    }
+
+    QTemporaryDir dir;
+    ScriptedDetector detector;
+};
+
+void Interrupt(QProcess& process)
+{
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+}
+
+TEST(CliSensorTools, UsageErrors)
+{
+    const QStringList cases[] = {
+        {"log", "--interval", "0"},   {"log", "--interval", "601"}, {"log", "--interval", "1.5"},
+        {"log", "--seconds", "abc"},  {"log", "--seconds", "0"},    {"log", "now"},
+        {"calibrate", "--span", "x"}, {"calibrate", "--span", "-1"}, {"calibrate", "soon"},
+    };
+    CliBench bench;
+    for (const QStringList& args : cases) {
+        const CliRun run = bench.Run(args);
+        EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("usage: beamdock-cli ") + args[0])) << run.err.toStdString();
+    }
+    EXPECT_TRUE(bench.detector.Frames().isEmpty()) << "nothing reaches the unit";
+}
+
+TEST(CliSensorTools, LogPrintsAReadingALineAndWritesTheDataLog)
+{
+    CliBench bench;
+    bench.detector.SetReading(sensormode::kGas, RZELSensor{0x7FFF, 1500, 0x01 | historybit::kBumpDue, alarmbit::kHigh});
+    const QString path = bench.dir.filePath(QStringLiteral("run.CSV"));
+    const CliRun run = bench.Run({"log", "--seconds", "2.5", "--out", path});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.contains(QRegularExpression(QStringLiteral(
+            "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} sensor OL peak 150\\.0 battery 3\\.05 \\(700\\) temperature 23\\.5 \\(512\\) "
+            "flags Bump Due,HIGH$"))))
+            << line.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> csv = file.readAll().split('\n');
+    ASSERT_EQ(csv.size(), 17);
+    EXPECT_EQ(csv[0], "Product Name,Corvath Varnolite\r");
+    EXPECT_TRUE(csv[10].endsWith(",OL,150.0,,,,,YES,,,HIGH,3.05,700,23.5,512\r")) << csv[10].toStdString();
+    EXPECT_EQ(csv[11], "\r");
+    EXPECT_EQ(bench.detector.CountCommand(0xB3), 2) << "the unit read, then the end of the run";
+}
+
+TEST(CliSensorTools, CtrlCStopsTheLog)
+{
+    CliBench bench;
+    const CliRun run = bench.Run({"log"}, QStringLiteral("sensor"), Interrupt);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_GE(run.out.count('\n'), 1);
+    const QString kill = QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper());
+    EXPECT_EQ(bench.detector.Frames().last(), kill) << "the run ends its connection";
+}
+
+TEST(CliSensorTools, LogFailures)
+{
+    struct Case {
+        const char* name;
+        std::function<void(CliBench&)> arrange;
+        QStringList args;
+        int exitCode;
+        QString err;
+    };
+    const Case cases[] = {
+        {"no detector", [](CliBench& b) { b.detector.SetSilent(true); }, {"log", "--seconds", "1"}, 160,
+         QStringLiteral("Varnolite Unit Information Error:\nDo not read Varnolite unit configuration data\n"
+                        "Check Varnolite and Beamdock connection\n")},
+        {"data log cannot be written", [](CliBench&) {}, {"log", "--seconds", "1.5", "--out", "/nonexistent/x.CSV"},
+         3, QStringLiteral("Data log file error ... 1 record lost\n/nonexistent/x.CSV\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliBench bench;
+        c.arrange(bench);
+        const CliRun run = bench.Run(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith(c.err)) << run.err.toStdString();
+    }
+}
+
+TEST(CliSensorTools, UnpluggedAdapterEndsTheLogWithItsStatus)
+{
+    CliBench bench;
+    const CliRun run = bench.Run({"log"}, QStringLiteral("sensor"), [&bench](QProcess&) { bench.detector.HangUp(); });
+    EXPECT_EQ(run.exitCode, 161) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Beamdock Error:\nBeamdock Error\nCheck Beamdock connection\n"
+                                                "Data logging stopped")))
+        << run.err.toStdString();
+}
+
+TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
+{
+    struct Case {
+        const char* name;
+        QByteArray ini;
+        std::function<void(CliBench&)> arrange;
+        QStringList args;
+        QString interruptAfter;  // send Ctrl-C once this text appeared
+        int exitCode;
+        QString lastLine;
+    };
+    const QByteArray shortCal = kFactory + "[SENSOR]\r\nH2S=1,ppm,H,2,0,100\r\n";
+    const auto progress = [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0); };
+    const Case cases[] = {
+        {"ends well", kFactory, [](CliBench&) {}, {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
+        {"detector reports a failure", kFactory,
+         [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationFail, 0); }, {"calibrate", "--yes"},
+         {}, 177, "Calibration ... FAIL"},
+        {"zero refused", kFactory, [](CliBench& b) { b.detector.SetSensorReply(0x42, 0x42); },
+         {"calibrate", "--yes"}, {}, 194, "Zero Calibration... FAIL"},
+        {"Ctrl-C", kFactory, progress, {"calibrate", "--yes"}, "SPAN Calibration...", 134,
+         "Calibration... User Stop"},
+        {"time-out", shortCal, progress, {"calibrate", "--yes"}, {}, 162, "Calibration... Time-out"},
+        {"another model", kFactory,
+         [](CliBench& b) {
+             RZELIdenty id = ScriptedDetector::DefaultIdentity();
+             id.mPID = 5;
+             b.detector.SetIdentity(id);
+         },
+         {"calibrate", "--yes"}, {}, 146, "This is not Varnolite module"},
+        {"unknown sensor type", kFactory,
+         [](CliBench& b) {
+             RZELCFG cfg = ScriptedDetector::DefaultUnitConfig();
+             cfg.mSensor.mSensorType = 9;
+             b.detector.SetConfig(cfg);
+         },
+         {"calibrate", "--yes"}, {}, 4, "Did not sensor calibration"},
+        {"span beyond the sensor's range", kFactory, [](CliBench&) {}, {"calibrate", "--yes", "--span", "150"}, {}, 2,
+         "beamdock-cli: the span gas must lie between 0 and 100 ppm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliBench bench(c.ini);
+        c.arrange(bench);
+        const CliRun run = c.interruptAfter.isEmpty() ? bench.Run(c.args) : bench.Run(c.args, c.interruptAfter, Interrupt);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_EQ(lines.last(), c.lastLine) << run.err.toStdString();
+        EXPECT_EQ(bench.detector.CountCommand(0x43), c.exitCode == 134 || c.exitCode == 162 ? 1 : 0);
+    }
+}
+
+TEST(CliSensorTools, CalibrateWithANewSpanGasAndTheQuestion)
+{
+    CliBench bench;
+    // Declined: nothing sent to the unit after its read.
+    const CliRun declined = bench.Run({"calibrate", "--span", "30"}, {}, {}, "n\n");
+    EXPECT_EQ(declined.exitCode, 4) << declined.err.toStdString();
+    EXPECT_TRUE(declined.err.contains(QStringLiteral("Sensor Calibration (H2S): zero, then span with 30 ppm\n")));
+    EXPECT_TRUE(declined.err.contains(QStringLiteral("Start the calibration? [y/N]")));
+    EXPECT_EQ(bench.detector.CountCommand(0x42), 0);
+    EXPECT_EQ(bench.detector.Config().mSensor.mSpanGas, 250);
+
+    const CliRun run = bench.Run({"calibrate", "--span", "30"}, {}, {}, "y\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Apply SPAN Gas (H2S)... 30 ppm\n")));
+    EXPECT_EQ(bench.detector.Config().mSensor.mSpanGas, 300);
+    const ProfileFile ini(bench.dir.filePath(QStringLiteral("LUMBRA.INI")).toStdString());
+    EXPECT_EQ(ini.ReadString("SENSORCAL", "H2S", ""), "300");
+}
+
+}  // namespace

@@ -62,14 +62,14 @@ constexpr std::uint16_t kReadingsPerChart = 100;
 constexpr std::uint16_t kDefaultDownloadRetry = 3;
 constexpr std::uint16_t kEepromBytesPerRow = 16;
 
-std::uint16_t ReadWord(const ProfileFile& ini, const char* section, const char* key, const char* defaultText,
+std::uint16_t ReadWord(const IProfileReader& ini, const char* section, const char* key, const char* defaultText,
                        std::uint16_t low, std::uint16_t high)
 {
     const std::uint16_t fallback = ParseWord(defaultText, 0, 0xFFFF);
     return ParseWord(ini.ReadString(section, key, defaultText), low, high, fallback);
 }
 
-void ReadFactorySettings(const ProfileFile& ini, RDeviceCFG& cfg)
+void ReadFactorySettings(const IProfileReader& ini, RDeviceCFG& cfg)
 {
     for (const WordSetting& s : kFactoryWords)
         cfg.*s.field = ReadWord(ini, s.section, s.key, s.defaultText, s.low, s.high);
@@ -88,16 +88,42 @@ void ReadFactorySettings(const ProfileFile& ini, RDeviceCFG& cfg)
 
 // User mode fixes the settings, but a unit in the field may need more
 // download attempts, so DownloadRetry stays readable; an absent or zero value
-// becomes 3 and is written so the user finds the key to edit.
-void ReadUserSettings(const ProfileFile& ini, const std::string& programDir, RDeviceCFG& cfg)
+// becomes 3 (and LoadSettings writes it, so the user finds the key to edit).
+// True when it did.
+bool ReadUserSettings(const IProfileReader& ini, const std::string& programDir, RDeviceCFG& cfg)
 {
     cfg.mEEPROMSaveDir = programDir + folders::kEeprom;
     cfg.mLogSaveDir = programDir + folders::kDataLog;
     cfg.mFLASHDownloadRetry = ReadWord(ini, "FLASH", "DownloadRetry", "0", 0, 5);
-    if (cfg.mFLASHDownloadRetry == 0) {
-        cfg.mFLASHDownloadRetry = kDefaultDownloadRetry;
-        ini.WriteInt("FLASH", "DownloadRetry", kDefaultDownloadRetry);
-    }
+    if (cfg.mFLASHDownloadRetry != 0)
+        return false;
+    cfg.mFLASHDownloadRetry = kDefaultDownloadRetry;
+    return true;
+}
+
+struct ReadSettings {
+    LoadedSettings settings;
+    bool downloadRetryDefaulted = false;
+};
+
+ReadSettings ReadValues(const IProfileReader& ini, const std::string& programDir)
+{
+    ReadSettings read;
+    LoadedSettings& settings = read.settings;
+    settings.programDir = programDir;
+    settings.factoryMode = ini.ReadString("Environment", "ModeEntry", "USER") == kFactoryModeEntry;
+    settings.sensors = BuildSensorTypes(ini.SectionLines("SENSOR"));
+
+    RDeviceCFG& cfg = settings.cfg;  // starts with the user-mode values
+    cfg.mFLASHFile = ini.ReadString("FLASH", "ImageFile", "");
+    if (settings.factoryMode)
+        ReadFactorySettings(ini, cfg);
+    else
+        read.downloadRetryDefaulted = ReadUserSettings(ini, programDir, cfg);
+    cfg.mEVENTSaveDir = ini.ReadString("EVENT", "SaveDirectory", "");
+    cfg.mLogEnable = ini.ReadInt("ETC", "LogEnable", 0) != 0;
+    settings.port = ini.ReadString("Environment", "Port", "");
+    return read;
 }
 
 bool FolderExists(const std::string& folder)
@@ -147,24 +173,19 @@ bool StoreKey(const char* section, const char* key, const std::string& value)
 
 }  // namespace
 
+LoadedSettings SettingsFromProfile(const IProfileReader& ini, const std::string& programDir)
+{
+    return ReadValues(ini, programDir).settings;
+}
+
 LoadedSettings LoadSettings(const std::string& programDir)
 {
-    LoadedSettings settings;
-    settings.programDir = programDir;
     const ProfileFile ini(SettingsFilePath(programDir));
-
-    settings.factoryMode = ini.ReadString("Environment", "ModeEntry", "USER") == kFactoryModeEntry;
-    settings.sensors = BuildSensorTypes(ini.SectionLines("SENSOR"));
-
-    RDeviceCFG& cfg = settings.cfg;  // starts with the user-mode values
-    cfg.mFLASHFile = ini.ReadString("FLASH", "ImageFile", "");
-    if (settings.factoryMode)
-        ReadFactorySettings(ini, cfg);
-    else
-        ReadUserSettings(ini, programDir, cfg);
-    cfg.mEVENTSaveDir = ini.ReadString("EVENT", "SaveDirectory", "");
-    cfg.mLogEnable = ini.ReadInt("ETC", "LogEnable", 0) != 0;
-    settings.port = ini.ReadString("Environment", "Port", "");
+    ReadSettings read = ReadValues(ini, programDir);
+    if (read.downloadRetryDefaulted)
+        ini.WriteInt("FLASH", "DownloadRetry", kDefaultDownloadRetry);
+    LoadedSettings& settings = read.settings;
+    RDeviceCFG& cfg = settings.cfg;
 
     if (!cfg.mFLASHFile.empty() && QFileInfo(QString::fromStdString(cfg.mFLASHFile)).isFile()) {
         cfg.mFLASHSaveDir = FirmwareFolderOf(programDir, cfg.mFLASHFile);

@@ -77,6 +77,12 @@ struct LoadedSettings {
 // folders it had to replace. A missing or unreadable file gives the defaults.
 LoadedSettings LoadSettings(const std::string& programDir);
 
+class IProfileReader;
+// The values a settings text gives, without touching any file or folder:
+// what LoadSettings reads before it checks and sets up the folders (the save
+// folders as the file names them, DownloadRetry already made 3).
+LoadedSettings SettingsFromProfile(const IProfileReader& ini, const std::string& programDir);
+
 // The process-wide settings. Holds a default-constructed LoadedSettings until
 // SetCurrentSettings is called at start-up.
 const LoadedSettings& CurrentSettings();

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 #include <utility>
@@ -122,8 +123,17 @@ ParsedFile Load(const std::string& path)
     if (!file.open(QIODevice::ReadOnly))
         return doc;
     // One byte more than the limit tells a file at the limit from a larger one;
-    // size() is not trusted because special files report 0.
-    const QByteArray data = file.read(ProfileFile::kMaxBytes + 1);
+    // size() is not trusted because special files report 0. Read in pieces:
+    // asking for the whole limit at once would allocate (and clear) a
+    // megabyte for every key read from a file of a few hundred bytes.
+    constexpr qint64 kPiece = 16 * 1024;
+    QByteArray data;
+    while (data.size() <= ProfileFile::kMaxBytes) {
+        const QByteArray piece = file.read(std::min<qint64>(kPiece, ProfileFile::kMaxBytes + 1 - data.size()));
+        if (piece.isEmpty())
+            break;
+        data += piece;
+    }
     const bool readFailed = file.error() != QFileDevice::NoError;
     file.close();
     if (readFailed)
@@ -174,9 +184,17 @@ std::string ValueOf(const ParsedFile& doc, const Line& line)
     return doc.bytes.substr(vb, ve - vb);
 }
 
-std::optional<std::string> FindValue(const std::string& path, const std::string& section, const std::string& key)
+ParsedFile Parse(std::string bytes)
 {
-    const ParsedFile doc = Load(path);
+    ParsedFile doc;
+    doc.state = LoadState::Complete;
+    doc.bytes = std::move(bytes);
+    SplitLines(doc);
+    return doc;
+}
+
+std::optional<std::string> FindValue(const ParsedFile& doc, const std::string& section, const std::string& key)
+{
     const auto range = FindSection(doc, section);
     if (!range)
         return std::nullopt;
@@ -228,22 +246,11 @@ bool SaveWhole(const std::string& path, const std::string& bytes)
 
 }  // namespace
 
-ProfileFile::ProfileFile(std::string path) : mPath(std::move(path)) {}
+namespace {
 
-std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
-                                    const std::string& fallback) const
+int ReadIntOf(const ParsedFile& doc, const std::string& section, const std::string& key, int fallback)
 {
-    return FindValue(mPath, section, key).value_or(fallback);
-}
-
-bool ProfileFile::HasKey(const std::string& section, const std::string& key) const
-{
-    return FindValue(mPath, section, key).has_value();
-}
-
-int ProfileFile::ReadInt(const std::string& section, const std::string& key, int fallback) const
-{
-    const auto text = FindValue(mPath, section, key);
+    const auto text = FindValue(doc, section, key);
     if (!text)
         return fallback;
     const auto number = NormalizeNumber(NumberForm::Integer, *text);
@@ -252,10 +259,9 @@ int ProfileFile::ReadInt(const std::string& section, const std::string& key, int
     return static_cast<int>(std::strtol(number->c_str(), nullptr, 10));
 }
 
-std::vector<std::string> ProfileFile::Keys(const std::string& section) const
+std::vector<std::string> KeysOf(const ParsedFile& doc, const std::string& section)
 {
     std::vector<std::string> keys;
-    const ParsedFile doc = Load(mPath);
     const auto range = FindSection(doc, section);
     if (!range)
         return keys;
@@ -268,10 +274,9 @@ std::vector<std::string> ProfileFile::Keys(const std::string& section) const
     return keys;
 }
 
-std::vector<std::string> ProfileFile::SectionLines(const std::string& section) const
+std::vector<std::string> SectionLinesOf(const ParsedFile& doc, const std::string& section)
 {
     std::vector<std::string> lines;
-    const ParsedFile doc = Load(mPath);
     const auto range = FindSection(doc, section);
     if (!range)
         return lines;
@@ -284,14 +289,11 @@ std::vector<std::string> ProfileFile::SectionLines(const std::string& section) c
     return lines;
 }
 
-bool ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const
+std::optional<std::string> WithValueOf(const ParsedFile& doc, const std::string& section, const std::string& key,
+                                       const std::string& value)
 {
     if (!UsableNames(section, key, value))
-        return false;
-    const ParsedFile doc = Load(mPath);
-    if (doc.state == LoadState::Incomplete)
-        return false;
-
+        return std::nullopt;
     const std::string& old = doc.bytes;
     const std::string eol = LineEndOf(old);
     const std::string entry = key + "=" + value;
@@ -329,7 +331,91 @@ bool ProfileFile::WriteString(const std::string& section, const std::string& key
             out += eol;
         out += "[" + section + "]" + eol + entry + eol;
     }
-    return SaveWhole(mPath, out);
+    return out;
+}
+
+}  // namespace
+
+ProfileFile::ProfileFile(std::string path) : mPath(std::move(path)) {}
+
+std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& fallback) const
+{
+    return FindValue(Load(mPath), section, key).value_or(fallback);
+}
+
+bool ProfileFile::HasKey(const std::string& section, const std::string& key) const
+{
+    return FindValue(Load(mPath), section, key).has_value();
+}
+
+int ProfileFile::ReadInt(const std::string& section, const std::string& key, int fallback) const
+{
+    return ReadIntOf(Load(mPath), section, key, fallback);
+}
+
+std::vector<std::string> ProfileFile::Keys(const std::string& section) const
+{
+    return KeysOf(Load(mPath), section);
+}
+
+std::vector<std::string> ProfileFile::SectionLines(const std::string& section) const
+{
+    return SectionLinesOf(Load(mPath), section);
+}
+
+bool ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const
+{
+    if (!UsableNames(section, key, value))
+        return false;
+    const ParsedFile doc = Load(mPath);
+    if (doc.state == LoadState::Incomplete)
+        return false;
+    const std::optional<std::string> out = WithValueOf(doc, section, key, value);
+    return out && SaveWhole(mPath, *out);
+}
+
+struct ProfileText::Document {
+    ParsedFile parsed;
+};
+
+ProfileText::ProfileText(std::string bytes) : FDoc(std::make_shared<Document>(Document{Parse(std::move(bytes))})) {}
+
+const std::string& ProfileText::Bytes() const
+{
+    return FDoc->parsed.bytes;
+}
+
+std::string ProfileText::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& fallback) const
+{
+    return FindValue(FDoc->parsed, section, key).value_or(fallback);
+}
+
+bool ProfileText::HasKey(const std::string& section, const std::string& key) const
+{
+    return FindValue(FDoc->parsed, section, key).has_value();
+}
+
+int ProfileText::ReadInt(const std::string& section, const std::string& key, int fallback) const
+{
+    return ReadIntOf(FDoc->parsed, section, key, fallback);
+}
+
+std::vector<std::string> ProfileText::Keys(const std::string& section) const
+{
+    return KeysOf(FDoc->parsed, section);
+}
+
+std::vector<std::string> ProfileText::SectionLines(const std::string& section) const
+{
+    return SectionLinesOf(FDoc->parsed, section);
+}
+
+std::optional<std::string> ProfileText::WithValue(const std::string& section, const std::string& key,
+                                                  const std::string& value) const
+{
+    return WithValueOf(FDoc->parsed, section, key, value);
 }
 
 bool ProfileFile::WriteInt(const std::string& section, const std::string& key, int value) const

@@ -21,10 +21,24 @@
 // Every call opens the file, does its work and closes it again; nothing is
 // cached, so a second program (or a person with an editor) may change the
 // file between calls.
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-class ProfileFile {
+// What reading settings needs of a profile, wherever its text lives.
+class IProfileReader {
+public:
+    virtual ~IProfileReader() = default;
+    virtual std::string ReadString(const std::string& section, const std::string& key,
+                                   const std::string& fallback) const = 0;
+    virtual bool HasKey(const std::string& section, const std::string& key) const = 0;
+    virtual int ReadInt(const std::string& section, const std::string& key, int fallback) const = 0;
+    virtual std::vector<std::string> Keys(const std::string& section) const = 0;
+    virtual std::vector<std::string> SectionLines(const std::string& section) const = 0;
+};
+
+class ProfileFile : public IProfileReader {
 public:
     // Files larger than this are read only up to this size and never written:
     // rewriting would lose their tail. A settings file is a few kilobytes.
@@ -37,20 +51,20 @@ public:
     // The trimmed value of `key`; `fallback` when the file, the section or the
     // key is missing. A key present with an empty value gives "".
     std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& fallback) const;
+                           const std::string& fallback) const override;
 
-    bool HasKey(const std::string& section, const std::string& key) const;
+    bool HasKey(const std::string& section, const std::string& key) const override;
 
     // The value read as a signed integer (leading digits, optional "-"; no
     // digits gives 0). `fallback` when the key is missing or its digits do
     // not fit in 32 bits.
-    int ReadInt(const std::string& section, const std::string& key, int fallback) const;
+    int ReadInt(const std::string& section, const std::string& key, int fallback) const override;
 
     // The section's key names in file order, each name once (first spelling).
-    std::vector<std::string> Keys(const std::string& section) const;
+    std::vector<std::string> Keys(const std::string& section) const override;
 
     // The section's entries as "key=value" lines, in the order of Keys().
-    std::vector<std::string> SectionLines(const std::string& section) const;
+    std::vector<std::string> SectionLines(const std::string& section) const override;
 
     // Sets `key` to `value`. An existing entry keeps everything up to its "="
     // and gets the new value; a new key goes after the last non-blank line of
@@ -64,4 +78,27 @@ public:
 
 private:
     std::string mPath;
+};
+
+// The same layout over text held in memory, parsed once: what a file's text
+// would give. Writing gives the new text instead of replacing a file.
+class ProfileText : public IProfileReader {
+public:
+    explicit ProfileText(std::string bytes);
+
+    const std::string& Bytes() const;
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& fallback) const override;
+    bool HasKey(const std::string& section, const std::string& key) const override;
+    int ReadInt(const std::string& section, const std::string& key, int fallback) const override;
+    std::vector<std::string> Keys(const std::string& section) const override;
+    std::vector<std::string> SectionLines(const std::string& section) const override;
+    // The whole text with `key` set to `value`, every other byte kept as
+    // ProfileFile::WriteString would; nothing when the names are unusable.
+    std::optional<std::string> WithValue(const std::string& section, const std::string& key,
+                                         const std::string& value) const;
+
+private:
+    struct Document;
+    std::shared_ptr<const Document> FDoc;
 };

@@ -23,6 +23,7 @@ PACKAGES=(
   libgtest-dev googletest
   xvfb xauth fonts-liberation
   umockdev
+  tzdata   # named zones for local times in the event log (Qt reads /usr/share/zoneinfo)
 )
 
 # CMake package -> the Debian package that provides it. The probe asks for

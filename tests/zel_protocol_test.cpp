@@ -400,7 +400,7 @@ TEST_F(Fixture, SilentDetectorGivesUpAfterTheConnectTimeAtTheFrameRate)
     EXPECT_LT(ms, 800);
     // One frame every 1.05 ms: roughly 285 frames in 0.3 s; a loaded test
     // machine wakes late, but never faster than the spacing allows.
-    const int frames = peer.Received(3, 100).size() / 3;
+    const int frames = peer.ReceivedWhenQuiet().size() / 3;
     EXPECT_GT(frames, 100);
     EXPECT_LE(frames, 290);
 }
@@ -483,7 +483,7 @@ TEST_F(Fixture, SilentThreeSecondsKeepTheFrameSpacing)
     timer.start();
     EXPECT_EQ(link.ConnectZEL(3.0f), 160);
     const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-    const int frames = peer.Received(3, 100).size() / 3;
+    const int frames = peer.ReceivedWhenQuiet().size() / 3;
     std::printf("3 s silent wake-up: %d frames in %.1f ms, mean spacing %.4f ms\n", frames, ms, 3000.0 / frames);
     EXPECT_LE(frames, 2858);
     EXPECT_NEAR(3000.0 / frames, 1.05, 0.05);

@@ -105,6 +105,13 @@ void TComm::Open()
     FPort->setPortName(QFileInfo(QString::fromStdString(FDeviceName)).absoluteFilePath());
     // Bounded: the longest reply is a 128-byte packet plus its CRC.
     FPort->setReadBufferSize(4096);
+    // Line settings given before opening are applied by the open itself, in
+    // one pass over the terminal settings; given afterwards, each one reads
+    // and writes them again (about twenty system calls an operation).
+    FPort->setBaudRate(FBaudData);
+    FPort->setDataBits(QSerialPort::Data8);
+    FPort->setParity(QSerialPort::NoParity);
+    FPort->setStopBits(QSerialPort::OneStop);
     if (!FPort->open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = FPort->error();
         FPort.reset();
@@ -113,8 +120,8 @@ void TComm::Open()
                              FDeviceName + " is in use by another program: close it and try again.");
         throw ECommError(commtext::kAccessError, ErrnoFor(error));
     }
-    if (!FPort->setBaudRate(FBaudData) || !FPort->setDataBits(QSerialPort::Data8) ||
-        !FPort->setParity(QSerialPort::NoParity) || !FPort->setStopBits(QSerialPort::OneStop)) {
+    if (FPort->baudRate() != FBaudData || FPort->dataBits() != QSerialPort::Data8 ||
+        FPort->parity() != QSerialPort::NoParity || FPort->stopBits() != QSerialPort::OneStop) {
         const int code = ErrnoFor(FPort->error());
         Close();
         throw ECommError(commtext::kLineStateError, code);

@@ -39,6 +39,10 @@ public:
     void Play(std::vector<PeerStep> steps);
     // Every byte the tool sent, in order, after waiting up to `ms` for `atLeast` bytes.
     QByteArray Received(int atLeast = 0, int ms = 500);
+    // Everything the tool sent, once nothing new has come for `quietMs`: on a
+    // loaded machine the peer's thread may still be reading when the tool
+    // has long finished writing.
+    QByteArray ReceivedWhenQuiet(int quietMs = 100, int maxMs = 3000);
     // Drop the line, as an unplugged adapter does.
     void HangUp();
     void Stop();

@@ -42,6 +42,10 @@ inline void PrintTo(const QString& text, std::ostream* os)
     *os << '"' << text.toStdString() << '"';
 }
 
+// Scheduling priority of the simulated peers (the simulator, PtyPeer's
+// thread): ahead of the tool under test, as a detector's own processor is.
+inline constexpr int kPeerNice = -10;
+
 class SimProcess {
 public:
     static constexpr int kStateHeaderSize = 8;

@@ -143,7 +143,7 @@ TEST(SensorLogDialog, EveryNamedControl)
     TSensorLogDlg dialog(setup.link, CurrentSettings());
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sensor Reading Data Logging"));
     std::vector<Control> controls = {
-        {"StartBtn", "QPushButton", "Start Logging"}, {"StopBtn", "QPushButton", "Stop Logging"},
+        {"StartBtn", "QPushButton", "&Start Logging"}, {"StopBtn", "QPushButton", "S&top Logging"},
         {"SensorChart", "TSensorChart", nullptr}, {"SensorViewGB", "QGroupBox", "Acquired Sensor Value"},
         {"SensorCaptionPanel1", "QLabel", "Sensor"}, {"SensorCheck2", "QCheckBox", "Battery"},
         {"SensorCheck3", "QCheckBox", "Temperature"},
@@ -158,12 +158,12 @@ TEST(SensorLogDialog, EveryNamedControl)
         {"SensorAlarmCheck1", "QCheckBox", "TWA"}, {"SensorAlarmCheck2", "QCheckBox", "STEL"},
         {"SensorAlarmCheck3", "QCheckBox", "LOW"}, {"SensorAlarmCheck4", "QCheckBox", "HIGH"},
         {"SensorAlarmCheck5", "QCheckBox", "MULTI"},
-        {"CalGB", "QGroupBox", "Calibration"}, {"CalBtn", "QPushButton", "Calibration"},
-        {"ZeroBtn", "QPushButton", "Zero"}, {"SpanBtn", "QPushButton", "Span"},
-        {"CalAbortBtn", "QPushButton", "Cal. Abort"}, {"CalProgressBar", "QProgressBar", nullptr},
+        {"CalGB", "QGroupBox", "Calibration"}, {"CalBtn", "QPushButton", "&Calibration"},
+        {"ZeroBtn", "QPushButton", "&Zero"}, {"SpanBtn", "QPushButton", "Spa&n"},
+        {"CalAbortBtn", "QPushButton", "Cal. &Abort"}, {"CalProgressBar", "QProgressBar", nullptr},
         {"CalLabel", "QLabel", ""}, {"CalProgLabel", "QLabel", "(0)"},
-        {"ClearPeakBtn", "QPushButton", "Clear Peak"}, {"BumpPassBtn", "QPushButton", "Bump Pass"},
-        {"BumpFailBtn", "QPushButton", "Bump Fail"},
+        {"ClearPeakBtn", "QPushButton", "Clear P&eak"}, {"BumpPassBtn", "QPushButton", "Bump &Pass"},
+        {"BumpFailBtn", "QPushButton", "Bump &Fail"},
     };
     ExpectControls(&dialog, controls);
     EXPECT_TRUE(Find<QPushButton>(&dialog, "StartBtn")->isEnabled());
@@ -262,9 +262,9 @@ TEST(SensorCalDialog, EveryNamedControl)
     QApplication::processEvents();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sensor Calibration (H2S)"));
     ExpectControls(&dialog, {
-                                {"CalBtn", "QPushButton", "Calibration"},
-                                {"CalAbortBtn", "QPushButton", "Cancel"},
-                                {"CloseBtn", "QPushButton", "Close"},
+                                {"CalBtn", "QPushButton", "&Calibration"},
+                                {"CalAbortBtn", "QPushButton", "C&ancel"},
+                                {"CloseBtn", "QPushButton", "Cl&ose"},
                                 {"SpanGasLabel", "QLabel", "Span Gas"},
                                 {"SpanGasSpin", "QDoubleSpinBox", nullptr},
                                 {"CalUnitLabel", "QLabel", "ppm"},

@@ -77,8 +77,8 @@ TEST(TestPage, ButtonsGridAndTags)
     Window window(kFactoryIni);
     // Every command row names a button of the form, with the caption the
     // technician knows and the tag its handler tells it by.
-    const char* captions[] = {"Calibration", "Turn Off", "Factory Reset", "Identify", "Beep ON", "R LED ON",
-                              "L LED ON", "Vibrator", "Clear Peak", "Bump Fail", "Bump Pass"};
+    const char* captions[] = {"&Calibration", "&Turn Off", "&Factory Reset", "&Identify", "&Beep ON", "&R LED ON",
+                              "&L LED ON", "&Vibrator", "&Clear Peak", "Bump F&ail", "Bump &Pass"};
     ASSERT_EQ(FactoryCommandTable().size(), std::size(captions));
     for (std::size_t i = 0; i < std::size(captions); ++i) {
         const RFactoryCommand& row = FactoryCommandTable()[i];
@@ -89,8 +89,8 @@ TEST(TestPage, ButtonsGridAndTags)
     }
     auto* group = window.Find<QGroupBox>("EtcEEPROMGB");
     ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->findChild<QPushButton*>(QStringLiteral("EtcEEPROMReadBtn"))->text(), QStringLiteral("Read"));
-    EXPECT_EQ(group->findChild<QPushButton*>(QStringLiteral("EtcEEPROMSaveBtn"))->text(), QStringLiteral("Save File"));
+    EXPECT_EQ(group->findChild<QPushButton*>(QStringLiteral("EtcEEPROMReadBtn"))->text(), QStringLiteral("R&ead"));
+    EXPECT_EQ(group->findChild<QPushButton*>(QStringLiteral("EtcEEPROMSaveBtn"))->text(), QStringLiteral("&Save File"));
     auto* grid = group->findChild<QTableView*>(QStringLiteral("EtcEEPROMGrid"));
     ASSERT_NE(grid, nullptr);
     EXPECT_EQ(grid->columnWidth(0), 44);

@@ -55,6 +55,9 @@ TSensorChart::TSensorChart(QWidget* parent)
     FView->setRubberBand(QChartView::NoRubberBand);
     FView->setRenderHint(QPainter::Antialiasing, false);
     FView->viewport()->installEventFilter(this);
+    // Only a picture to the keyboard: Tab passes it by (the dialog names it
+    // for screen readers), the mouse still drags it.
+    FView->setFocusPolicy(Qt::NoFocus);
     FView->setAccessibleName(QStringLiteral("Sensor reading chart"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "Accessibility.h"
 #include "SensorLook.h"
 #include "ui_TSensorCalDlg.h"
 
@@ -12,6 +13,18 @@ namespace {
 
 const QColor kFormBackground(244, 244, 244);
 const QColor kSpanCaption(109, 182, 182);
+
+const RAccessibleText kAccessibleTexts[] = {
+    {"CalGroupBox", "Sensor Calibration", nullptr},
+    {"CalBtn", nullptr, "Zero calibration, then span calibration with the span gas"},
+    {"CalAbortBtn", nullptr, "Stops the calibration"},
+    {"SpanGasSpin", nullptr, "Concentration of the span gas, written into the unit before the calibration"},
+    {"CalUnitLabel", "Span Gas unit", nullptr},
+    {"CalProgressBar", "Calibration progress", "Seconds of the calibration against its longest time"},
+    {"CalLabel", "Calibration status", nullptr},
+    {"CalLabel1", "Calibration instruction", nullptr},
+    {"CalLabel2", "Calibration result", nullptr},
+};
 
 }  // namespace
 
@@ -22,8 +35,11 @@ TSensorCalDlg::TSensorCalDlg(TLinkThread& link, const LoadedSettings& settings, 
       FProxy(*this, this),
       FWorkflow(FProxy, link.Link(), settings, FClock, FRequests)
 {
+    accessibility::InstallLabelInterface();
     ui->setupUi(this);
     ApplyLook();
+    for (const QString& missing : accessibility::NameControls(this, kAccessibleTexts))
+        qWarning("No control %s to name for screen readers", qPrintable(missing));
     connect(ui->CalBtn, &QPushButton::clicked, this, &TSensorCalDlg::CalBtnClick);
     connect(ui->CalAbortBtn, &QPushButton::clicked, this, [this] { FRequests.Cancel(); });
     connect(ui->CloseBtn, &QPushButton::clicked, this, &TSensorCalDlg::CloseBtnClick);

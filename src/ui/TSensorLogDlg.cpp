@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "Accessibility.h"
 #include "SensorChart.h"
 #include "SensorLook.h"
 #include "ui_TSensorLogDlg.h"
@@ -15,6 +16,30 @@ namespace {
 
 const QColor kFormBackground(227, 227, 227);
 const QColor kCaptionBackground(255, 255, 206);
+
+// The readings take their names from the data log's columns; the captions
+// name the rest.
+const RAccessibleText kAccessibleTexts[] = {
+    {"SensorCaptionPanel2", "Battery", nullptr},
+    {"SensorCaptionPanel3", "Temperature", nullptr},
+    {"SensorCheck2", nullptr, "Read the battery with every reading"},
+    {"SensorCheck3", nullptr, "Read the temperature with every reading"},
+    {"SensorValueLabel1", nullptr, "The gas reading of the unit's sensor"},
+    {"SensorPeakLabel1", "Sensor Peak", "The highest gas reading since the peak was cleared"},
+    {"SensorValueLabel2", "Battery", "The battery voltage"},
+    {"SensorPeakLabel2", "Battery ADC", "The battery's converter count"},
+    {"SensorValueLabel3", "Temperature", "The unit's temperature"},
+    {"SensorPeakLabel3", "Temperature ADC", "The temperature's converter count"},
+    {"SensorHistoryGB", nullptr, "Flags of the last reading, shown only"},
+    {"SensorAlarmGB", nullptr, "Alarms of the last reading, shown only"},
+    {"SensorChart", "Sensor chart", "Gas readings over the seconds since the start of logging"},
+    {"DataLogFailureLabel", "Data log file problem", nullptr},
+    {"CalBtn", nullptr, "Zero and span calibration"},
+    {"CalAbortBtn", nullptr, "Aborts the calibration running in the unit"},
+    {"CalProgressBar", "Calibration progress", "Seconds of the span calibration against its longest time"},
+    {"CalProgLabel", "Calibration seconds", nullptr},
+    {"CalLabel", "Calibration status", "The outcome of the last calibration or command"},
+};
 
 }  // namespace
 
@@ -25,8 +50,11 @@ TSensorLogDlg::TSensorLogDlg(TLinkThread& link, const LoadedSettings& settings, 
       FProxy(*this, this),
       FWorkflow(FProxy, link.Link(), settings, FClock, FRequests)
 {
+    accessibility::InstallLabelInterface();
     ui->setupUi(this);
     ApplyLook();
+    for (const QString& missing : accessibility::NameControls(this, kAccessibleTexts))
+        qWarning("No control %s to name for screen readers", qPrintable(missing));
     ConnectControls();
 }
 

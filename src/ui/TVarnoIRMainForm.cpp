@@ -15,6 +15,7 @@
 
 #include <limits>
 
+#include "Accessibility.h"
 #include "ConfigMapping.h"
 #include "CustomerLogo.h"
 #include "FieldFilter.h"
@@ -72,6 +73,45 @@ void SetRange(QDoubleSpinBox* spin, RSpinRange range)
     spin->setRange(range.min, range.max);
 }
 
+// What the captions of the form do not tell a screen reader: the panels, the
+// controls no label names, and what needs more than its caption.
+const RAccessibleText kAccessibleTexts[] = {
+    {"BodyPanel", "Configuration and communication trace", nullptr},
+    {"MainArea", "Configuration", nullptr},
+    {"UserScrollBox", "Configuration", nullptr},
+    {"UserScrollContents", "Configuration", nullptr},
+    {"DevScrollBox", "Configuration pages", nullptr},
+    {"DevScrollContents", "Configuration pages", nullptr},
+    {"PageControl", "Configuration pages", nullptr},
+    {"UserButtonPanel", "Device and file", nullptr},
+    {"UserOptButtonPanel", "Device and file", nullptr},
+    {"UserToolPanel", "Event log and sensor", nullptr},
+    {"FatoryOptButtonPanel", "Factory commands", nullptr},
+    {"EtcButtonPanel", "Test outputs and commands", nullptr},
+    {"EtcEEPROMButtonPanel", "EEPROM commands", nullptr},
+    {"CustomerPanel", "Corvath Instruments", nullptr},
+    {"CustomerTextPanel", "Contact", nullptr},
+    {"CustomerImage", "Corvath Instruments", "The maker's logo; a click opens the maker's web page"},
+    {"CustomerUrlLabel", nullptr, "A click opens a mail to support"},
+    {"StatusPanel", "Status bar", nullptr},
+    {"StatusLabel", nullptr, "Outcome of the last operation"},
+    {"StatusTimeLabel", "Date and time", nullptr},
+    {"Memo", "Communication trace", "Every frame sent to the unit and received from it, with its time"},
+    // Holds the sensor names behind the sensor type shown; never visible.
+    {"UserSensorTypeCombo", "Sensor Type", nullptr},
+    {"UserOptMonthLifeSpin", "Life Remaining Months", nullptr},
+    {"UserOptDayLifeSpin", "Life Remaining Days", nullptr},
+    {"FatoryOptBatteryLimit1Spin", nullptr, "Battery limit for temperatures up to -10 \u2103"},
+    {"FatoryOptBatteryLimit2Spin", nullptr, "Battery limit for temperatures from -10 \u2103"},
+    {"EtcEEPROMGrid", "EEPROM", "The unit's memory in hexadecimal, one row per address"},
+    {"UserFMFileLabel", "Firmware file", "The firmware image loaded"},
+    {"UserOptFMFileLabel", "Firmware file", "The firmware image loaded"},
+    {"UserFMOpenBtn", nullptr, "Select Firmware Upgrade File"},
+    {"UserOptFMOpenBtn", nullptr, "Select Firmware Upgrade File"},
+    {"UserFMProgressBar", "Firmware Upgrade progress", "How much of the image the unit has received"},
+    {"UserOptFMProgressBar", "Firmware Upgrade progress", "How much of the image the unit has received"},
+};
+
 }  // namespace
 
 TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString& port, QWidget* parent)
@@ -83,10 +123,12 @@ TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString
       FWorkflows(FViewProxy, FLinkThread.Link(), settings),
       FEventLog(FWorkflows)
 {
+    accessibility::InstallLabelInterface();
     ui->setupUi(this);
     FTestPage = std::make_unique<TTestPage>(*ui, FWorkflows, this);
     setWindowTitle(startup::kWindowCaption);
     ApplyLook();
+    ApplyAccessibility();
     FFirmwarePanels = new TFirmwarePanels(this);
     FFirmwareView = std::make_unique<TGuiThreadFirmwareView>(*FFirmwarePanels, this);
     FFirmware = std::make_unique<TFirmwareUpgrade>(FWorkflows, *FFirmwareView);
@@ -159,6 +201,17 @@ void TVarnoIRMainForm::ApplyLook()
     ui->FatoryOptTempComp1Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     ui->FatoryOptTempComp2Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     ui->FatoryOptTempComp3Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+}
+
+void TVarnoIRMainForm::ApplyAccessibility()
+{
+    for (const QString& missing : accessibility::NameControls(this, kAccessibleTexts))
+        qWarning("No control %s to name for screen readers", qPrintable(missing));
+    accessibility::ShowStatusText(ui->StatusLabel, ui->StatusLabel->text());
+    accessibility::PressButtonsOnEnter(this);
+    // The trace is read with the arrow keys as well as the mouse, so a
+    // keyboard or screen reader user can go through it and copy from it.
+    ui->Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 QList<QPushButton*> TVarnoIRMainForm::DeviceButtons() const
@@ -351,7 +404,7 @@ void TVarnoIRMainForm::PaintStatus(RColour background, RColour font, const QStri
     p.setColor(QPalette::Window, ToColor(background));
     p.setColor(QPalette::WindowText, ToColor(font));
     ui->StatusLabel->setPalette(p);
-    ui->StatusLabel->setText(text);
+    accessibility::ShowStatusText(ui->StatusLabel, text);
 }
 
 void TVarnoIRMainForm::ShowMessage(BoxIcon icon, const QString& caption, const QString& text)

@@ -82,6 +82,7 @@ protected:
 
 private:
     void ApplyLook();
+    void ApplyAccessibility();
     void ConnectButtons();
     void RunOperation(std::function<void()> work);
     void OperationDone();

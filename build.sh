@@ -19,7 +19,7 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 # recommendation, because apt runs with --no-install-recommends.
 PACKAGES=(
   build-essential cmake pkgconf
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libgtest-dev googletest
   xvfb xauth fonts-liberation
   umockdev

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     size -= sizeof unit;
     std::int32_t count = 0;
     std::memcpy(&count, data, sizeof count);
-    const int stride = 1 + data[4] % 32;
+    const std::uint8_t strideByte = data[4];
+    const int stride = 1 + strideByte % 32;
     std::int64_t seconds = 0;
     std::memcpy(&seconds, data + 5, 7);
     data += 12;
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Any moment from the year 1970 to about 2106, in a zone with
     // daylight-saving changes or in UTC, as the stride byte's top bit says.
     static const QTimeZone zone("Europe/Berlin");
-    const QDateTime reference = (data[4] & 0x80) ? QDateTime::fromSecsSinceEpoch(seconds & 0xFFFFFFFFLL, zone)
+    const QDateTime reference = (strideByte & 0x80) ? QDateTime::fromSecsSinceEpoch(seconds & 0xFFFFFFFFLL, zone)
                                                  : QDateTime::fromSecsSinceEpoch(seconds & 0xFFFFFFFFLL, QTimeZone::utc());
 
     const std::vector<RZELEvent> events = eventlog::CollectEvents(buf, stride);

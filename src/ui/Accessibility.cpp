@@ -8,6 +8,8 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include <algorithm>
+
 #include "LabelAccessible.h"
 
 namespace accessibility {
@@ -99,6 +101,26 @@ void PressButtonsOnEnter(QWidget* form)
     // takes Enter (and keypad Enter) itself while it has the focus.
     for (QPushButton* button : form->findChildren<QPushButton*>())
         button->setAutoDefault(true);
+}
+
+QWidget* NextInTabOrder(const std::vector<QWidget*>& order, QWidget* focus, bool forward)
+{
+    const auto count = static_cast<std::ptrdiff_t>(order.size());
+    std::ptrdiff_t current = -1;
+    for (QWidget* w = focus; w && current < 0; w = w->parentWidget()) {
+        const auto found = std::find(order.begin(), order.end(), w);
+        if (found != order.end())
+            current = found - order.begin();
+    }
+    if (current < 0)
+        return nullptr;
+    for (std::ptrdiff_t step = 1; step < count; ++step) {
+        const std::ptrdiff_t i = ((current + (forward ? step : -step)) % count + count) % count;
+        QWidget* candidate = order[static_cast<std::size_t>(i)];
+        if (candidate->isVisible() && candidate->isEnabled() && (candidate->focusPolicy() & Qt::TabFocus))
+            return candidate;
+    }
+    return nullptr;
 }
 
 void InstallLabelInterface()

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <span>
+#include <vector>
 
 class QLabel;
 class QWidget;
@@ -41,6 +42,13 @@ inline constexpr const char* kIdleStatusName = "Status";
 // Enter and keypad Enter press the focused push button of a plain window,
 // as they do in dialogs (where Qt does it by itself).
 void PressButtonsOnEnter(QWidget* form);
+
+// The control after (or before) the one holding `focus` in `order` that
+// takes the focus now: shown, enabled and reached by Tab. The one holding
+// the focus is the nearest of it and its ancestors that `order` lists, so
+// the tab bar inside a tab widget or the edit inside a spin box count as
+// their owner. nullptr when `focus` is outside `order` or nothing qualifies.
+QWidget* NextInTabOrder(const std::vector<QWidget*>& order, QWidget* focus, bool forward);
 
 // Labels report what they show as their value once another label names
 // them (TLabelAccessible). Idempotent; to be called before the first form is

@@ -1,5 +1,7 @@
 #include "TVarnoIRMainForm.h"
 
+#include <QTabBar>
+
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
@@ -112,6 +114,38 @@ const RAccessibleText kAccessibleTexts[] = {
     {"UserOptFMProgressBar", "Firmware Upgrade progress", "How much of the image the unit has received"},
 };
 
+// Whether a key typed into a field, as opposed to moving through the form:
+// the serial number field hands the focus on when its tenth character is
+// typed, and Tab into a full field must not count as typing it, or Tab
+// jumped from the serial number straight to Write Device.
+bool TypesText(const QKeyEvent* key)
+{
+    const QString text = key->text();
+    return !text.isEmpty() && text.at(0).isPrint();
+}
+
+// The order Tab visits the controls in: reading order, the settings before
+// the buttons. The form walks it itself (focusNextPrevChild): Qt 6.4's own
+// tab chain loses its way at the page tabs, whose focus sits in the tab
+// bar inside the tab widget, and Tab stayed on the tabs.
+const char* const kTabOrder[] = {
+    "UserHighAlarmSpin", "UserLowAlarmSpin", "UserCalIntervalSpin", "UserBumpIntervalSpin", "UserTestIntervalSpin",
+    "UserIDEdit", "UserDispCombo", "UserHideBumpLEDCheck", "UserReadFileBtn", "UserReadDeviceBtn",
+    "UserHibernateBtn", "UserWriteFileBtn", "UserWriteDeviceBtn", "UserLogSaveBtn", "UserCalBtn", "UserFMOpenBtn",
+    "UserFMUpgradeBtn", "UserFMCancelBtn", "PageControl", "UserOptHWVersionEdit", "UserOptSerialEdit",
+    "UserOptMonthLifeSpin", "UserOptDayLifeSpin", "UserOptSensorTypeCombo", "UserOptHighAlarmSpin",
+    "UserOptLowAlarmSpin", "UserOptCalIntervalSpin", "UserOptBumpIntervalSpin", "UserOptTestIntervalSpin",
+    "UserOptIDEdit", "UserOptDispCombo", "UserOptHideBumpLEDCheck", "UserOptReadFileBtn", "UserOptReadDeviceBtn",
+    "UserOptHibernateBtn", "UserOptWriteFileBtn", "UserOptWriteDeviceBtn", "UserOptLogSaveBtn", "UserOptFMOpenBtn",
+    "UserOptFMUpgradeBtn", "UserOptFMCancelBtn", "FatoryOptBatteryLimitSpin", "FatoryOptBatteryLimitStartupSpin",
+    "FatoryOptBatteryLimit1Spin", "FatoryOptBatteryLimit2Spin", "FactoryOptHibernateCombo", "FatoryOptSpanGasSpin",
+    "FatoryOptSensorMaxSpin", "FatoryOptSensorBaseSpin", "FatoryOptDeadZoneSpin", "FatoryOptTempComp1Spin",
+    "FatoryOptTempComp2Spin", "FatoryOptTempComp3Spin", "FatoryOptCalBtn", "FatoryOptTurnOffBtn",
+    "FatoryOptLogResetBtn", "FatoryOptLogSensorBtn", "EtcFactoryResetBtn", "EtcIdentifyBtn", "EtcBeepONBtn",
+    "EtcRLEDONBtn", "EtcLLEDONBtn", "EtcVibratorBtn", "EtcClearPeakBtn", "EtcBumpFailBtn", "EtcBumpPassBtn",
+    "EtcEEPROMReadBtn", "EtcEEPROMSaveBtn", "EtcEEPROMGrid", "Memo",
+};
+
 }  // namespace
 
 TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString& port, QWidget* parent)
@@ -203,12 +237,27 @@ void TVarnoIRMainForm::ApplyLook()
     ui->FatoryOptTempComp3Spin->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
 }
 
+bool TVarnoIRMainForm::focusNextPrevChild(bool next)
+{
+    QWidget* target = accessibility::NextInTabOrder(FTabOrder, focusWidget(), next);
+    if (!target)
+        return QWidget::focusNextPrevChild(next);
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 void TVarnoIRMainForm::ApplyAccessibility()
 {
     for (const QString& missing : accessibility::NameControls(this, kAccessibleTexts))
         qWarning("No control %s to name for screen readers", qPrintable(missing));
     accessibility::ShowStatusText(ui->StatusLabel, ui->StatusLabel->text());
     accessibility::PressButtonsOnEnter(this);
+    for (const char* name : kTabOrder) {
+        if (auto* stop = findChild<QWidget*>(QString::fromLatin1(name)))
+            FTabOrder.push_back(stop);
+        else
+            qWarning("No control %s in the tab order", name);
+    }
     // The trace is read with the arrow keys as well as the mouse, so a
     // keyboard or screen reader user can go through it and copy from it.
     ui->Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -329,7 +378,7 @@ bool TVarnoIRMainForm::eventFilter(QObject* watched, QEvent* event)
             return UserIDEditKeyPress(static_cast<QLineEdit*>(watched), static_cast<QKeyEvent*>(event));
         break;
     case QEvent::KeyRelease:
-        if (watched == ui->UserOptSerialEdit)
+        if (watched == ui->UserOptSerialEdit && TypesText(static_cast<QKeyEvent*>(event)))
             UserOptSerialEditKeyUp();
         break;
     case QEvent::MouseButtonRelease:

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "DeviceSettings.h"
 #include "EventLogWorkflow.h"
@@ -79,6 +80,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void ApplyLook();
@@ -104,6 +106,7 @@ private:
     TGuiThreadView FViewProxy;
     TMainWorkflows FWorkflows;
     std::unique_ptr<TTestPage> FTestPage;  // the TEST page and the factory commands
+    std::vector<QWidget*> FTabOrder;  // the order Tab walks, see kTabOrder
     TEventLogWorkflow FEventLog;
     // Made once the controls exist; the panels belong to the window.
     TFirmwarePanels* FFirmwarePanels = nullptr;

@@ -43,6 +43,9 @@ void TTestPage::SetUpGrid(const QFont& font)
     grid->setColumnWidth(0, kGridAddressWidth);
     grid->setSelectionMode(QAbstractItemView::ContiguousSelection);
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    // The arrow keys move between the cells; Tab leaves the grid, so a
+    // keyboard user is not held in its 256 cells on the way round the page.
+    grid->setTabKeyNavigation(false);
     grid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                           QAbstractItemView::AnyKeyPressed);
 }

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "DeviceSettings.h"
+#include "EventLoopWait.h"
 #include "LinkThread.h"
 #include "SimProcess.h"
 #include "TSensorCalDlg.h"
@@ -49,21 +50,6 @@ namespace {
 const QByteArray kUserIni;
 const QByteArray kFactoryIni = "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime=500\r\n";
 constexpr int kUserLayout = -1;  // "page" of the user layout
-
-bool WaitFor(const std::function<bool()>& done, int ms = 15000)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    poll.start(10);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // A program directory with its settings, and the window over them.
 class Window {

@@ -136,21 +136,21 @@ TEST(CliEventLog, FailuresAndUsage)
 TEST(CliImage, ChecksHeaderAndStatus)
 {
     QTemporaryDir dir;
-    ImageSpec badCrc;
+    ImageRecipe badCrc;
     badCrc.crcDelta = 1;
-    ImageSpec otherModel;
+    ImageRecipe otherModel;
     otherModel.model = 4;
-    ImageSpec shortImage;
+    ImageRecipe shortImage;
     shortImage.size = 16383;
     struct Case {
         const char* name;
-        std::optional<ImageSpec> spec;  // nothing: no file
+        std::optional<ImageRecipe> recipe;  // nothing: no file
         int exitCode;
         QString statusLine;
         bool header;
     };
     const Case cases[] = {
-        {"good.img", ImageSpec{}, 0, "status        0 OK\n", true},
+        {"good.img", ImageRecipe{}, 0, "status        0 OK\n", true},
         {"short.img", shortImage, 129, "status        129 Upgrade data file size different\n", false},
         {"crc.img", badCrc, 130, "status        130 Upgrade data file CRC error\n", true},
         {"model.img", otherModel, 131, "status        131 Upgrade data file wrong type\n", true},
@@ -159,8 +159,8 @@ TEST(CliImage, ChecksHeaderAndStatus)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(c.name);
-        if (c.spec)
-            WriteTestFile(dir, c.name, ImageBytes(*c.spec));
+        if (c.recipe)
+            WriteTestFile(dir, c.name, ImageBytes(*c.recipe));
         const CliRun run = RunCli({"image", "check", path}, dir.path());
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_TRUE(run.out.startsWith("file          " + path + "\n")) << run.out.toStdString();

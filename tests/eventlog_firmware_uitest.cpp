@@ -116,7 +116,7 @@ private:
 const QByteArray kFactoryIni = "[Environment]\r\nModeEntry=ZTR_ENG__\r\n[ETC]\r\nLogEnable=1\r\n"
                                "[FLASH]\r\nPacketSize=16\r\nMaxAddress=32\r\nRetry=3\r\nDownloadRetry=1\r\n";
 
-const ImageSpec kImage{.size = 32 * 16};
+const ImageRecipe kImage{.size = 32 * 16};
 
 RZELIdenty Unit()
 {

@@ -18,7 +18,7 @@ TEST(FirmwareImage, LoadStatuses)
     QTemporaryDir dir;
     struct Case {
         const char* name;
-        ImageSpec spec;
+        ImageRecipe recipe;
         bool factoryMode;
         std::uint8_t status;
     };
@@ -38,13 +38,13 @@ TEST(FirmwareImage, LoadStatuses)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = WriteTestFile(dir, QString::fromLatin1(c.name) + ".img", ImageBytes(c.spec));
+        const std::string path = WriteTestFile(dir, QString::fromLatin1(c.name) + ".img", ImageBytes(c.recipe));
         TFirmwareImage image;
         const RFirmwareCheck check = image.Load(path, 128, 128, c.factoryMode);
         EXPECT_EQ(check.status, c.status);
         EXPECT_EQ(image.Loaded(), c.status == 0);
         EXPECT_EQ(check.expectedSize, 16384u);
-        EXPECT_EQ(check.fileSize, c.spec.size);
+        EXPECT_EQ(check.fileSize, c.recipe.size);
         EXPECT_EQ(check.header.has_value(), c.status != 129) << "the header is known once the file was read";
     }
 }
@@ -82,9 +82,9 @@ TEST(FirmwareImage, SizesFromTheSettings)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.packet));
-        ImageSpec spec;
-        spec.size = c.fileSize;
-        const std::string path = WriteTestFile(dir, QStringLiteral("image.img"), ImageBytes(spec));
+        ImageRecipe recipe;
+        recipe.size = c.fileSize;
+        const std::string path = WriteTestFile(dir, QStringLiteral("image.img"), ImageBytes(recipe));
         TFirmwareImage image;
         EXPECT_EQ(image.Load(path, c.rows, c.packet, false).status, c.status);
         if (c.status == 0) {
@@ -97,14 +97,14 @@ TEST(FirmwareImage, SizesFromTheSettings)
 TEST(FirmwareImage, RowsHeaderAndCrc)
 {
     QTemporaryDir dir;
-    ImageSpec spec;
-    spec.size = 64;
-    spec.model = 2;
-    spec.firmware = 21;
-    spec.hardware = 3;
-    spec.minFirmware = 12;
-    spec.minHardware = 2;
-    const QByteArray bytes = ImageBytes(spec);
+    ImageRecipe recipe;
+    recipe.size = 64;
+    recipe.model = 2;
+    recipe.firmware = 21;
+    recipe.hardware = 3;
+    recipe.minFirmware = 12;
+    recipe.minHardware = 2;
+    const QByteArray bytes = ImageBytes(recipe);
     TFirmwareImage image;
     ASSERT_EQ(image.Load(WriteTestFile(dir, "a.img", bytes), 4, 16, false).status, 0);
     for (int row = 0; row < 4; ++row) {
@@ -126,8 +126,8 @@ TEST(FirmwareImage, RowsHeaderAndCrc)
     EXPECT_EQ(TFirmwareImage::ImageCrc(check, sizeof check), 0xBB3D);
 
     // A failed load leaves no image behind, not even the earlier one.
-    spec.crcDelta = 1;
-    EXPECT_EQ(image.Load(WriteTestFile(dir, "b.img", ImageBytes(spec)), 4, 16, false).status, 130);
+    recipe.crcDelta = 1;
+    EXPECT_EQ(image.Load(WriteTestFile(dir, "b.img", ImageBytes(recipe)), 4, 16, false).status, 130);
     EXPECT_FALSE(image.Loaded());
     EXPECT_EQ(image.Row(0), nullptr);
 }

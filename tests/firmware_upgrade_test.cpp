@@ -83,14 +83,14 @@ public:
     }
     ~Bench() { SetCurrentSettings(LoadedSettings{}); }
 
-    QString Image(const ImageSpec& spec, const QString& name = QStringLiteral("fw.img"))
+    QString Image(const ImageRecipe& recipe, const QString& name = QStringLiteral("fw.img"))
     {
-        return QString::fromStdString(WriteTestFile(files, name, ImageBytes(spec)));
+        return QString::fromStdString(WriteTestFile(files, name, ImageBytes(recipe)));
     }
     // Loads an image and forgets what the load showed.
-    void Load(const ImageSpec& spec)
+    void Load(const ImageRecipe& recipe)
     {
-        ASSERT_EQ(upgrade->LoadUpgradeFile(Image(spec), true), 0);
+        ASSERT_EQ(upgrade->LoadUpgradeFile(Image(recipe), true), 0);
         panels = RecordingFirmwareView{};
         view.ClearRecord();
     }
@@ -116,7 +116,7 @@ public:
     std::unique_ptr<TFirmwareUpgrade> upgrade;
 };
 
-const ImageSpec kSmall{.size = 64};
+const ImageRecipe kSmall{.size = 64};
 
 RZELIdenty Unit(std::uint8_t firmware = 13, std::uint8_t hardware = 1)
 {
@@ -186,7 +186,7 @@ TEST(LoadUpgradeFile, ChecksAndPanels)
 {
     struct Case {
         const char* name;
-        ImageSpec spec;
+        ImageRecipe recipe;
         bool factory;
         bool missing;
         std::uint8_t status;
@@ -207,7 +207,7 @@ TEST(LoadUpgradeFile, ChecksAndPanels)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Bench bench(c.factory ? QByteArray("[Environment]\r\nModeEntry=ZTR_ENG__\r\n") : QByteArray());
-        const QString path = c.missing ? bench.files.filePath(QStringLiteral("none.img")) : bench.Image(c.spec);
+        const QString path = c.missing ? bench.files.filePath(QStringLiteral("none.img")) : bench.Image(c.recipe);
         EXPECT_EQ(bench.upgrade->LoadUpgradeFile(path, false), c.status);
 
         ASSERT_EQ(bench.view.statuses.size(), 2u);
@@ -254,7 +254,7 @@ TEST(LoadUpgradeFile, FolderButtonAndAFailedLoadAfterAGoodOne)
     bench.view.openFileAnswers = {bench.Image({})};
     bench.upgrade->UserFMOpenBtnClick();
     EXPECT_TRUE(bench.upgrade->Image().Loaded());
-    ImageSpec bad;
+    ImageRecipe bad;
     bad.crcDelta = 1;
     bench.view.openFileAnswers = {bench.Image(bad, QStringLiteral("bad.img"))};
     bench.upgrade->UserFMOpenBtnClick();
@@ -268,7 +268,7 @@ TEST(LoadUpgradeFile, FolderButtonAndAFailedLoadAfterAGoodOne)
 TEST(LoadUpgradeFile, SilentReloadAtStartUp)
 {
     QTemporaryDir files;
-    ImageSpec bad;
+    ImageRecipe bad;
     bad.crcDelta = 1;
     struct Case {
         const char* name;
@@ -305,7 +305,7 @@ TEST(CheckProgram, VersionsAndModel)
     struct Case {
         const char* name;
         QStringList simArgs;
-        ImageSpec image;
+        ImageRecipe image;
         bool asked;
         std::uint8_t status;
         QString box;

@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "DeviceSettings.h"
+#include "EventLoopWait.h"
 #include "LinkThread.h"
 #include "ScriptedDetector.h"
 #include "SensorChart.h"
@@ -40,22 +41,6 @@ const QByteArray kFactory = "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime
                             "[Logging]\r\nInterval=1\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n";
 
 const QString kShots = QStringLiteral(BEAMDOCK_BUILD_DIR "/screenshots");
-
-// Runs the event loop until `done` holds or `ms` have passed.
-bool WaitFor(const std::function<bool()>& done, int ms = 10000)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    poll.start(10);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // Answers each modal dialog as it appears: file dialogs with `savePath`
 // (cancelled when empty), message boxes with OK; keeps what it saw.

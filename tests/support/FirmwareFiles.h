@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-struct ImageSpec {
+struct ImageRecipe {
     int size = 16384;
     std::uint8_t model = 2;
     std::uint8_t firmware = 14;
@@ -20,6 +20,6 @@ struct ImageSpec {
 
 // Header, then firmware bytes below 0x80 (so that no run of them reads as
 // the tool's wake-up frame in a recording), CRC in bytes 0..1.
-QByteArray ImageBytes(const ImageSpec& spec);
+QByteArray ImageBytes(const ImageRecipe& recipe);
 // Writes `bytes` as `name` in `dir`; the full path.
 std::string WriteTestFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);

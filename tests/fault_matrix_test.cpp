@@ -664,7 +664,9 @@ void VerifyWriteDeviceFactory(Bench& bench, const ROutcome& outcome, const QByte
     const auto identity = BlockAt<RZELIdenty>(after, kIdentityAt);
     EXPECT_EQ(std::string(unit.mSerial, 10), std::string(identity.mSerial, 10));
     EXPECT_EQ(unit.mHWVersion, identity.mHW);
-    EXPECT_EQ(bench.main->CurrentConfig().mUnit.mLifeRemaining, kEnteredLife);
+    // A copy: the record is packed, and a reference to its field would be misaligned.
+    const uint32_t enteredLife = bench.main->CurrentConfig().mUnit.mLifeRemaining;
+    EXPECT_EQ(enteredLife, kEnteredLife);
     const bool lifeWritten = LifeIn(after) <= kEnteredLife;
     if (succeeded) {
         EXPECT_TRUE(lifeWritten);

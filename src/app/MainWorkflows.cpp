@@ -1,6 +1,5 @@
 #include "MainWorkflows.h"
 
-#include <QSaveFile>
 
 #include <array>
 
@@ -12,6 +11,7 @@
 #include "SensorTypes.h"
 #include "StartUp.h"
 #include "StatusTexts.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -55,17 +55,12 @@ QString ClockText(const QDateTime& now)
 
 bool WriteTraceFile(const std::string& path, const QStringList& lines)
 {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     QByteArray bytes;
     for (const QString& line : lines) {
         bytes += line.toLatin1();
         bytes += "\r\n";
     }
-    if (file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
+    return WriteFileWhole(QString::fromStdString(path), bytes);
 }
 
 TMainWorkflows::TMainWorkflows(IMainView& view, TComZEL& link, const LoadedSettings& settings)

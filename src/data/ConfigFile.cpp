@@ -2,10 +2,11 @@
 
 #include <QDate>
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstring>
+
+#include "WholeFile.h"
 
 namespace {
 
@@ -196,14 +197,7 @@ bool WriteConfigFile(const std::string& path, const RZELCFG& cfg, bool factoryMo
     bytes.append(reinterpret_cast<const char*>(header.data()), header.size());
     bytes.append(reinterpret_cast<const char*>(body.data()), body.size());
 
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileWhole(QString::fromStdString(path), bytes);
 }
 
 ConfigFileResult ReadConfigFile(const std::string& path, const RZELCFG& current, RZELCFG& out)

@@ -1,6 +1,6 @@
 #include "EepromCsv.h"
 
-#include <QSaveFile>
+#include "WholeFile.h"
 
 QByteArray EepromCsvText(const EepromGridTexts& grid)
 {
@@ -24,11 +24,5 @@ QString EepromCsvFileName(const QDateTime& now)
 
 bool WriteEepromCsvFile(const QString& path, const EepromGridTexts& grid)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray text = EepromCsvText(grid);
-    if (file.write(text) != text.size())
-        return false;
-    return file.commit();
+    return WriteFileWhole(path, EepromCsvText(grid));
 }

@@ -1,7 +1,6 @@
 #include "ProfileFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "TextHelpers.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -234,14 +234,7 @@ bool UsableNames(const std::string& section, const std::string& key, const std::
 
 bool SaveWhole(const std::string& path, const std::string& bytes)
 {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileWhole(QString::fromStdString(path), QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 }  // namespace

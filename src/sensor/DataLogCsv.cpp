@@ -2,11 +2,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstring>
 
 #include "TextHelpers.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -88,13 +88,7 @@ QByteArray DataLogRecord(const RReadingDisplay& r)
 
 bool WriteDataLogHeader(const QString& path, const RZELUnitCFG& unit)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray header = DataLogHeader(unit);
-    if (file.write(header) != header.size())
-        return false;
-    return file.commit();
+    return WriteFileWhole(path, DataLogHeader(unit));
 }
 
 bool AppendDataLogLine(const QString& path, const QByteArray& line)

@@ -38,7 +38,7 @@ TEST(EepromGrid, DumpFillsItsRowsAndKeepsTheOthers)
     struct Case {
         const char* name;
         int maxAddress;
-        int firstRow;
+        int firstAddress;
         int endRow;
         int dumpSize;
         int row;
@@ -47,25 +47,31 @@ TEST(EepromGrid, DumpFillsItsRowsAndKeepsTheOthers)
     };
     const Case cases[] = {
         // The standard read: 992 bytes received, then one packet of erased bytes.
-        {"first byte", 1024, 0, 64, 992, 0, 1, "00"},
-        {"last byte received", 1024, 0, 64, 992, 61, 16, "DF"},
-        {"last packet not read", 1024, 0, 64, 992, 62, 1, "FF"},
-        {"address column stays", 1024, 0, 64, 992, 63, 0, "03F0"},
+        {"first byte", 1024, 0x000, 64, 992, 0, 1, "00"},
+        {"last byte received", 1024, 0x000, 64, 992, 61, 16, "DF"},
+        {"last packet not read", 1024, 0x000, 64, 992, 62, 1, "FF"},
+        {"address column stays", 1024, 0x000, 64, 992, 63, 0, "03F0"},
         // A read from 0x100 starts the dump at row 16; the rows before keep theirs.
-        {"row before the start", 1024, 16, 64, 992, 15, 16, "FF"},
-        {"first row of the dump", 1024, 16, 64, 992, 16, 2, "01"},
-        {"dump index by row", 1024, 16, 64, 992, 17, 1, "10"},
+        {"row before the start", 1024, 0x100, 64, 992, 15, 16, "FF"},
+        {"first row of the dump", 1024, 0x100, 64, 992, 16, 2, "01"},
+        {"dump index by row", 1024, 0x100, 64, 992, 17, 1, "10"},
+        // A start inside a row: every byte under its own address, the cells
+        // before the start as they were.
+        {"cell before an unaligned start", 1024, 0x108, 64, 992, 16, 8, "FF"},
+        {"first byte of an unaligned start", 1024, 0x108, 64, 992, 16, 9, "00"},
+        {"next row of an unaligned start", 1024, 0x108, 64, 992, 17, 1, "08"},
+        {"unaligned start ends at the grid", 1024, 0x108, 64, 992, 63, 16, "F7"},
         // Bad settings or a short dump never write outside the grid or the dump.
-        {"end beyond the grid", 64, 0, 1000, 2048, 3, 16, "3F"},
-        {"negative first row", 64, -2, 4, 64, 0, 1, "20"},
-        {"short dump", 64, 0, 4, 20, 1, 4, "13"},
-        {"past a short dump", 64, 0, 4, 20, 1, 5, "FF"},
+        {"end beyond the grid", 64, 0x000, 1000, 2048, 3, 16, "3F"},
+        {"negative start", 64, -32, 4, 64, 0, 1, "20"},
+        {"short dump", 64, 0x000, 4, 20, 1, 4, "13"},
+        {"past a short dump", 64, 0x000, 4, 20, 1, 5, "FF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EepromGridTexts grid = EepromStartGrid(StartAddresses(c.maxAddress));
         const std::vector<std::uint8_t> dump = Counting(c.dumpSize);
-        FillEepromRows(grid, c.firstRow, c.endRow, dump);
+        FillEepromRows(grid, c.firstAddress, c.endRow, dump);
         ASSERT_EQ(static_cast<int>(grid.size()), c.maxAddress / 16);
         EXPECT_EQ(grid[static_cast<std::size_t>(c.row)][static_cast<std::size_t>(c.column)], c.shown);
     }
@@ -78,7 +84,7 @@ TEST(EepromGrid, CsvFileByteForByte)
                                               "0x0010,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,FF,\r\n"));
     // Cells as they stand: typed text, an emptied cell, 8-bit characters.
     const std::uint8_t bytes[] = {0x00, 0x7F, 0xA5};
-    FillEepromRows(grid, 1, 2, bytes);
+    FillEepromRows(grid, 0x10, 2, bytes);
     grid[0][1] = QStringLiteral("1");
     grid[0][2] = QString();
     grid[0][16] = QStringLiteral("\u00e9x");
@@ -117,7 +123,7 @@ TEST(EepromGrid, ModelEditsTheByteCellsOnly)
     EXPECT_EQ(model.Texts()[1][0], QStringLiteral("0010"));
 
     const std::uint8_t dump[] = {0xAB, 0xCD};
-    model.ShowDump(3, 4, dump);
+    model.ShowDump(0x30, 4, dump);
     EXPECT_EQ(changed, 2);
     EXPECT_EQ(model.index(3, 2).data().toString(), QStringLiteral("CD"));
     EXPECT_EQ(model.index(1, 5).data().toString(), QStringLiteral("zz")) << "rows before the read keep typed text";

@@ -12,9 +12,9 @@ void TEepromGridModel::Prepare(const QStringList& rowAddresses)
     endResetModel();
 }
 
-void TEepromGridModel::ShowDump(int firstRow, int endRow, std::span<const std::uint8_t> dump)
+void TEepromGridModel::ShowDump(int firstAddress, int endRow, std::span<const std::uint8_t> dump)
 {
-    FillEepromRows(FTexts, firstRow, endRow, dump);
+    FillEepromRows(FTexts, firstAddress, endRow, dump);
     if (FTexts.empty())
         return;
     emit dataChanged(index(0, 1), index(rowCount() - 1, kEepromGridColumns - 1), {Qt::DisplayRole, Qt::EditRole});

@@ -19,8 +19,8 @@ public:
 
     // The start-up grid: one row per address text, every byte "FF".
     void Prepare(const QStringList& rowAddresses);
-    // A finished read: rows firstRow .. endRow - 1 from the dump.
-    void ShowDump(int firstRow, int endRow, std::span<const std::uint8_t> dump);
+    // A finished read from firstAddress on: the rows before endRow take the dump.
+    void ShowDump(int firstAddress, int endRow, std::span<const std::uint8_t> dump);
     const EepromGridTexts& Texts() const { return FTexts; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -186,7 +186,7 @@ void TFactoryTestWorkflows::EtcEEPROMReadBtnClick()
         const std::uint8_t result =
             FMain.Link().ReadEEPROMData(dump, cfg.mEEPROMPacketSize, cfg.mEEPROMReadAddress, cfg.mEEPROMMaxAddress);
         if (result == kStatusOK)
-            FPage.ShowEepromDump(cfg.mEEPROMReadAddress / kEepromBytesPerRow, cfg.mEEPROMMaxAddress / kEepromBytesPerRow,
+            FPage.ShowEepromDump(cfg.mEEPROMReadAddress, cfg.mEEPROMMaxAddress / kEepromBytesPerRow,
                                  dump.mBuf);
         return result;
     });

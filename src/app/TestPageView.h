@@ -16,8 +16,8 @@
 class ITestPageView {
 public:
     virtual ~ITestPageView() = default;
-    // A finished EEPROM read: rows firstRow .. endRow - 1 take the dump.
-    virtual void ShowEepromDump(int firstRow, int endRow, const std::vector<std::uint8_t>& dump) = 0;
+    // A finished EEPROM read from firstAddress on: the rows before endRow take the dump.
+    virtual void ShowEepromDump(int firstAddress, int endRow, const std::vector<std::uint8_t>& dump) = 0;
     // The grid as it stands, typed text included.
     virtual EepromGridTexts EepromGrid() = 0;
 };
@@ -26,9 +26,9 @@ public:
 class TModelTestPageView : public ITestPageView {
 public:
     explicit TModelTestPageView(TEepromGridModel& model) : FModel(model) {}
-    void ShowEepromDump(int firstRow, int endRow, const std::vector<std::uint8_t>& dump) override
+    void ShowEepromDump(int firstAddress, int endRow, const std::vector<std::uint8_t>& dump) override
     {
-        FModel.ShowDump(firstRow, endRow, dump);
+        FModel.ShowDump(firstAddress, endRow, dump);
     }
     EepromGridTexts EepromGrid() override { return FModel.Texts(); }
 
@@ -42,10 +42,10 @@ class TGuiThreadTestPageView : public ITestPageView {
 public:
     // `context` is a QObject of the page's thread; `target` must outlive every call.
     TGuiThreadTestPageView(ITestPageView& target, QObject* context) : FTarget(target), FContext(context) {}
-    void ShowEepromDump(int firstRow, int endRow, const std::vector<std::uint8_t>& dump) override
+    void ShowEepromDump(int firstAddress, int endRow, const std::vector<std::uint8_t>& dump) override
     {
         ITestPageView* target = &FTarget;
-        PostToGui(FContext, [target, firstRow, endRow, dump] { target->ShowEepromDump(firstRow, endRow, dump); });
+        PostToGui(FContext, [target, firstAddress, endRow, dump] { target->ShowEepromDump(firstAddress, endRow, dump); });
     }
     EepromGridTexts EepromGrid() override
     {

@@ -25,15 +25,14 @@ EepromGridTexts EepromStartGrid(const QStringList& rowAddresses)
     return grid;
 }
 
-void FillEepromRows(EepromGridTexts& grid, int firstRow, int endRow, std::span<const std::uint8_t> dump)
+void FillEepromRows(EepromGridTexts& grid, int firstAddress, int endRow, std::span<const std::uint8_t> dump)
 {
-    const int rows = static_cast<int>(grid.size());
-    for (int r = std::max(firstRow, 0); r < std::min(endRow, rows); ++r) {
-        for (int c = 1; c < kEepromGridColumns; ++c) {
-            const std::size_t index = static_cast<std::size_t>(r - firstRow) * kEepromBytesPerRow + (c - 1);
-            if (index >= dump.size())
-                return;
-            grid[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = EepromByteText(dump[index]);
-        }
+    const long long endAddress = static_cast<long long>(std::min(endRow, static_cast<int>(grid.size()))) * kEepromBytesPerRow;
+    const long long from = std::max<long long>(firstAddress, 0);
+    const long long to = std::min<long long>(endAddress, static_cast<long long>(firstAddress) + static_cast<long long>(dump.size()));
+    for (long long address = from; address < to; ++address) {
+        const auto row = static_cast<std::size_t>(address / kEepromBytesPerRow);
+        const auto column = static_cast<std::size_t>(address % kEepromBytesPerRow + 1);
+        grid[row][column] = EepromByteText(dump[static_cast<std::size_t>(address - firstAddress)]);
     }
 }

@@ -24,7 +24,10 @@ QString EepromByteText(std::uint8_t value);
 // erased memory reads as).
 EepromGridTexts EepromStartGrid(const QStringList& rowAddresses);
 
-// Rows firstRow .. endRow - 1 take the dump's bytes, row firstRow from byte 0
-// on; the rows before firstRow keep what they show. Rows outside the grid and
-// cells beyond the end of the dump are left as they are.
-void FillEepromRows(EepromGridTexts& grid, int firstRow, int endRow, std::span<const std::uint8_t> dump);
+// The dump read from `firstAddress` on: each byte goes to the cell of its own
+// address (row address / 16, column address % 16 + 1), in the rows before
+// endRow. A start that is not a multiple of 16 therefore leaves the first
+// cells of its row as they were, rather than showing memory under the wrong
+// address. Cells before the start, rows outside the grid and cells beyond the
+// end of the dump keep what they show.
+void FillEepromRows(EepromGridTexts& grid, int firstAddress, int endRow, std::span<const std::uint8_t> dump);

@@ -26,6 +26,7 @@
 #include "DetectorScript.h"
 #include "DeviceSettings.h"
 #include "FirmwareFiles.h"
+#include "ModalAnswerer.h"
 #include "ProfileFile.h"
 #include "PtyPeer.h"
 #include "SimProcess.h"
@@ -71,46 +72,6 @@ public:
 
     QTemporaryDir dir;
     std::unique_ptr<TVarnoIRMainForm> form;
-};
-
-// Answers each modal box and file dialog as it appears, and keeps what the
-// boxes said.
-class ModalAnswerer {
-public:
-    explicit ModalAnswerer(QString saveAs = {}) : FSaveAs(std::move(saveAs))
-    {
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                shown << box->windowTitle() + QLatin1Char('|') + box->text();
-                box->done(QMessageBox::Ok);
-            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-                if (dialog != FSeen)
-                    dialogs << dialog->windowTitle();
-                FSeen = dialog;
-                if (FSaveAs.isEmpty()) {
-                    dialog->reject();
-                } else if (dialog->selectedFiles().value(0) == FSaveAs) {
-                    QMetaObject::invokeMethod(dialog, "accept");
-                } else {
-                    // Typed into the name field, as a user would: the dialog
-                    // fills in its proposed name once it has read the
-                    // folder, which may undo a name chosen before that.
-                    dialog->setDirectory(QFileInfo(FSaveAs).absolutePath());
-                    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                        name->setText(QFileInfo(FSaveAs).fileName());
-                }
-            }
-        });
-        FTimer.start(20);
-    }
-    QStringList shown;
-    QStringList dialogs;
-
-private:
-    QString FSaveAs;
-    QWidget* FSeen = nullptr;
-    QTimer FTimer;
 };
 
 const QByteArray kFactoryIni = "[Environment]\r\nModeEntry=ZTR_ENG__\r\n[ETC]\r\nLogEnable=1\r\n"

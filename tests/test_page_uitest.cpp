@@ -27,6 +27,7 @@
 
 #include "DeviceSettings.h"
 #include "FactoryTestWorkflows.h"
+#include "FileDialogAnswer.h"
 #include "SimProcess.h"
 #include "TVarnoIRMainForm.h"
 
@@ -182,6 +183,7 @@ TEST(TestPage, WindowMakesRoomForTheTrace)
         int minimumWidth;
     };
     const Case cases[] = {
+        {"[ETC]\r\nLogEnable=1\r\n", 780, 780},  // no saved geometry: room for both
         {"[ETC]\r\nLogEnable=1\r\n[WINDOW]\r\nWIDTH=900\r\n", 900, 780},
         {"[ETC]\r\nLogEnable=1\r\n[WINDOW]\r\nWIDTH=600\r\n", 780, 780},  // never narrower than both
         {"[WINDOW]\r\nWIDTH=600\r\n", 600, 500},
@@ -313,8 +315,7 @@ TEST(TestPage, ReadEditAndSaveThroughTheWindow)
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Save EEPROM Data..."));
-            dialog->selectFile(path);
-            QMetaObject::invokeMethod(dialog, "accept");
+            AnswerFileDialog(dialog, path);
         }
     });
     answer.start(20);

@@ -18,14 +18,6 @@ QColor ToColor(RColour colour)
     return QColor(colour.r, colour.g, colour.b);
 }
 
-QString DialogFilter(const QString& filter)
-{
-    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
-    if (bar < 0)
-        return filter;
-    return filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
-}
-
 void ShowBox(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text)
 {
     QString lines = text;

@@ -1,6 +1,6 @@
 #pragma once
 // What the two sensor dialogs share of the window's look: the fonts, the
-// colours of the views, the file dialog filter and the message boxes.
+// colours of the views and the message boxes.
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -15,8 +15,6 @@ namespace sensorlook {
 // is not installed.
 QFont ArialPixels(int pixels, bool bold = false);
 QColor ToColor(RColour colour);
-// "description|*.ext" to Qt's "description (*.ext)".
-QString DialogFilter(const QString& filter);
 // Modal box with an OK button; "\r" in the text is a line break.
 void ShowBox(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text);
 

@@ -2,12 +2,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QMessageBox>
 
 #include <algorithm>
 
 #include "Accessibility.h"
+#include "FileDialogs.h"
 #include "SensorChart.h"
 #include "SensorLook.h"
 #include "ui_TSensorLogDlg.h"
@@ -244,14 +244,7 @@ void TSensorLogDlg::ShowDataLogFailure(const QString& path, int lostRecords)
 
 std::optional<QString> TSensorLogDlg::AskSaveFile(const RFileRequest& request)
 {
-    QFileDialog dialog(this, request.title, request.folder, sensorlook::DialogFilter(request.filter));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    if (!request.fileName.isEmpty())
-        dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().first();
+    return AskSaveFileName(this, request);
 }
 
 void TSensorLogDlg::ShowMessage(BoxIcon icon, const QString& caption, const QString& text)

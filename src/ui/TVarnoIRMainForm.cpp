@@ -7,7 +7,6 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -21,6 +20,7 @@
 #include "ConfigMapping.h"
 #include "CustomerLogo.h"
 #include "FieldFilter.h"
+#include "FileDialogs.h"
 #include "StartUp.h"
 #include "TFirmwarePanels.h"
 #include "TSensorCalDlg.h"
@@ -59,15 +59,6 @@ QString ScreenText(const QString& text)
     QString out = text;
     out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return out;
-}
-
-// "description|*.ext" to Qt's "description (*.ext)".
-QString DialogFilter(const QString& filter)
-{
-    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
-    if (bar < 0)
-        return filter;
-    return filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
 }
 
 void SetRange(QDoubleSpinBox* spin, RSpinRange range)
@@ -480,25 +471,12 @@ bool TVarnoIRMainForm::AskYesNo(const QString& caption, const QString& text)
 
 std::optional<QString> TVarnoIRMainForm::AskOpenFile(const RFileRequest& request)
 {
-    QFileDialog dialog(this, request.title, request.folder, DialogFilter(request.filter));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().first();
+    return AskOpenFileName(this, request);
 }
 
 std::optional<QString> TVarnoIRMainForm::AskSaveFile(const RFileRequest& request)
 {
-    QFileDialog dialog(this, request.title, request.folder, DialogFilter(request.filter));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    if (!request.fileName.isEmpty())
-        dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().first();
+    return AskSaveFileName(this, request);
 }
 
 void TVarnoIRMainForm::SetFormValues(const RFormValues& v)

@@ -312,6 +312,37 @@ TEST(CliUpgrade, RefusedBeforeTheDownload)
     }
 }
 
+// An image older than the unit goes down once the question is answered yes,
+// on the terminal or with --yes, and the unit then runs the older version.
+TEST(CliUpgrade, OlderImageSentWhenTheQuestionIsAnsweredYes)
+{
+    QTemporaryDir files;
+    const QString older = QString::fromStdString(WriteTestFile(files, "older.img", ImageBytes({.firmware = 14})));
+    struct Case {
+        const char* name;
+        QStringList args;
+        QByteArray input;
+        bool asked;
+    };
+    const Case cases[] = {
+        {"answered on the terminal", {"upgrade", older}, "y\n", true},
+        {"answered by --yes", {"upgrade", older, "--yes"}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimProcess sim({"--fw", "15"});
+        ASSERT_TRUE(sim.start());
+        QTemporaryDir dir;
+        const CliRun run = RunCli(QStringList{"--port", sim.portPath()} + c.args, dir.path(), c.input);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(run.err.contains("Execute upgrade? [y/N] "), c.asked) << run.err.toStdString();
+        EXPECT_TRUE(run.err.endsWith("Download Image... OK\n")) << run.err.toStdString();
+        const CliRun identify = RunCli({"--port", sim.portPath(), "--json", "identify"}, dir.path());
+        ASSERT_EQ(identify.exitCode, 0);
+        EXPECT_EQ(QJsonDocument::fromJson(identify.out.toLatin1()).object()["identity"].toObject()["mSW"].toInt(), 14);
+    }
+}
+
 TEST(CliUpgrade, MadeImageChangesTheSimulatedUnitsFirmware)
 {
     SimProcess sim({"--events", "85"});

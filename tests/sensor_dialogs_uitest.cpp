@@ -22,18 +22,22 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
 #include "DeviceSettings.h"
 #include "EventLoopWait.h"
 #include "LinkThread.h"
+#include "ModalAnswerer.h"
 #include "ScriptedDetector.h"
 #include "SensorChart.h"
 #include "SensorReading.h"
+#include "SimProcess.h"
 #include "TSensorCalDlg.h"
 #include "TSensorLogDlg.h"
 #include "TVarnoIRMainForm.h"
+#include "ZelRecords.h"
 
 namespace {
 
@@ -41,39 +45,6 @@ const QByteArray kFactory = "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime
                             "[Logging]\r\nInterval=1\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n";
 
 const QString kShots = QStringLiteral(BEAMDOCK_BUILD_DIR "/screenshots");
-
-// Answers each modal dialog as it appears: file dialogs with `savePath`
-// (cancelled when empty), message boxes with OK; keeps what it saw.
-class ModalAnswerer {
-public:
-    ModalAnswerer()
-    {
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                shown << box->windowTitle() + QLatin1Char('|') + box->text();
-                box->done(QMessageBox::Ok);
-            } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
-                shown << QStringLiteral("file|") + files->windowTitle();
-                if (savePath.isEmpty()) {
-                    files->reject();
-                } else {
-                    files->selectFile(savePath);
-                    static_cast<QDialog*>(files)->accept();
-                }
-            } else if (modal && onDialog) {
-                onDialog(modal);
-            }
-        });
-        FTimer.start(20);
-    }
-    QString savePath;
-    QStringList shown;
-    std::function<void(QWidget*)> onDialog;
-
-private:
-    QTimer FTimer;
-};
 
 class DialogBench {
 public:
@@ -187,7 +158,8 @@ TEST(SensorLogDialog, ARunFromStartToStop)
     start->click();
     EXPECT_FALSE(start->isEnabled()) << "off at once";
     ASSERT_TRUE(WaitFor([&] { return dialog.Chart()->PointCount() >= 3; }));
-    EXPECT_EQ(answers.shown, QStringList{QStringLiteral("file|Save Logging Data...")});
+    EXPECT_EQ(answers.dialogs, QStringList{QStringLiteral("Save Logging Data...")});
+    EXPECT_TRUE(answers.shown.isEmpty()) << answers.shown.join('|').toStdString();
     EXPECT_TRUE(stop->isEnabled());
     EXPECT_TRUE(Find<QPushButton>(&dialog, "ZeroBtn")->isEnabled());
     EXPECT_EQ(Find<QLabel>(&dialog, "SensorValueLabel1")->text(), QStringLiteral("12.34"));
@@ -381,6 +353,108 @@ TEST(SensorToolsInTheWindow, ButtonsOpenTheDialogs)
         EXPECT_TRUE(answers.shown.isEmpty()) << answers.shown.join('|').toStdString();
         form.close();
     }
+}
+
+// The technician's way to a calibration, against the simulated detector: the
+// window's "Sensor Calibration" reads the unit and opens the dialog; its
+// calibration runs zero then span on the unit and ends OK, and the unit's
+// calibration fields have changed.
+TEST(SensorToolsInTheWindow, CalibrationAgainstTheSimulator)
+{
+    SimProcess sim({QStringLiteral("--cal-seconds"), QStringLiteral("2"), QStringLiteral("--noise"), QStringLiteral("0")});
+    ASSERT_TRUE(sim.start());
+    const QByteArray before = sim.stateImage();
+    QTemporaryDir dir;
+    SetCurrentSettings(LoadSettings(dir.path().toStdString() + "/"));
+    TVarnoIRMainForm form(CurrentSettings(), sim.portPath());
+    form.show();
+    QStringList texts;
+    bool clicked = false;
+    bool closed = false;
+    ModalAnswerer answers;
+    answers.onDialog = [&](QWidget* dialog) {
+        if (!qobject_cast<TSensorCalDlg*>(dialog))
+            return;
+        auto* cal = Find<QPushButton>(dialog, "CalBtn");
+        auto* result = Find<QLabel>(dialog, "CalLabel2");
+        if (!clicked) {
+            clicked = true;
+            cal->click();
+        } else if (result->text().startsWith(QStringLiteral("Calibration ...")) &&
+                   Find<QPushButton>(dialog, "CloseBtn")->isEnabled()) {
+            texts << dialog->windowTitle() << Find<QLabel>(dialog, "CalLabel")->text()
+                  << Find<QLabel>(dialog, "CalLabel1")->text() << result->text();
+            closed = true;
+            dialog->close();
+        }
+    };
+    form.findChild<QPushButton*>(QStringLiteral("UserCalBtn"))->click();
+    ASSERT_TRUE(WaitFor([&] { return closed && !form.OperationRunning(); }, 60000));
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Sensor Calibration (H2S)"), QStringLiteral("Zero Calibration... OK"),
+                                  QStringLiteral("Apply SPAN Gas (H2S)... 25 ppm"),
+                                  QStringLiteral("Calibration ... OK")}));
+    EXPECT_TRUE(answers.shown.isEmpty()) << answers.shown.join('|').toStdString();
+    EXPECT_FALSE(form.findChild<QLabel*>(QStringLiteral("StatusLabel"))->text().contains(QStringLiteral("FAIL")));
+    // The unit has recorded the calibration: the life count at its end.
+    constexpr int kLastCalAt = sizeof(RZELUnitCFG) + offsetof(RZELSensorCFG, mLastCal);
+    EXPECT_NE(sim.stateImage().mid(kLastCalAt, 4), before.mid(kLastCalAt, 4));
+    form.close();
+}
+
+// A logging run from the factory page, against the simulated detector: the
+// dialog shows the unit's readings and the data log holds one record a
+// reading, each followed by an empty line.
+TEST(SensorToolsInTheWindow, LoggingAgainstTheSimulator)
+{
+    SimProcess sim({QStringLiteral("--gas"), QStringLiteral("12.5"), QStringLiteral("--noise"), QStringLiteral("0")});
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    {
+        QFile file(dir.filePath(QStringLiteral("LUMBRA.INI")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(kFactory);
+    }
+    SetCurrentSettings(LoadSettings(dir.path().toStdString() + "/"));
+    TVarnoIRMainForm form(CurrentSettings(), sim.portPath());
+    form.show();
+    const QString path = dir.filePath(QStringLiteral("DAT/window.CSV"));
+    ModalAnswerer answers(path);
+    enum class Step { Start, Stop, Close, Done } step = Step::Start;
+    QString shown;
+    answers.onDialog = [&](QWidget* widget) {
+        auto* dialog = qobject_cast<TSensorLogDlg*>(widget);
+        if (!dialog)
+            return;
+        auto* start = Find<QPushButton>(dialog, "StartBtn");
+        if (step == Step::Start) {
+            start->click();
+            step = Step::Stop;
+        } else if (step == Step::Stop && dialog->Chart()->PointCount() >= 3) {
+            shown = Find<QLabel>(dialog, "SensorValueLabel1")->text();
+            Find<QPushButton>(dialog, "StopBtn")->click();
+            step = Step::Close;
+        } else if (step == Step::Close && start->isEnabled() && !dialog->Running()) {
+            step = Step::Done;
+            dialog->close();
+        }
+    };
+    form.findChild<QPushButton*>(QStringLiteral("FatoryOptLogSensorBtn"))->click();
+    ASSERT_TRUE(WaitFor([&] { return step == Step::Done && !form.OperationRunning(); }, 30000));
+    EXPECT_EQ(shown, QStringLiteral("12.5"));
+    EXPECT_EQ(answers.dialogs, QStringList{QStringLiteral("Save Logging Data...")});
+    EXPECT_TRUE(answers.shown.isEmpty()) << answers.shown.join('|').toStdString();
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray log = file.readAll();
+    EXPECT_TRUE(log.startsWith("Product Name,Corvath Varnolite\r\nLog Type,Data Log\r\nSerial Number,SH10000123\r\n"));
+    const QList<QByteArray> records = log.mid(log.indexOf("\r\n\r\n") + 4).split('\n');
+    int readings = 0;
+    for (const QByteArray& line : records)
+        if (line.contains(",12.5,12.5,"))
+            ++readings;
+    EXPECT_GE(readings, 3) << log.constData();
+    EXPECT_TRUE(log.endsWith(",432\r\n\r\n")) << "each record followed by an empty line";
 }
 
 }  // namespace

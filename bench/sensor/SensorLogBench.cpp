@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -102,8 +103,16 @@ int Live(int seconds)
     QObject::connect(&answer, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
-            files->selectFile(csv);
-            static_cast<QDialog*>(files)->accept();
+            // Typed into the name field, as a user does: the dialog fills in
+            // its proposed name once it has read the folder, which undoes a
+            // name chosen before that.
+            if (files->selectedFiles().value(0) == csv) {
+                QMetaObject::invokeMethod(files, "accept");
+            } else {
+                files->setDirectory(QFileInfo(csv).absolutePath());
+                if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    name->setText(QFileInfo(csv).fileName());
+            }
         } else if (modal && modal != &dialog) {
             std::fprintf(stderr, "unexpected: %s\n", modal->windowTitle().toLocal8Bit().constData());
             modal->close();
@@ -118,6 +127,14 @@ int Live(int seconds)
         Spin(50);
     if (!QFileInfo::exists(csv)) {
         std::fprintf(stderr, "no data log was started\n");
+        // The run may still wait for an answer: end it before the dialog goes.
+        answer.stop();
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != &dialog)
+            modal->close();
+        stop->click();
+        while (link.Busy())
+            Spin(50);
+        StopSim(sim);
         return 1;
     }
     answer.stop();

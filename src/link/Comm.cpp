@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,30 @@ int ErrnoFor(QSerialPort::SerialPortError error)
     case QSerialPort::UnsupportedOperationError: return ENOTSUP;
     default: return EIO;
     }
+}
+
+// QSerialPort::clearError() builds the translated text of "no error" each
+// time it is called (some 700 instructions), and a wait that finds nothing
+// builds the text of its time-out the same way. While it wakes a detector
+// the link looks at the port about a thousand times a second and finds
+// nothing almost every time, so an error is only cleared when there is one,
+// and a look that must not wait asks the descriptor first (DescriptorReady).
+void ClearError(QSerialPort& port)
+{
+    if (port.error() != QSerialPort::NoError)
+        port.clearError();
+}
+
+// Whether the port's descriptor has anything to report right now (input, a
+// hang-up, an error), without waiting. Only then is Qt asked to read it,
+// which fills its buffer or finds the error exactly as before.
+bool DescriptorReady(const QSerialPort& port)
+{
+    pollfd entry{};
+    entry.fd = static_cast<int>(port.handle());
+    entry.events = POLLIN;
+    // An interrupted or failed poll is left to Qt, which looks again.
+    return ::poll(&entry, 1, 0) != 0;
 }
 
 std::string GroupOwning(const std::string& path)
@@ -72,8 +97,8 @@ bool TComm::Enabled() const
 
 void TComm::CheckDevice() const
 {
-    // Distinguish "no such device" and "not yours" before Qt collapses them;
-    // a port that exists and is ours but still fails to open is held by
+    // Distinguish "no such device" and "not yours", which Qt collapses; a
+    // port that exists and is ours but still fails to open is held by
     // another program (Qt takes a lock file for every open port).
     if (::access(FDeviceName.c_str(), F_OK) != 0)
         throw ECommError(commtext::kAccessError, errno,
@@ -95,7 +120,6 @@ void TComm::Open()
 {
     if (Enabled())
         throw ECommError(commtext::kAlreadyOpen, -1);
-    CheckDevice();
 
     // The port object lives in the thread that opens it, so a worker thread
     // can run a whole operation without crossing thread affinity.
@@ -112,16 +136,21 @@ void TComm::Open()
     FPort->setDataBits(QSerialPort::Data8);
     FPort->setParity(QSerialPort::NoParity);
     FPort->setStopBits(QSerialPort::OneStop);
+    FPort->setFlowControl(QSerialPort::NoFlowControl);
     if (!FPort->open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = FPort->error();
         FPort.reset();
+        // Why it failed is looked up only once it has: the checks cost three
+        // system calls that every successful open would pay for nothing.
+        CheckDevice();
         if (error == QSerialPort::PermissionError)
             throw ECommError(commtext::kAccessError, EBUSY,
                              FDeviceName + " is in use by another program: close it and try again.");
         throw ECommError(commtext::kAccessError, ErrnoFor(error));
     }
     if (FPort->baudRate() != FBaudData || FPort->dataBits() != QSerialPort::Data8 ||
-        FPort->parity() != QSerialPort::NoParity || FPort->stopBits() != QSerialPort::OneStop) {
+        FPort->parity() != QSerialPort::NoParity || FPort->stopBits() != QSerialPort::OneStop ||
+        FPort->flowControl() != QSerialPort::NoFlowControl) {
         const int code = ErrnoFor(FPort->error());
         Close();
         throw ECommError(commtext::kLineStateError, code);
@@ -154,7 +183,7 @@ int TComm::Write(const std::uint8_t* buf, int count)
         throw ECommError(commtext::kWriteError, EBADF);
     if (count <= 0)
         return 0;
-    FPort->clearError();
+    ClearError(*FPort);
     if (FPort->write(reinterpret_cast<const char*>(buf), count) != count)
         LinkLost(commtext::kWriteError);
     while (FPort->bytesToWrite() > 0) {
@@ -175,13 +204,18 @@ bool TComm::WaitForInput(int ms)
         throw ECommError(commtext::kReadError, EBADF);
     if (FPort->bytesAvailable() > 0)
         return true;
-    FPort->clearError();
+    ClearError(*FPort);
+    // A wait for a reply goes to Qt, which blocks in poll() and reads what
+    // comes in one go; a look without waiting that would find nothing
+    // stops here.
+    if (ms <= 0 && !DescriptorReady(*FPort))
+        return false;
     if (FPort->waitForReadyRead(ms < 0 ? 0 : ms))
         return true;
     const QSerialPort::SerialPortError error = FPort->error();
     if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)
         LinkLost(commtext::kReadError);
-    FPort->clearError();
+    ClearError(*FPort);
     return FPort->bytesAvailable() > 0;
 }
 
@@ -209,8 +243,9 @@ void TComm::PurgeIn()
     if (!Enabled())
         return;
     // Take in what the driver already holds so that clear() drops it too.
-    FPort->clearError();
-    FPort->waitForReadyRead(0);
+    ClearError(*FPort);
+    if (DescriptorReady(*FPort))
+        FPort->waitForReadyRead(0);
     FPort->clear(QSerialPort::Input);
-    FPort->clearError();
+    ClearError(*FPort);
 }

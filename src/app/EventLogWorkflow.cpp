@@ -3,7 +3,6 @@
 #include <QFileInfo>
 
 #include "EventLogCsv.h"
-#include "PreciseWait.h"
 #include "ProgramDirectory.h"
 #include "WholeFile.h"
 
@@ -16,10 +15,6 @@ const QString kSaveFilter = QStringLiteral("Data file|*.csv");
 const QString kSaveSuffix = QStringLiteral("csv");
 const QString kSaveFailedCaption = QStringLiteral("Save Event Log");
 const QString kSaveFailedText = QStringLiteral("Event logging file did not save\rRetry SAVE EVENT LOG");
-
-// Every exchange of the download ends with a fixed pause; the kernel's
-// default timer slack would add up to 50 us to each.
-constexpr unsigned long kDownloadTimerSlackNs = 10'000;
 
 std::string FolderWithSlash(const QString& path)
 {
@@ -35,7 +30,6 @@ TEventLogWorkflow::TEventLogWorkflow(TMainWorkflows& main, Clock clock)
 
 std::uint8_t TEventLogWorkflow::LoadEventLog(RComZELReadBuf& log, RZELIdenty& identity)
 {
-    const precise::TimerSlack slack(kDownloadTimerSlackNs);
     std::uint8_t status = FMain.ReadDevice();
     // A second identify for the freshest life count: the events are dated
     // against it.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "PreciseWait.h"
 #include "TextHelpers.h"
 
 namespace {
@@ -22,10 +21,6 @@ const QString kVersionCaption = QStringLiteral("File Version Check");
 const QString kVersionQuestion = QStringLiteral("This file is not old version\rExecute upgrade?");
 const QString kRetryLine = QStringLiteral("[SEND] Retry ");
 const QString kOkLine = QStringLiteral("[SEND] OK ");
-
-// Each packet waits out three fixed pauses; the kernel's default timer
-// slack would add up to 50 us to each, about 2 % of the whole download.
-constexpr unsigned long kDownloadTimerSlackNs = 10'000;
 
 // UpgradeData's nPointer: the first sending of a packet, and each repeat.
 constexpr std::uint8_t kFirstSending = 1;
@@ -145,7 +140,6 @@ std::optional<std::uint8_t> TFirmwareUpgrade::DownloadImage()
 
 std::uint8_t TFirmwareUpgrade::SendImage()
 {
-    const precise::TimerSlack slack(kDownloadTimerSlackNs);
     std::uint8_t status = FMain.Link().UpgradeStart();
     for (int row = 0; row < FImage.Rows() && status == zelstatus::kOK; ++row) {
         status = SendPacket(row);

@@ -16,7 +16,7 @@ constexpr int kReadBufSize = 128;
 constexpr int kBaudRate = 115200;
 constexpr double kSettleMs = 1.0;
 constexpr double kWakeSpacingMs = 1.05;
-constexpr unsigned long kWakeTimerSlackNs = 10'000;
+constexpr unsigned long kLinkTimerSlackNs = 10'000;
 constexpr double kFirmwareFramePauseMs = 4.0;
 constexpr float kShortTimeout = 0.1f;
 constexpr float kLongTimeout = 0.5f;
@@ -89,12 +89,14 @@ void TComZEL::ComOpen(const std::string& devicePath)
     FRSCom->SetDeviceName(devicePath);
     FRSCom->SetBaudData(kBaudRate);
     FRSCom->Open();
+    FLinkSlack.emplace(kLinkTimerSlackNs);
 }
 
 void TComZEL::ComClose()
 {
     if (FRSCom->Enabled())
         FRSCom->Close();
+    FLinkSlack.reset();
 }
 
 std::uint8_t TComZEL::OpenUSB(float rTimeOut)
@@ -282,9 +284,10 @@ std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
     std::uint8_t reply[256];
     // Slot deadlines lie on a fixed grid from the start: every sleep wakes a
     // little late, and deadlines taken from the end of the last slot would
-    // add those delays up (1.19 ms instead of 1.05 ms per frame). A finer
-    // timer slack keeps each wake-up close to its deadline.
-    const precise::TimerSlack slack(kWakeTimerSlackNs);
+    // add those delays up (1.19 ms instead of 1.05 ms per frame). The finer
+    // timer slack also holds here when the wake-up runs on a channel opened
+    // elsewhere.
+    const precise::TimerSlack slack(kLinkTimerSlackNs);
     const auto slot = Milliseconds(kWakeSpacingMs);
     auto deadline = start;
     try {

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "AdapterDiscovery.h"
 #include "Comm.h"
+#include "PreciseWait.h"
 #include "ZelRecords.h"
 
 // Result codes of the link (0 = success).
@@ -155,6 +157,11 @@ private:
     // Seconds of the line's clock since `start`.
     double SecondsSince(ISerialChannel::Clock::time_point start) const;
 
+    // While the port is open the thread's sleeps (the pause after every
+    // exchange, the one after a firmware frame, the waits for a reply) end
+    // within 10 us of their deadlines instead of the kernel's default 50 us:
+    // short operations are made of such pauses.
+    std::optional<precise::TimerSlack> FLinkSlack;
     std::unique_ptr<ISerialChannel> FRSCom;
     std::string FDefPort;
     std::string FLastPort;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include "Crc16.h"
+#include "SimProcess.h"
 
 namespace {
 
@@ -99,7 +101,14 @@ ScriptedDetector::ScriptedDetector()
     tcgetattr(FSlaveKeep, &tio);
     cfmakeraw(&tio);
     tcsetattr(FSlaveKeep, TCSANOW, &tio);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this] {
+        // A detector has a processor of its own: its answers must not queue
+        // behind a busy test suite, or wake-up frames it should have answered
+        // at once are answered after the tool has moved on, and those late
+        // ACKs land in the next reply. The same priority as the other peers.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kPeerNice);
+        Run();
+    });
 }
 
 ScriptedDetector::~ScriptedDetector()

@@ -233,7 +233,6 @@ TEST(FactoryCommands, RefusalsAreReportedWithTheirOwnTexts)
         for (const QByteArray& reply : c.replies)
             steps.push_back({3, reply});
         peer.Play(steps);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         bench.factory->Run(c.handler, c.tag);
         EXPECT_EQ(bench.factory->LastStatus(), std::optional<std::uint8_t>(c.status));
         EXPECT_EQ(peer.Received(3 + c.sent.size() + 1, 300), kWake + c.sent);
@@ -449,7 +448,6 @@ TEST(EepromDump, FailedReadChangesNothing)
     bench.link.SetDefPort(peer.SlavePath());
     bench.link.ComOpen(peer.SlavePath());
     peer.Play({{0, kAck}, {3, {}}, {3, kAck}, {6, kNak}, {3, kAck}});
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     bench.grid.setData(bench.grid.index(0, 1), QStringLiteral("AB"));
     const EepromGridTexts before = bench.grid.Texts();
     bench.factory->EtcEEPROMReadBtnClick();

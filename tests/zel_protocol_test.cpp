@@ -370,7 +370,6 @@ TEST_F(Fixture, WakeUpAckedAtOnceTakesOneFrame)
 {
     // The ACK is already waiting when the first frame's slot ends.
     peer.Play({{0, kAck}});
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(link.ConnectZEL(1.0f), 0);
     ASSERT_EQ(trace.size(), 2);
     EXPECT_EQ(trace[0], "B5 B7 C1 ");

@@ -21,6 +21,7 @@
 #include <ostream>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -475,6 +476,11 @@ TEST(SimFraming, PartialFramesAreJoinedOrDroppedByTheQuietTime)
         {"half a frame followed by silence is thrown away", true, {0x5F, 0x38}, 80, Cmd(0x5F), 3, 0xB5},
         {"asleep, a stray byte does not hide the wake-up frame", false, {0x00}, 0, Cmd(0xB2), 3, 0xB5},
     };
+    // The gaps are timed by this thread: at the peers' priority a loaded
+    // machine does not stretch a 5 ms gap past the detector's 20 ms quiet
+    // time, which would turn the joined frame into a dropped one.
+    const int ownNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kPeerNice);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SimProcess sim;
@@ -490,10 +496,13 @@ TEST(SimFraming, PartialFramesAreJoinedOrDroppedByTheQuietTime)
         Bytes reply = port.Receive(c.replyLen, kReplyMs);
         const Bytes extra = port.Collect(50);
         reply.insert(reply.end(), extra.begin(), extra.end());
-        ASSERT_EQ(reply.size(), c.replyLen) << Hex(reply).toStdString();
+        EXPECT_EQ(reply.size(), c.replyLen) << Hex(reply).toStdString();
+        if (reply.size() != c.replyLen)
+            continue;
         EXPECT_EQ(reply[0], c.replyHead);
         EXPECT_TRUE(ReplyCrcValid(reply));
     }
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), ownNice);
 }
 
 TEST(SimFaults, CorruptedReplyFailsItsCrc)

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iostream>
 #include <poll.h>
+#include <sys/prctl.h>
 
 namespace sim {
 namespace {
@@ -13,6 +14,8 @@ constexpr std::size_t kReadChunk = 256;
 // Between the two parts of a split reply: long enough that the tool reads
 // them apart, short against the 100 ms a reply may take.
 constexpr std::chrono::milliseconds kSplitGap{3};
+
+constexpr unsigned long kLineTimerSlackNs = 10'000;
 
 // The reading generator gets its own stream so that live readings never
 // shift the fault sequence of a seeded run.
@@ -38,6 +41,11 @@ SimServer::SimServer(const SimOptions& options, ReadingSettings readings, Detect
       faults_(options.dropRate, options.corruptRate, options.nakRate, options.seed)
 {
     faults_.SetLineFaults(options.splitRate, options.strayRate);
+    // Paced like a wire, each reply waits out its bytes' time on the line;
+    // the kernel's default timer slack would add up to 50 us to every reply
+    // on top of the wire time.
+    if (options.baud != 0)
+        ::prctl(PR_SET_TIMERSLACK, kLineTimerSlackNs, 0, 0, 0);
 }
 
 SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_atomic_t& stop)

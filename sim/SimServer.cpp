@@ -138,6 +138,20 @@ bool SimServer::NextFrameReady()
     return reader_.Has(need);
 }
 
+// Wake-up frames come every 1.05 ms until the first answer reaches the tool.
+// A detector answers the first at once and the burst stops; frames that
+// queued up while the simulator was not running (starting, or on a busy
+// machine) would each get an answer late, and those ACKs would reach the
+// tool after it has moved on, in front of its next command's reply. So of a
+// run of wake-up frames waiting together only the last is answered.
+bool SimServer::WakeFrameQueuedBehind(std::span<const std::uint8_t> frame) const
+{
+    const auto isWakeFrame = [](std::span<const std::uint8_t> bytes) {
+        return bytes.size() == kCommandFrameLen && bytes[0] == cmd::kCheck && FrameCrcValid(bytes);
+    };
+    return isWakeFrame(frame) && isWakeFrame(reader_.Peek(kCommandFrameLen));
+}
+
 bool SimServer::ServeFrames()
 {
     while (NextFrameReady()) {
@@ -157,7 +171,7 @@ bool SimServer::ServeFrames()
             reader_.Clear();
         if (outcome.memoryChanged)
             SaveState();
-        if (outcome.reply.empty() || plan.drop)
+        if (outcome.reply.empty() || plan.drop || WakeFrameQueuedBehind(frame))
             continue;
         if (plan.corrupt)
             faults_.Corrupt(outcome.reply);

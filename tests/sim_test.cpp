@@ -53,6 +53,17 @@ struct ScriptCase {
     std::vector<Step> steps;
 };
 
+// `count` wake-up frames in one write, as a burst that queued up arrives.
+Bytes Wakes(int count)
+{
+    Bytes burst;
+    for (int i = 0; i < count; ++i) {
+        const Bytes frame = Cmd(0xB2);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    return burst;
+}
+
 TEST(SimScript, ExchangesAreByteExact)
 {
     const Bytes none;
@@ -99,6 +110,13 @@ TEST(SimScript, ExchangesAreByteExact)
           {Cmd(0x17), kAck}, {Cmd(0x5F), none}, {Cmd(0xB2), kAck}}},
         {"log size after the log was cleared", {}, true,
          {{Cmd(0x13), kAck}, {Cmd(0x60), kAck}, {Cmd(0xA1), Frame({0, 0, 0, 0})}}},
+        // Wake-up frames that reach the unit together (queued while it was
+        // busy) get one answer, not one each that would trail the exchange.
+        {"a burst of wake-up frames arriving together, answered once", {}, false,
+         {{Wakes(4), kAck}, {Cmd(0x33), kNak}}},
+        {"awake, a burst arriving together is answered once too", {}, true, {{Wakes(3), kAck}, {Cmd(0x33), kNak}}},
+        {"the frame that wakes the unit inside a burst", {"--wake-frames", "3"}, false,
+         {{Wakes(5), kAck}, {Cmd(0x33), kNak}}},
         {"dropped replies", {"--drop-rate", "1"}, false, {{Cmd(0xB2), none}, {Cmd(0x5F), none}}},
         {"NAK instead of the reply", {"--nak-rate", "1"}, false, {{Cmd(0xB2), kNak}, {Cmd(0xB2), kNak}}},
     };

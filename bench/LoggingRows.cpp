@@ -10,6 +10,7 @@
 
 #include "BenchSim.h"
 #include "BenchViews.h"
+#include "JumpingClock.h"
 #include "SensorClock.h"
 #include "SensorLogging.h"
 #include "ZelComms.h"
@@ -19,29 +20,6 @@ namespace {
 
 constexpr int kTracedReadings = 6;
 constexpr int kTimedReadings = 30;
-
-// Time that stands still while the run works and jumps to each deadline:
-// the readings follow each other as fast as their exchanges allow.
-class TJumpingClock : public ISensorClock {
-public:
-    TJumpingClock(double end, TSensorLogRequests& requests) : FEnd(end), FRequests(requests) {}
-    double Seconds() override { return FNow; }
-    QDateTime LocalTime() override { return FStart.addMSecs(static_cast<qint64>(FNow * 1000)); }
-    void WaitUntil(double deadline, TWakeup& wakeup) override
-    {
-        if (wakeup.TakeNotice())
-            return;
-        FNow = std::max(FNow, deadline);
-        if (FNow >= FEnd)
-            FRequests.Stop();
-    }
-
-private:
-    QDateTime FStart = QDateTime::currentDateTime();
-    double FNow = 0;
-    double FEnd;
-    TSensorLogRequests& FRequests;
-};
 
 // The system clock; stops the run once `SetEnd` has passed.
 class TStoppingClock : public ISensorClock {

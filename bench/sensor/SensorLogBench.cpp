@@ -30,7 +30,9 @@
 #include <cstring>
 #include <string>
 
+#include "BenchSim.h"
 #include "DeviceSettings.h"
+#include "JumpingClock.h"
 #include "LinkThread.h"
 #include "MainWorkflows.h"
 #include "SensorLogging.h"
@@ -43,17 +45,6 @@ double CpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 bool StartSim(QProcess& sim, const QString& link, const QString& state)
@@ -177,28 +168,6 @@ int Live(int seconds)
     std::printf("  longest event loop block      %.1f ms  (%ld ticks of a 10 ms timer)\n", worstMs, ticks);
     return 0;
 }
-
-// Time that stands still while the run works and jumps to each deadline.
-class TJumpingClock : public ISensorClock {
-public:
-    explicit TJumpingClock(double end, TSensorLogRequests& requests) : FEnd(end), FRequests(requests) {}
-    double Seconds() override { return FNow; }
-    QDateTime LocalTime() override { return FStart.addMSecs(static_cast<qint64>(FNow * 1000)); }
-    void WaitUntil(double deadline, TWakeup& wakeup) override
-    {
-        if (wakeup.TakeNotice())
-            return;
-        FNow = std::max(FNow, deadline);
-        if (FNow >= FEnd)
-            FRequests.Stop();
-    }
-
-private:
-    QDateTime FStart = QDateTime::currentDateTime();
-    double FNow = 0;
-    double FEnd;
-    TSensorLogRequests& FRequests;
-};
 
 // Keeps nothing but counts, as a window that has drawn what it got.
 class TCountingView : public ISensorLogView {

@@ -186,6 +186,10 @@ TEST(LoadSettings, SensorTable)
         {"X=300,ppm,XYZ,70000,1.5,7.25", 44, "ppm", "XY", 4464, 1.5f, 7.25f},  // kept to 8 and 16 bits
         {"X=4,%,O,60,.,25", 4, "%", "SO", 60, 0, 30},  // "." does not convert
         {"X=1,ppm,H,180,0,0.1", 1, "ppm", "SH", 180, 0, 100},
+        {"X=1,ppm,H,180,0.2,0.3", 1, "ppm", "SH", 180, 0, 100},  // 0.3 - 0.1 as read, not as stored
+        // A span of 3 in the file, none once both are stored in single precision.
+        {"X=1,ppm,H,180,1022222222218,1022222222221", 1, "ppm", "SH", 180, 0, 100},
+        {"X=1,ppm,H,180,1000000,1000000.5", 1, "ppm", "SH", 180, 1000000, 1000000.5f},
         {"X=1,ppm,H,180,0,1000000000000000000000000000000000000000000000", 1, "ppm", "SH", 180, 0, 100},
         {"X=99999999999,a , b,1,0,10", 0, "a ", "Sb", 1, 0, 10},
     };

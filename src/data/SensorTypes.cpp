@@ -70,7 +70,12 @@ RSensorType ParseSensorEntry(const std::string& line)
 
     const auto min = BoundValue(field[4]);
     const auto max = BoundValue(field[5]);
-    if (min && max && *max - kMinimumSpan > *min) {
+    // The span must hold as written and as stored: single precision keeps
+    // about seven digits, so bounds such as 1022222222218 and 1022222222221
+    // are a range of 3 in the file but one and the same value in the table,
+    // a range the editors could not step through.
+    if (min && max && *max - kMinimumSpan > *min &&
+        static_cast<float>(*max) - static_cast<float>(kMinimumSpan) > static_cast<float>(*min)) {
         type.mMin = static_cast<float>(*min);
         type.mMax = static_cast<float>(*max);
     } else {

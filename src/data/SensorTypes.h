@@ -21,7 +21,8 @@ SensorRange DefaultSensorRange(std::uint8_t code);
 
 // One table entry from a "name=code,unit,letter,calTime,min,max" line. Missing
 // fields are empty; numbers that do not convert count as 0, except min and
-// max, which then give the code's default range.
+// max, which then give the code's default range, as do a max that does not
+// exceed min by more than 0.1, as written or once stored in single precision.
 RSensorType ParseSensorEntry(const std::string& line);
 
 // The table for the SENSOR section's "key=value" lines, in order; the built-in

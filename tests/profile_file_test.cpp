@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ProfileFile.h"
@@ -79,6 +80,47 @@ TEST_F(ProfileFileTest, ReadsValuesLikeTheWindowsProfileFunctions)
                   (std::vector<std::string>{"ModeEntry", "ConnectTime", "Empty", "Big"}));
     }
     EXPECT_EQ(ProfileFile(mDir.path().toStdString() + "/absent.ini").ReadString("A", "B", "d"), "d");
+}
+
+// Reading the settings takes a snapshot of the file and reads every key from
+// it: it must give what reading the file key by key gives, and keep giving
+// it after the file changes.
+TEST_F(ProfileFileTest, SnapshotReadsAsTheFileDidWhenItWasTaken)
+{
+    const ProfileFile ini = WithContent("\xEF\xBB\xBF" + kSample);
+    const ProfileText snapshot = ini.Snapshot();
+    const std::pair<const char*, const char*> keys[] = {
+        {"Environment", "ModeEntry"}, {"environment", "CONNECTTIME"}, {"Environment", "Empty"},
+        {"Environment", "Big"},       {"Environment", "JustAWord"},   {"Environment", "Hidden"},
+        {"FLASH", "Retry"},           {"FLASH", "Path"},              {"FLASH", "Late"},
+        {"Environment", "Leak"},      {"Vendor", "Extra"},            {"Nowhere", "Extra"},
+    };
+    for (const auto& [section, key] : keys) {
+        SCOPED_TRACE(std::string(section) + "/" + key);
+        EXPECT_EQ(snapshot.ReadString(section, key, "<none>"), ini.ReadString(section, key, "<none>"));
+        EXPECT_EQ(snapshot.ReadInt(section, key, 77), ini.ReadInt(section, key, 77));
+        EXPECT_EQ(snapshot.HasKey(section, key), ini.HasKey(section, key));
+    }
+    EXPECT_EQ(snapshot.ReadString("FLASH", "Retry", ""), "4");
+    EXPECT_EQ(snapshot.SectionLines("flash"), (std::vector<std::string>{"Retry=4", "Path=a=b"}));
+    EXPECT_EQ(snapshot.Keys("Environment"), ini.Keys("Environment"));
+
+    ASSERT_TRUE(ini.WriteString("FLASH", "Retry", "9"));
+    EXPECT_EQ(ini.ReadString("FLASH", "Retry", ""), "9");
+    EXPECT_EQ(snapshot.ReadString("FLASH", "Retry", ""), "4");
+    EXPECT_EQ(ini.Snapshot().ReadString("FLASH", "Retry", ""), "9");
+
+    // No file, or a folder in its place: no keys, every read its fallback.
+    EXPECT_EQ(ProfileFile(mDir.path().toStdString() + "/absent.ini").Snapshot().ReadString("A", "B", "d"), "d");
+    ASSERT_TRUE(QDir(mDir.path()).mkdir("folder.ini"));
+    const ProfileText folder = ProfileFile(mDir.path().toStdString() + "/folder.ini").Snapshot();
+    EXPECT_TRUE(folder.Bytes().empty());
+    EXPECT_EQ(folder.ReadInt("A", "K", 5), 5);
+    // Too large to hold whole: the head is read, as from the file.
+    const ProfileFile big =
+        WithContent("[A]\nK=1\n" + std::string(static_cast<std::size_t>(ProfileFile::kMaxBytes), 'x'), "big.ini");
+    EXPECT_EQ(big.Snapshot().Bytes().size(), static_cast<std::size_t>(ProfileFile::kMaxBytes));
+    EXPECT_EQ(big.Snapshot().ReadString("A", "K", ""), "1");
 }
 
 TEST_F(ProfileFileTest, WriteChangesOnlyTheOneLine)

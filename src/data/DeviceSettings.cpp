@@ -181,7 +181,10 @@ LoadedSettings SettingsFromProfile(const IProfileReader& ini, const std::string&
 LoadedSettings LoadSettings(const std::string& programDir)
 {
     const ProfileFile ini(SettingsFilePath(programDir));
-    ReadSettings read = ReadValues(ini, programDir);
+    // All values from one reading of the file: some forty keys, each of
+    // which would otherwise open and parse the whole file again, and an
+    // editor saving the file meanwhile could mix two versions of it.
+    ReadSettings read = ReadValues(ini.Snapshot(), programDir);
     if (read.downloadRetryDefaulted)
         ini.WriteInt("FLASH", "DownloadRetry", kDefaultDownloadRetry);
     LoadedSettings& settings = read.settings;

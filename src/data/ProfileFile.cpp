@@ -25,6 +25,10 @@ struct Line {
     std::size_t next = 0;        // first byte after the line end
     LineKind kind = LineKind::Other;
     std::string name;            // section name or key, trimmed
+    // `name` as names compare (FoldName), folded once when the line is
+    // classified: the settings are read key by key, and folding every name
+    // again for each look-up cost an allocation per line per key.
+    std::string folded;
     std::size_t valueBegin = 0;  // entries: first byte after "="
 };
 
@@ -84,6 +88,7 @@ Line ClassifyLine(const std::string& bytes, std::size_t begin, std::size_t end, 
         const auto [nb, ne] = TrimRange(bytes, tb + 1, close);
         line.kind = LineKind::Section;
         line.name = bytes.substr(nb, ne - nb);
+        line.folded = FoldName(line.name);
         return line;
     }
     const std::size_t equals = bytes.find('=', tb);
@@ -94,6 +99,7 @@ Line ClassifyLine(const std::string& bytes, std::size_t begin, std::size_t end, 
         return line;
     line.kind = LineKind::Entry;
     line.name = bytes.substr(kb, ke - kb);
+    line.folded = FoldName(line.name);
     line.valueBegin = equals + 1;
     return line;
 }
@@ -158,7 +164,7 @@ std::optional<SectionRange> FindSection(const ParsedFile& doc, const std::string
 {
     const std::string wanted = FoldName(section);
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
-        if (doc.lines[i].kind != LineKind::Section || FoldName(doc.lines[i].name) != wanted)
+        if (doc.lines[i].kind != LineKind::Section || doc.lines[i].folded != wanted)
             continue;
         std::size_t last = i + 1;
         while (last < doc.lines.size() && doc.lines[last].kind != LineKind::Section &&
@@ -173,7 +179,7 @@ std::optional<std::size_t> FindEntry(const ParsedFile& doc, const SectionRange& 
 {
     const std::string wanted = FoldName(key);
     for (std::size_t i = range.first; i < range.last; ++i)
-        if (doc.lines[i].kind == LineKind::Entry && FoldName(doc.lines[i].name) == wanted)
+        if (doc.lines[i].kind == LineKind::Entry && doc.lines[i].folded == wanted)
             return i;
     return std::nullopt;
 }
@@ -261,7 +267,7 @@ std::vector<std::string> KeysOf(const ParsedFile& doc, const std::string& sectio
     std::unordered_set<std::string> seen;
     for (std::size_t i = range->first; i < range->last; ++i) {
         const Line& line = doc.lines[i];
-        if (line.kind == LineKind::Entry && seen.insert(FoldName(line.name)).second)
+        if (line.kind == LineKind::Entry && seen.insert(line.folded).second)
             keys.push_back(line.name);
     }
     return keys;
@@ -276,7 +282,7 @@ std::vector<std::string> SectionLinesOf(const ParsedFile& doc, const std::string
     std::unordered_set<std::string> seen;
     for (std::size_t i = range->first; i < range->last; ++i) {
         const Line& line = doc.lines[i];
-        if (line.kind == LineKind::Entry && seen.insert(FoldName(line.name)).second)
+        if (line.kind == LineKind::Entry && seen.insert(line.folded).second)
             lines.push_back(line.name + "=" + ValueOf(doc, line));
     }
     return lines;
@@ -373,6 +379,11 @@ struct ProfileText::Document {
 };
 
 ProfileText::ProfileText(std::string bytes) : FDoc(std::make_shared<Document>(Document{Parse(std::move(bytes))})) {}
+
+ProfileText ProfileFile::Snapshot() const
+{
+    return ProfileText(Load(mPath).bytes);
+}
 
 const std::string& ProfileText::Bytes() const
 {

@@ -38,6 +38,8 @@ public:
     virtual std::vector<std::string> SectionLines(const std::string& section) const = 0;
 };
 
+class ProfileText;
+
 class ProfileFile : public IProfileReader {
 public:
     // Files larger than this are read only up to this size and never written:
@@ -75,6 +77,13 @@ public:
     // cannot be read in full, or when it cannot be written.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value) const;
     bool WriteInt(const std::string& section, const std::string& key, int value) const;
+
+    // The file as it is now, read and parsed once: every read from it gives
+    // what the same read from the file would have given at this moment (a
+    // missing or unreadable file gives no keys at all). For reading many
+    // keys at once, from one state of the file, instead of opening and
+    // parsing the file again for each key.
+    ProfileText Snapshot() const;
 
 private:
     std::string mPath;

@@ -27,7 +27,13 @@ public:
         const bool withCrc = control & 0x80;
         std::size_t length = control & 0x7F;
         length = length > FSize - FAt ? FSize - FAt : length;
-        std::vector<std::uint8_t> bytes(FData + FAt, FData + FAt + length);
+        // Built in place, with no copies: a long input answers a thousand
+        // frames or more, and every allocation costs its share of the
+        // sanitizers' bookkeeping.
+        std::vector<TMemoryChannel::Chunk> chunks(2);
+        std::vector<std::uint8_t>& bytes = chunks[1].bytes;
+        bytes.reserve(length + (withCrc ? 2 : 0));
+        bytes.assign(FData + FAt, FData + FAt + length);
         FAt += length;
         if (withCrc) {
             const std::uint16_t crc = crc16::Compute(bytes.data(), bytes.size());
@@ -36,11 +42,13 @@ public:
         }
         // Delays in steps of 50 us (up to about 13 ms): around the frame
         // slot of the wake-up and inside the 100 ms reply time-out.
-        const auto first = std::chrono::microseconds(50 * (delay & 0x0F) * (delay & 0x0F));
-        const auto second = first + std::chrono::microseconds(50 * (delay >> 4) * (delay >> 4));
-        const std::size_t cut = bytes.empty() ? 0 : split % (bytes.size() + 1);
-        return {{first, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut))},
-                {second, std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end())}};
+        chunks[0].after = std::chrono::microseconds(50 * (delay & 0x0F) * (delay & 0x0F));
+        chunks[1].after = chunks[0].after + std::chrono::microseconds(50 * (delay >> 4) * (delay >> 4));
+        // The first `cut` bytes arrive at the first time, the rest later.
+        const auto cut = static_cast<std::ptrdiff_t>(bytes.empty() ? 0 : split % (bytes.size() + 1));
+        chunks[0].bytes.assign(bytes.begin(), bytes.begin() + cut);
+        bytes.erase(bytes.begin(), bytes.begin() + cut);
+        return chunks;
     }
 
 private:

@@ -1,20 +1,18 @@
 // A configuration file of arbitrary bytes: it is either refused with one of
 // the two messages or read into a record; never read past its end.
-#include <QTemporaryDir>
-
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <span>
 
 #include "ConfigFile.h"
+#include "ScratchDir.h"
 #include "SensorTypes.h"
 #include "TextHelpers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static QTemporaryDir dir;
-    const std::string path = dir.filePath("fuzz.cfg").toStdString();
+    static const std::string path = ScratchPath("fuzz.cfg");
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

@@ -1,7 +1,8 @@
 // An event-log buffer of arbitrary bytes, count and stride, with an arbitrary
-// unit block and reference time, to CSV: only records wholly inside the
-// buffer are read, the file is the header's eleven lines plus one line per
-// event with five commas each, all ended by CR LF, one byte a character.
+// unit block and reference time, to CSV: the records announced and wholly
+// inside the buffer are read, up to the first erased one, and no others; the
+// file is the header's eleven lines plus one line per event with five commas
+// each, all ended by CR LF, one byte a character.
 #include <QDateTime>
 #include <QTimeZone>
 
@@ -39,9 +40,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                  : QDateTime::fromSecsSinceEpoch(seconds & 0xFFFFFFFFLL, QTimeZone::utc());
 
     const std::vector<RZELEvent> events = eventlog::CollectEvents(buf, stride);
-    const std::size_t inside = static_cast<std::size_t>(RComZELReadBuf::kCapacity / stride);
-    if (events.size() > inside)
+    // Records start every `stride` bytes; one lies wholly inside the buffer
+    // when it starts at least a record's size before the end. With a stride
+    // of 13 that is 79 records, the last at byte 1014: more than the 78
+    // whole strides in 1024 bytes.
+    const std::size_t inside = (RComZELReadBuf::kCapacity - sizeof(RZELEvent)) / static_cast<std::size_t>(stride) + 1;
+    const std::size_t announced = count > 0 ? static_cast<std::size_t>(count / stride) : 0;
+    const std::size_t limit = std::min(inside, announced);
+    if (events.size() > limit)
         __builtin_trap();
+    // Each event is the record at its place, none of them erased, and the
+    // log stops early only at an erased record.
+    for (std::size_t i = 0; i < events.size(); ++i)
+        if (std::memcmp(&events[i], buf.mBuf + i * static_cast<std::size_t>(stride), sizeof(RZELEvent)) != 0 ||
+            events[i].mStartEvent == eventlog::kErasedStart)
+            __builtin_trap();
+    if (events.size() < limit) {
+        std::uint32_t start = 0;
+        std::memcpy(&start, buf.mBuf + events.size() * static_cast<std::size_t>(stride), sizeof start);
+        if (start != eventlog::kErasedStart)
+            __builtin_trap();
+    }
     const QByteArray csv = eventlog::EventLogCsv(buf, stride, unit, reference);
     // The header repeats the unit's serial number and user ID as they are,
     // so only the event lines at the end have a fixed shape.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "LineScript.h"
+#include "LocalZone.h"
 #include "ZelComms.h"
 
 namespace {
@@ -46,6 +47,8 @@ void CheckDump(const RZELMemoryDump& dump, std::uint16_t packet)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static const bool zonePinned = PinLocalZone();
+    (void)zonePinned;
     auto script = std::make_shared<TLineScript>(data, size);
     auto channel = std::make_unique<TMemoryChannel>([script](const std::vector<std::uint8_t>&) { return script->Next(); });
     TComZEL link;

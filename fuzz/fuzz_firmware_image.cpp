@@ -2,17 +2,15 @@
 // counts and sizes the settings allow: refused with its status, or loaded
 // with a header and rows that lie inside what was read, never read past the
 // expected size.
-#include <QTemporaryDir>
-
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 
 #include "FirmwareImage.h"
+#include "ScratchDir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static QTemporaryDir dir;
     if (size < 2)
         return 0;
     // The first two bytes choose the layout, the rest is the file.
@@ -20,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int packetSize = 1 + data[1] % 64;
     data += 2;
     size -= 2;
-    const std::string path = dir.filePath("fuzz.img").toStdString();
+    static const std::string path = ScratchPath("fuzz.img");
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

@@ -2,13 +2,12 @@
 // rewriting a key must never crash or hang, the values stay inside their
 // bounds, and a key written reads back. The text is parsed in memory; one
 // input in 64 also goes through the file on disk, folders and all.
-#include <QTemporaryDir>
-
 #include <cstdint>
 #include <fstream>
 
 #include "DeviceSettings.h"
 #include "ProfileFile.h"
+#include "ScratchDir.h"
 
 namespace {
 
@@ -40,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
 
     if (size % 64 == 0) {
-        static QTemporaryDir dir;
-        const std::string programDir = dir.path().toStdString() + "/";
+        static const std::string programDir = ScratchDir().path().toStdString() + "/";
         const std::string path = programDir + "LUMBRA.INI";
         {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);

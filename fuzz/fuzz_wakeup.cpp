@@ -6,10 +6,13 @@
 #include <memory>
 
 #include "LineScript.h"
+#include "LocalZone.h"
 #include "ZelComms.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static const bool zonePinned = PinLocalZone();
+    (void)zonePinned;
     auto script = std::make_shared<TLineScript>(data, size);
     TComZEL link;
     bool checkTimeSeen = false;

@@ -224,19 +224,33 @@ void ScriptedDetector::Run()
         while (pending.size() >= FrameLength()) {
             const QByteArray frame = pending.left(FrameLength());
             pending.remove(0, frame.size());
-            HandleFrame(frame);
+            HandleFrame(frame, !WakeFrameQueuedBehind(frame, pending));
         }
     }
 }
 
-void ScriptedDetector::HandleFrame(const QByteArray& frame)
+// The tool sends wake-up frames every millisecond until one is answered.
+// When this thread was held up (a loaded machine), several of them wait
+// here together; answering each would put late ACKs on the line after the
+// tool has moved on, in front of its next command's reply. A detector
+// answers the one it woke up to, so of a run of waiting wake-up frames only
+// the last is answered.
+bool ScriptedDetector::WakeFrameQueuedBehind(const QByteArray& frame, const QByteArray& pending) const
+{
+    const auto isWakeFrame = [](const QByteArray& bytes) {
+        return bytes.size() == 3 && static_cast<std::uint8_t>(bytes[0]) == 0xB2 && bytes == WithCrc(bytes.left(1));
+    };
+    return isWakeFrame(frame) && isWakeFrame(pending.left(3));
+}
+
+void ScriptedDetector::HandleFrame(const QByteArray& frame, bool answer)
 {
     {
         const std::lock_guard<std::mutex> hold(FLock);
         FFrames << HexOf(frame);
     }
     const QByteArray reply = Reply(frame);
-    if (!reply.isEmpty() && !FSilent)
+    if (answer && !reply.isEmpty() && !FSilent)
         (void)!::write(FMaster, reply.constData(), static_cast<size_t>(reply.size()));
 }
 

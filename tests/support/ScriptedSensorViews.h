@@ -62,7 +62,7 @@ public:
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
     void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override
     {
-        messages.push_back({icon, caption, text});
+        messages.push_back({icon, caption, text, {}});
     }
 
 private:
@@ -109,7 +109,7 @@ public:
     void SetProgress(int position) override { progress.push_back(position); }
     void ShowMessage(BoxIcon icon, const QString& captionText, const QString& text) override
     {
-        messages.push_back({icon, captionText, text});
+        messages.push_back({icon, captionText, text, {}});
     }
 
 private:

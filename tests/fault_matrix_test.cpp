@@ -585,10 +585,12 @@ void ExpectWrittenPrefix(const QByteArray& before, const QByteArray& after, cons
         const bool isNew = SameInside(after, intended, range);
         const bool isOld = SameInside(after, before, range);
         EXPECT_TRUE(isNew || isOld) << "range at " << range.first << " half written";
-        if (succeeded)
+        if (succeeded) {
             EXPECT_TRUE(isNew) << "range at " << range.first << " not written";
-        if (!stillWritten)
+        }
+        if (!stillWritten) {
             EXPECT_TRUE(isOld) << "range at " << range.first << " written after an earlier one failed";
+        }
         if (!isNew)
             stillWritten = false;
     }
@@ -836,8 +838,9 @@ const QString kCalibrationRunning = QStringLiteral("zero and span calibration ru
 void VerifyCalibrationCommand(Bench& bench, const ROutcome& outcome, const QByteArray& after)
 {
     ExpectMemoryUnchanged(bench.before, after);
-    if (outcome.status == 0)
+    if (outcome.status == 0) {
         EXPECT_TRUE(bench.sim->waitForConsole(kCalibrationRunning, 2000));
+    }
     EXPECT_LE(ConsoleCount(bench, kCalibrationRunning), 1) << "the start command is sent once";
 }
 
@@ -917,8 +920,9 @@ void VerifyBeep(Bench& bench, const ROutcome& outcome, const QByteArray& after)
     EXPECT_TRUE(bench.view.statuses.empty());
     EXPECT_TRUE(bench.view.messages.empty());
     const QString on = QStringLiteral("buzzer on");
-    if (outcome.status == 0)
+    if (outcome.status == 0) {
         EXPECT_TRUE(bench.sim->waitForConsole(on, 2000));
+    }
     EXPECT_LE(ConsoleCount(bench, on), 1);
 }
 
@@ -942,8 +946,9 @@ void VerifyBump(Bench& bench, const ROutcome& outcome, const QByteArray& after, 
     EXPECT_TRUE(outside.empty()) << "changed besides the bump records: " << Indices(outside);
     const int added = EventCount(after) - EventCount(bench.before);
     EXPECT_TRUE(added == 0 || added == 1) << added << " events added: the command is sent once";
-    if (outcome.status == 0)
+    if (outcome.status == 0) {
         EXPECT_EQ(added, 1);
+    }
     if (added == 1) {
         const RZELEvent bump = EventAt(after, EventCount(after) - 1);
         EXPECT_NE(bump.mDurationEvent & 0x8000, 0) << "recorded as a bump test";
@@ -1094,10 +1099,12 @@ void VerifyShortCalibration(Bench& bench, const ROutcome& outcome, const QByteAr
         EXPECT_EQ(static_cast<std::uint8_t>(after[SimProcess::kStatusAt]) & 0x01, 0x01);
         EXPECT_TRUE(gCalibrationBoxes.empty());
     }
-    if (outcome.timedOut)
+    if (outcome.timedOut) {
         EXPECT_EQ(bench.fault, FaultKind::Unplug) << "only a unit out of reach runs out the time";
-    if (sensor.mLastCal != sensorBefore.mLastCal)
+    }
+    if (sensor.mLastCal != sensorBefore.mLastCal) {
         EXPECT_EQ(sensor.mSpanGas, kStoredSpanGas) << "calibrated against another span gas value";
+    }
 }
 
 // ------------------------------------------------------ logging run

@@ -463,8 +463,6 @@ TEST(MainWindow, InputFiltersAndSpinFocusColours)
     window.form->close();
 }
 
-// Boxes asked for on the link thread appear on the window, and the buttons
-// come back once the operation has ended.
 // Text that reaches the user ID and serial number edits by any road is shown
 // as the unit will store it, and "Write Device" stores exactly that.
 TEST(MainWindow, PastedAndComposedTextIsShownAndWrittenAsStored)
@@ -529,6 +527,8 @@ TEST(MainWindow, PastedAndComposedTextIsShownAndWrittenAsStored)
     }
 }
 
+// Boxes asked for on the link thread appear on the window, and the buttons
+// come back once the operation has ended.
 TEST(MainWindow, BoxesFromTheLinkThread)
 {
     QTemporaryDir nowhere;

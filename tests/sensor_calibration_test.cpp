@@ -410,7 +410,8 @@ TEST(CalibrationDialog, AnotherCalibrationAfterTheFirstEnded)
     bench.clock.At(3, [&bench] { bench.requests.Cancel(); });
     bench.run->CalBtnClick(25.0);
     EXPECT_EQ(bench.run->Outcome(), CalOutcome::UserStop);
-    // A cancel that comes after the end does not reach the next one.
+    // A cancel that comes after the end stays pending: the next start stops
+    // before anything is sent for it, and the one after that runs.
     bench.requests.Cancel();
     bench.FlagsAt(bench.clock.Seconds() + 4, 0x01);
     bench.run->CalBtnClick(25.0);

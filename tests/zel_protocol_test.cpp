@@ -468,6 +468,74 @@ TEST(MemoryLine, ExchangesRunOnTheLinesClock)
     }
 }
 
+// A line whose reader gets the processor back late after every wait, as a
+// thread does on a busy machine: the line's clock runs on by `late` after
+// each wait for input.
+class LateWakingLine : public ISerialChannel {
+public:
+    LateWakingLine(std::unique_ptr<TMemoryChannel> line, std::chrono::microseconds late)
+        : FLine(std::move(line)), FLate(late)
+    {
+    }
+    void SetDeviceName(const std::string& name) override { FLine->SetDeviceName(name); }
+    void SetBaudData(int baud) override { FLine->SetBaudData(baud); }
+    void Open() override { FLine->Open(); }
+    void Close() override { FLine->Close(); }
+    bool Enabled() const override { return FLine->Enabled(); }
+    int Write(const std::uint8_t* buf, int count) override { return FLine->Write(buf, count); }
+    int Read(std::uint8_t* buf, int count) override { return FLine->Read(buf, count); }
+    void PurgeIn() override { FLine->PurgeIn(); }
+    bool WaitForInput(int ms) override
+    {
+        const bool ready = FLine->WaitForInput(ms);
+        FLine->SleepUntil(FLine->Now() + FLate);
+        return ready;
+    }
+    Clock::time_point Now() const override { return FLine->Now(); }
+    void SleepUntil(Clock::time_point deadline) override { FLine->SleepUntil(deadline); }
+
+private:
+    std::unique_ptr<TMemoryChannel> FLine;
+    std::chrono::microseconds FLate;
+};
+
+// A reply that is waiting when the late reader looks is the unit's answer,
+// even when the look comes after the 100 ms time-out; only a line with
+// nothing on it is silence.
+TEST(MemoryLine, ReplyWaitingWhenALateReaderLooksIsTaken)
+{
+    using std::chrono::microseconds;
+    const QByteArray identity = WithCrc(Hex("02 01 0D 01 00 38 24 03") + QByteArray("SH10000123"));
+    struct Case {
+        const char* name;
+        std::vector<TMemoryChannel::Chunk> reply;
+        microseconds late;
+        std::uint8_t status;
+    };
+    const std::vector<TMemoryChannel::Chunk> at90ms = {
+        {microseconds(90000), std::vector<std::uint8_t>(identity.begin(), identity.end())}};
+    const std::vector<Case> cases = {
+        {"reply at 90 ms, reader back at 150 ms", at90ms, microseconds(60000), 0},
+        {"reply at 90 ms, reader back at once", at90ms, microseconds(0), 0},
+        {"silence, reader back late", {}, microseconds(60000), 162},
+        {"half a reply, reader back late",
+         {{microseconds(90000), std::vector<std::uint8_t>(identity.begin(), identity.begin() + 7)}},
+         microseconds(60000), 162},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TComZEL link;
+        auto memory = std::make_unique<TMemoryChannel>([&c](const std::vector<std::uint8_t>&) { return c.reply; });
+        link.SetChannel(std::make_unique<LateWakingLine>(std::move(memory), c.late));
+        link.ComOpen("memory");
+        RZELIdenty record{};
+        EXPECT_EQ(link.RequireIdenty(record), c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(std::string(record.mSerial, 10), "SH10000123");
+        }
+    }
+}
+
 TEST(MemoryLine, WakeUpAndALostLine)
 {
     TComZEL link;

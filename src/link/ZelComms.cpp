@@ -229,6 +229,18 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
             else
                 FRSCom->WaitForInput(RemainingMs(SecondsSince(start), rTimeOut));
         }
+        // On a busy machine the thread may get the processor back only after
+        // the time-out, with the reply already waiting in the driver: it is
+        // taken, not called silence (which would cost a retry or a failed
+        // operation for a unit that answered).
+        if (status == zelstatus::kNoResponse) {
+            const int room = RComZELReadBuf::kCapacity - FReadBuf.mData;
+            const int got = FRSCom->Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
+            if (got > 0)
+                FReadBuf.mData += got;
+            if (FReadBuf.mData >= nLen)
+                status = zelstatus::kOK;
+        }
         FRevTime = QDateTime::currentDateTime();
         FRevLog = HexDump(FReadBuf.mBuf, FReadBuf.mData);
         if (status == zelstatus::kOK) {

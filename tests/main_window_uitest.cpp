@@ -4,6 +4,9 @@
 // simulated detector.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +23,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -28,13 +32,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <cstring>
-#include <QScrollArea>
 #include <QScrollBar>
 
+#include <cstring>
+#include <functional>
 #include <memory>
 
 #include "DeviceSettings.h"
+#include "EventLoopWait.h"
+#include "FileDialogAnswer.h"
 #include "MainWorkflows.h"
 #include "SimProcess.h"
 #include "TVarnoIRMainForm.h"
@@ -596,6 +602,56 @@ TEST(MainWindow, BusyButtonsKeepTheScrollPositionAndTheFocus)
     QApplication::processEvents();
     EXPECT_TRUE(read->hasFocus());
     EXPECT_EQ(scroll->verticalScrollBar()->value(), position);
+}
+
+// The link thread is free a moment before the window has its buttons back
+// (the end of an operation reaches the window through its event queue).
+// Until then the window still counts the operation as running, so that
+// whoever waits for it (a script, a test, a keyboard user) does not press a
+// button that is still grey. "Save File" shows it: its workflow makes no
+// further call to the window once it has the file name.
+TEST(MainWindow, IdleOnlyOnceTheButtonsAreBack)
+{
+    Window window;
+    window.form->show();
+    auto* save = window.Find<QPushButton>("UserWriteFileBtn");
+    int judged = 0;
+    for (int attempt = 0; attempt < 5 && judged == 0; ++attempt) {
+        const QString path = window.dir.filePath(QStringLiteral("Configure/idle%1.cfg").arg(attempt));
+        bool done = false;
+        bool runningSeen = false;
+        // Runs on the window's thread just after the link thread got the
+        // name; the window then takes no events while the link thread
+        // writes the file and ends, so the end waits in the window's queue.
+        const auto holdTheWindowAndLook = [&] {
+            done = true;
+            if (save->isEnabled())
+                return;  // the end got through first: nothing to judge this time
+            for (int i = 0; i < 500 && !QFile::exists(path); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            runningSeen = window.form->OperationRunning();
+            ++judged;
+        };
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog && AnswerFileDialog(dialog, path)) {
+                answer.stop();
+                // The dialog goes with the call that hands its answer over.
+                QObject::connect(dialog, &QObject::destroyed, [&] { QTimer::singleShot(0, holdTheWindowAndLook); });
+            }
+        });
+        answer.start(20);
+        save->click();
+        ASSERT_TRUE(WaitFor([&] { return done && !window.form->OperationRunning(); }));
+        EXPECT_TRUE(QFile::exists(path));
+        EXPECT_TRUE(save->isEnabled());
+        if (judged > 0) {
+            EXPECT_TRUE(runningSeen) << "idle while its buttons were still grey";
+        }
+    }
+    EXPECT_EQ(judged, 1) << "the window's end of the operation always got through first";
 }
 
 TEST(MainWindow, ReadFromTheSimulatorKeepsTheWindowLiveAndSavesScreenshots)

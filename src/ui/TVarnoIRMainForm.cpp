@@ -304,12 +304,14 @@ void TVarnoIRMainForm::RunOperation(std::function<void()> work)
     // the link busy and is dropped.
     if (!FLinkThread.Run(std::move(work)))
         return;
+    FOperationPending = true;
     SetDeviceButtonsEnabled(false);
 }
 
 void TVarnoIRMainForm::OperationDone()
 {
     SetDeviceButtonsEnabled(true);
+    FOperationPending = false;
     emit OperationFinished();
     if (FClosePending)
         close();

@@ -42,7 +42,10 @@ public:
 
     // First-activation work; later calls do nothing.
     void FormActivate();
-    bool OperationRunning() const { return FLinkThread.Busy(); }
+    // Until the window has taken the end of an operation back (its buttons
+    // on again), not only until the link thread is free: in between, a key
+    // or a click would still find the buttons grey.
+    bool OperationRunning() const { return FLinkThread.Busy() || FOperationPending; }
 
     // IMainView, on the GUI thread.
     void PaintStatus(RColour background, RColour font, const QString& text) override;
@@ -115,6 +118,7 @@ private:
     QTimer TimeTimer;
     QStringList FTraceLines;
     bool FClosePending = false;
+    bool FOperationPending = false;  // started here, its end not yet taken back
     // The close came during a firmware download: nothing is saved.
     bool FCloseWithoutSaving = false;
 };

@@ -574,9 +574,10 @@ void ExpectMnemonicsApart(QWidget* form, const char* where)
         if (!button->isVisible())
             continue;
         add(button->text(), button->objectName());
-        if (qobject_cast<QPushButton*>(button) && button->text().contains(QRegularExpression(QStringLiteral("[A-Za-z]"))))
+        if (qobject_cast<QPushButton*>(button) && button->text().contains(QRegularExpression(QStringLiteral("[A-Za-z]")))) {
             EXPECT_FALSE(QKeySequence::mnemonic(button->text()).isEmpty())
                 << where << ": " << button->objectName().toStdString() << " has no mnemonic";
+        }
     }
     for (QLabel* label : form->findChildren<QLabel*>()) {
         if (label->isVisible() && label->buddy())
@@ -691,9 +692,10 @@ TEST(Keyboard, TabOrderFollowsTheReadingOrder)
         SCOPED_TRACE(c.where);
         Window window(c.ini);
         window.Show(c.page);
-        if (c.page == kUserLayout)
+        if (c.page == kUserLayout) {
             EXPECT_EQ(ControlName(QApplication::focusWidget()), QStringLiteral("UserHighAlarmSpin"))
                 << "the window opens on the first setting";
+        }
         ExpectTabOrder(window.form.get(), c.order);
     }
 
@@ -808,6 +810,21 @@ TEST(KeyboardOnly, UserModeSessionAgainstTheSimulator)
     const auto statusIs = [&](const char* text) {
         return WaitFor([&] { return status->text() == QString::fromLatin1(text) && !window.form->OperationRunning(); });
     };
+    // What the screen shows, for a step that did not end as expected.
+    const auto screen = [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* nameEdit = modal ? modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+        return QStringLiteral("status \"%1\", high %2, running %3, dialogs seen {%4}, modal %5 \"%6\" name \"%7\", focus %8")
+            .arg(status->text())
+            .arg(high->value())
+            .arg(window.form->OperationRunning())
+            .arg(user.seen.join(QLatin1Char(',')))
+            .arg(modal ? QString::fromLatin1(modal->metaObject()->className()) : QStringLiteral("none"))
+            .arg(modal ? modal->windowTitle() : QString())
+            .arg(nameEdit ? nameEdit->text() : QString())
+            .arg(ControlName(QApplication::focusWidget()))
+            .toStdString();
+    };
 
     // Read: Alt+R.
     PressMnemonic('R');
@@ -837,7 +854,7 @@ TEST(KeyboardOnly, UserModeSessionAgainstTheSimulator)
     const QString cfg = window.dir.filePath(QStringLiteral("Configure/keys.cfg"));
     user.files << QStringLiteral("keys.cfg") << QStringLiteral("keys.cfg");
     PressMnemonic('L');
-    ASSERT_TRUE(WaitFor([&] { return QFile::exists(cfg) && !window.form->OperationRunning(); }));
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(cfg) && !window.form->OperationRunning(); })) << screen();
     // A window manager gives the window back its activation when the file
     // dialog closes; offscreen there is none.
     QApplication::setActiveWindow(window.form.get());
@@ -846,12 +863,12 @@ TEST(KeyboardOnly, UserModeSessionAgainstTheSimulator)
     Tab();
     ASSERT_NE(high->value(), typed);
     PressMnemonic('F');
-    ASSERT_TRUE(WaitFor([&] { return high->value() == typed && !window.form->OperationRunning(); }));
+    ASSERT_TRUE(WaitFor([&] { return high->value() == typed && !window.form->OperationRunning(); })) << screen();
     QApplication::setActiveWindow(window.form.get());
 
     // Save the event log (Alt+S) under the proposed name.
     PressMnemonic('S');
-    ASSERT_TRUE(statusIs("Load Event Log... OK")) << status->text().toStdString();
+    ASSERT_TRUE(statusIs("Load Event Log... OK")) << screen();
     const QStringList logs = QDir(window.dir.filePath(QStringLiteral("EVENT")))
                                  .entryList({QStringLiteral("*_LOG_*.CSV")}, QDir::Files);
     EXPECT_EQ(logs.size(), 1) << logs.join(QLatin1Char(',')).toStdString();

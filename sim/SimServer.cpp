@@ -142,14 +142,17 @@ bool SimServer::NextFrameReady()
 // A detector answers the first at once and the burst stops; frames that
 // queued up while the simulator was not running (starting, or on a busy
 // machine) would each get an answer late, and those ACKs would reach the
-// tool after it has moved on, in front of its next command's reply. So of a
-// run of wake-up frames waiting together only the last is answered.
+// tool after it has moved on, in front of its next command's reply. So a
+// wake-up frame with anything already waiting behind it (more wake-up
+// frames, or the command the tool sent once an earlier answer reached it)
+// gets no answer: a detector would have answered it within its turnaround,
+// long before that next frame came.
 bool SimServer::WakeFrameQueuedBehind(std::span<const std::uint8_t> frame) const
 {
     const auto isWakeFrame = [](std::span<const std::uint8_t> bytes) {
         return bytes.size() == kCommandFrameLen && bytes[0] == cmd::kCheck && FrameCrcValid(bytes);
     };
-    return isWakeFrame(frame) && isWakeFrame(reader_.Peek(kCommandFrameLen));
+    return isWakeFrame(frame) && !reader_.Peek(1).empty();
 }
 
 bool SimServer::ServeFrames()

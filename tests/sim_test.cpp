@@ -117,6 +117,17 @@ TEST(SimScript, ExchangesAreByteExact)
         {"awake, a burst arriving together is answered once too", {}, true, {{Wakes(3), kAck}, {Cmd(0x33), kNak}}},
         {"the frame that wakes the unit inside a burst", {"--wake-frames", "3"}, false,
          {{Wakes(5), kAck}, {Cmd(0x33), kNak}}},
+        // The tool saw an earlier answer and went on: a wake-up frame with its
+        // next command already behind it gets no answer of its own.
+        {"wake-up frames with a command queued behind them", {}, true,
+         {{[] {
+               Bytes burst = Wakes(2);
+               const Bytes command = Cmd(0x33);
+               burst.insert(burst.end(), command.begin(), command.end());
+               return burst;
+           }(),
+           kNak},
+          {Cmd(0xB2), kAck}}},
         {"dropped replies", {"--drop-rate", "1"}, false, {{Cmd(0xB2), none}, {Cmd(0x5F), none}}},
         {"NAK instead of the reply", {"--nak-rate", "1"}, false, {{Cmd(0xB2), kNak}, {Cmd(0xB2), kNak}}},
     };

@@ -219,12 +219,16 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
         FRSCom->PurgeIn();
         const auto start = FRSCom->Now();
         FRSCom->Write(FSendBuf.mBuf, FSendBuf.mData);
-        while (SecondsSince(start) < rTimeOut && status == zelstatus::kNoResponse) {
+        // Appends what has arrived; true once the whole reply is in.
+        const auto takeWhatArrived = [&] {
             const int room = RComZELReadBuf::kCapacity - FReadBuf.mData;
             const int got = FRSCom->Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
             if (got > 0)
                 FReadBuf.mData += got;
-            if (FReadBuf.mData >= nLen)
+            return FReadBuf.mData >= nLen;
+        };
+        while (SecondsSince(start) < rTimeOut && status == zelstatus::kNoResponse) {
+            if (takeWhatArrived())
                 status = zelstatus::kOK;
             else
                 FRSCom->WaitForInput(RemainingMs(SecondsSince(start), rTimeOut));
@@ -233,14 +237,8 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
         // the time-out, with the reply already waiting in the driver: it is
         // taken, not called silence (which would cost a retry or a failed
         // operation for a unit that answered).
-        if (status == zelstatus::kNoResponse) {
-            const int room = RComZELReadBuf::kCapacity - FReadBuf.mData;
-            const int got = FRSCom->Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
-            if (got > 0)
-                FReadBuf.mData += got;
-            if (FReadBuf.mData >= nLen)
-                status = zelstatus::kOK;
-        }
+        if (status == zelstatus::kNoResponse && takeWhatArrived())
+            status = zelstatus::kOK;
         FRevTime = QDateTime::currentDateTime();
         FRevLog = HexDump(FReadBuf.mBuf, FReadBuf.mData);
         if (status == zelstatus::kOK) {

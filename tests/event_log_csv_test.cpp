@@ -170,6 +170,37 @@ TEST(EventLogFields, EventLines)
     }
 }
 
+// The date and time are written with Qt's "yyyy-MM-dd" and "HH:mm:ss" in
+// every year: four digits with leading zeros, and Qt's own text for a year
+// that four digits cannot hold.
+TEST(EventLogFields, DateAndTimeInEveryYear)
+{
+    const std::uint32_t life = 1000;
+    struct Case {
+        QDateTime reference;
+        const char* when;  // nullptr: only Qt's text is known
+    };
+    const QTimeZone utc = QTimeZone::utc();
+    const Case cases[] = {
+        {QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), utc), "2024-01-02,03:04:05"},
+        {QDateTime(QDate(999, 7, 4), QTime(5, 6, 7), utc), "0999-07-04,05:06:07"},
+        {QDateTime(QDate(5, 12, 31), QTime(23, 59, 59), utc), "0005-12-31,23:59:59"},
+        {QDateTime(QDate(9999, 12, 31), QTime(0, 0), utc), "9999-12-31,00:00:00"},
+        {QDateTime(QDate(10000, 1, 1), QTime(0, 0), utc), nullptr},
+        {QDateTime(QDate(-44, 3, 15), QTime(12, 0), utc), nullptr},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.reference.isValid());
+        const std::string line = eventlog::EventLine(Event(life), life, c.reference);
+        const std::string qt = (c.reference.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(',') +
+                                c.reference.toString(QStringLiteral("HH:mm:ss")))
+                                   .toStdString();
+        EXPECT_EQ(line, qt + ",NO,0:00:00,0.0,") << qt;
+        if (c.when) {
+            EXPECT_EQ(qt, c.when);
+        }
+    }
+}
 // The age of an event is real time: a clock change in between must not
 // move the event by an hour.
 TEST(EventLogFields, DaylightSavingChangeBetweenEventAndExport)

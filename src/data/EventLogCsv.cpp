@@ -1,6 +1,7 @@
 #include "EventLogCsv.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,9 +32,86 @@ std::string FieldText(const char* bytes, std::size_t length)
     return text;
 }
 
-std::string TwoDigits(int value)
+// Decimal digits of a value that is not negative, at least `width` of them
+// with leading zeros. Appended in place: a log can hold a thousand lines, and
+// each used to cost some thirty small strings.
+void AppendNumber(std::string& out, std::int64_t value, int width = 1)
 {
-    return PadText(PadSide::Left, 2, '0', std::to_string(value));
+    char digits[24];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)error;  // 24 characters hold any 64-bit value
+    for (auto length = end - digits; length < width; ++length)
+        out += '0';
+    out.append(digits, end);
+}
+
+void AppendSeconds(std::string& out, std::int32_t seconds)
+{
+    const std::int32_t s = seconds > 0 ? seconds : 0;
+    AppendNumber(out, s / 3600);
+    out += ':';
+    AppendNumber(out, (s % 3600) / 60, 2);
+    out += ':';
+    AppendNumber(out, s % 60, 2);
+}
+
+void AppendReading(std::string& out, std::int16_t tenths)
+{
+    if (tenths == kOverLimit) {
+        out += "O.L.";
+        return;
+    }
+    const int value = tenths;
+    const int magnitude = std::abs(value);
+    if (value < 0)
+        out += '-';
+    AppendNumber(out, magnitude / 10);
+    out += '.';
+    AppendNumber(out, magnitude % 10);
+}
+
+// "yyyy-MM-dd,HH:mm:ss" of the moment on its own clock. Years outside four
+// digits cannot come from a unit's 32-bit stamps against the computer's
+// clock; Qt writes them if they ever do.
+void AppendDateAndTime(std::string& out, const QDateTime& when)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    if (date.year() < 0 || date.year() > 9999) {
+        out += when.toString(QStringLiteral("yyyy-MM-dd,HH:mm:ss")).toStdString();
+        return;
+    }
+    AppendNumber(out, date.year(), 4);
+    out += '-';
+    AppendNumber(out, date.month(), 2);
+    out += '-';
+    AppendNumber(out, date.day(), 2);
+    out += ',';
+    AppendNumber(out, time.hour(), 2);
+    out += ':';
+    AppendNumber(out, time.minute(), 2);
+    out += ':';
+    AppendNumber(out, time.second(), 2);
+}
+
+void AppendEventLine(std::string& out, const RZELEvent& event, std::uint32_t lifeRemaining, const QDateTime& reference)
+{
+    if (const std::optional<QDateTime> when = EventTime(event, lifeRemaining, reference)) {
+        AppendDateAndTime(out, *when);
+    } else {
+        out += kUnknownTime;
+        out += ',';
+        out += kUnknownTime;
+    }
+    out += (event.mDurationEvent & kBumpTestBit) ? ",YES," : ",NO,";
+    AppendSeconds(out, event.mDurationEvent & kDurationMask);
+    out += ',';
+    AppendReading(out, event.mSensorReading);
+    out += ',';
+    if (event.mAlarmStatusFlag & kLowAlarmFlag)
+        out += "LOW Alarm ";
+    if (event.mAlarmStatusFlag & kHighAlarmFlag)
+        out += "HIGH Alarm ";
 }
 
 void AddLine(QByteArray& out, const std::string& line)
@@ -71,17 +149,16 @@ void SortOldestFirst(std::vector<RZELEvent>& events)
 
 std::string FormatSeconds(std::int32_t seconds)
 {
-    const std::int32_t s = seconds > 0 ? seconds : 0;
-    return std::to_string(s / 3600) + ":" + TwoDigits((s % 3600) / 60) + ":" + TwoDigits(s % 60);
+    std::string text;
+    AppendSeconds(text, seconds);
+    return text;
 }
 
 std::string ReadingText(std::int16_t tenths)
 {
-    if (tenths == kOverLimit)
-        return "O.L.";
-    const int value = tenths;
-    const int magnitude = std::abs(value);
-    return (value < 0 ? "-" : "") + std::to_string(magnitude / 10) + "." + std::to_string(magnitude % 10);
+    std::string text;
+    AppendReading(text, tenths);
+    return text;
 }
 
 std::string LifeRemainingText(std::uint32_t seconds)
@@ -110,19 +187,7 @@ std::optional<QDateTime> EventTime(const RZELEvent& event, std::uint32_t lifeRem
 std::string EventLine(const RZELEvent& event, std::uint32_t lifeRemaining, const QDateTime& reference)
 {
     std::string line;
-    if (const std::optional<QDateTime> when = EventTime(event, lifeRemaining, reference)) {
-        line = when->toString(QStringLiteral("yyyy-MM-dd")).toStdString() + "," +
-               when->toString(QStringLiteral("HH:mm:ss")).toStdString();
-    } else {
-        line = std::string(kUnknownTime) + "," + kUnknownTime;
-    }
-    line += (event.mDurationEvent & kBumpTestBit) ? ",YES," : ",NO,";
-    line += FormatSeconds(event.mDurationEvent & kDurationMask) + ",";
-    line += ReadingText(event.mSensorReading) + ",";
-    if (event.mAlarmStatusFlag & kLowAlarmFlag)
-        line += "LOW Alarm ";
-    if (event.mAlarmStatusFlag & kHighAlarmFlag)
-        line += "HIGH Alarm ";
+    AppendEventLine(line, event, lifeRemaining, reference);
     return line;
 }
 
@@ -145,8 +210,12 @@ QByteArray EventLogCsv(const std::vector<RZELEvent>& sorted, const RZELUnitCFG& 
     AddLine(out, "Number of self-tests," + std::to_string(unit.mTestCount));
     AddLine(out, "");
     AddLine(out, kColumns);
-    for (const RZELEvent& event : sorted)
-        AddLine(out, EventLine(event, unit.mLifeRemaining, reference));
+    std::string line;
+    for (const RZELEvent& event : sorted) {
+        line.clear();
+        AppendEventLine(line, event, unit.mLifeRemaining, reference);
+        AddLine(out, line);
+    }
     return out;
 }
 

@@ -311,6 +311,25 @@ TEST(WriteDevice, LifeAboveTwentyFourMonthsIsClampedWithABox)
     EXPECT_GE(life, 63072000u - 30);
 }
 
+// Spins the technician left alone send the unit's own life count, seconds
+// and all: an expired sensor stays expired.
+TEST(WriteDevice, FactoryWriteKeepsAnUntouchedLife)
+{
+    for (const std::uint32_t life : {0u, 40000000u}) {
+        SCOPED_TRACE(life);
+        Bench bench({"--life", QString::number(life)}, kFactoryIni);
+        ASSERT_TRUE(bench.sim.start());
+        bench.main->UserReadDeviceBtnClick();
+        bench.main->UserWriteDeviceBtnClick();
+        ExpectStatus(bench.view.LastStatus(), colours::kGreen, colours::kBlack, kWrite + "... OK");
+        EXPECT_EQ(+bench.main->CurrentConfig().mUnit.mLifeRemaining, life);
+        EXPECT_LE(LifeIn(bench.sim.stateImage()), life);
+        EXPECT_GE(LifeIn(bench.sim.stateImage()) + 30, life) << "counted down from the value read";
+        ASSERT_TRUE(bench.main->AsLeftImage().has_value());
+        EXPECT_EQ(bench.main->AsLeftImage()->mSensor.mSensorType, bench.main->CurrentConfig().mSensor.mSensorType);
+    }
+}
+
 TEST(WriteDevice, NoSensorTypeStopsBeforeAnyTraffic)
 {
     struct Case {

@@ -12,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "ProfileFile.h"
 #include "ScriptedDetector.h"
@@ -52,6 +54,7 @@ public:
         CliRun run;
         if (!cli.waitForStarted(5000))
             return run;
+        pid.store(cli.processId());
         if (!input.isEmpty())
             cli.write(input);
         cli.closeWriteChannel();
@@ -82,6 +85,7 @@ public:
 
     QTemporaryDir dir;
     ScriptedDetector detector;
+    std::atomic<qint64> pid{0};  // of the command running now
 };
 
 void Interrupt(QProcess& process)
@@ -189,7 +193,16 @@ TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
     const QByteArray shortCal = kFactory + "[SENSOR]\r\nH2S=1,ppm,H,2,0,100\r\n";
     const auto progress = [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0); };
     const Case cases[] = {
-        {"ends well", kFactory, [](CliBench&) {}, {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
+        {"ends well", kFactory,
+         [](CliBench& b) {
+             b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0);
+             // The second poll finds the calibration over.
+             b.detector.SetOnFrame([&b, polls = std::make_shared<int>(0)](const QByteArray& frame) {
+                 if (frame == WithCrc(QByteArray(1, '\x20')) && ++*polls == 2)
+                     b.detector.SetGasFlags(0x01, 0);
+             });
+         },
+         {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
         {"detector reports a failure", kFactory,
          [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationFail, 0); }, {"calibrate", "--yes"},
          {}, 177, "Calibration ... FAIL"},
@@ -245,6 +258,66 @@ TEST(CliSensorTools, CalibrateWithANewSpanGasAndTheQuestion)
     EXPECT_EQ(bench.detector.Config().mSensor.mSpanGas, 300);
     const ProfileFile ini(bench.dir.filePath(QStringLiteral("LUMBRA.INI")).toStdString());
     EXPECT_EQ(ini.ReadString("SENSORCAL", "H2S", ""), "300");
+}
+
+// Writes that do not end as sent: a unit that acknowledges but does not
+// keep, Ctrl-C while a range is on the wire, a configuration block that
+// fails its CRC with and without --repair.
+TEST(CliWrite, OutcomesOtherThanOK)
+{
+    const QString partly = QStringLiteral("The unit may now hold part of the new settings. Write again before using it.");
+    struct Case {
+        const char* name;
+        std::function<void(CliBench&)> arrange;
+        QStringList extra;
+        QByteArray input;
+        int exitCode;
+        QStringList texts;  // on standard error
+        int ranges;         // address headers sent
+    };
+    const Case cases[] = {
+        {"not kept", [](CliBench& b) { b.detector.SetIgnoreWrites(true); }, {}, {}, 150,
+         {QStringLiteral("The unit acknowledged the write but did not keep it: 1 byte(s) read back differ from "
+                         "those sent (the first at address 2: sent 0x20, read back 0x52)"),
+          partly},
+         2},
+        {"Ctrl-C in the first range",
+         [](CliBench& b) {
+             b.detector.SetOnFrame([&b](const QByteArray& frame) {
+                 if (frame == WithCrc(QByteArray(1, '\x70')) && b.detector.CountCommand(0x70) == 1)
+                     ::kill(static_cast<pid_t>(b.pid.load()), SIGINT);
+             });
+         },
+         {}, {}, 134,
+         {QStringLiteral("Stopped after writing UnitWriteUser (bytes 1..8)."), partly,
+          QStringLiteral("stopped by Ctrl-C between steps")},
+         1},
+        {"damaged block", [](CliBench& b) { b.detector.SetDamagedBlock(0); }, {}, {}, 192, {}, 0},
+        {"damaged block, --repair declined", [](CliBench& b) { b.detector.SetDamagedBlock(0); }, {"--repair"}, "n\n",
+         4, {QStringLiteral("The unit's unit configuration block (bytes 1..64) failed its CRC check")}, 0},
+        {"damaged block, --repair", [](CliBench& b) { b.detector.SetDamagedBlock(0); }, {"--repair"}, "y\n", 0,
+         {QStringLiteral("Write the configuration shown over it? [y/N]")}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliBench bench(kFactory + "[UNIT]\r\nUnitWriteUserSize=8\r\n");
+        const QString file = bench.dir.filePath(QStringLiteral("unit.cfg"));
+        ASSERT_EQ(bench.Run({"read", "--save", file}).exitCode, 0);
+        RZELCFG cfg = bench.detector.Config();
+        cfg.mUnit.mUserID[0] = 'R';  // for the file's write to change
+        bench.detector.SetConfig(cfg);
+        bench.detector.ClearFrames();
+        c.arrange(bench);
+
+        const CliRun run = bench.Run(QStringList{"write", "--file", file} + c.extra, {}, {}, c.input);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        for (const QString& text : c.texts)
+            EXPECT_TRUE(run.err.contains(text)) << run.err.toStdString();
+        EXPECT_EQ(run.err.contains(partly), c.ranges > 0 && c.exitCode != 0);
+        EXPECT_EQ(bench.detector.CountCommand(0x70), c.ranges);
+        EXPECT_EQ(bench.detector.Frames().last(), QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper()))
+            << "the connection ends with the unit";
+    }
 }
 
 }  // namespace

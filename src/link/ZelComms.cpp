@@ -113,12 +113,13 @@ void TComZEL::CloseUSB(std::uint8_t nStatus)
 {
     // These codes mean the detector was answering, so it is told the
     // connection ends; otherwise nothing is sent to a unit that cannot hear.
-    // The tool's own refusals (147, 149) happen on a link that is up.
+    // The tool's own refusals (147, 149, 150) happen on a link that is up.
     switch (nStatus) {
     case 0:
     case 146:
     case zelstatus::kSizeRefused:
     case zelstatus::kLogTooLarge:
+    case zelstatus::kWriteNotKept:
     case zelstatus::kNak:
     case zelstatus::kOtherStatus:
     case zelstatus::kReplyCrc:

@@ -23,6 +23,7 @@ namespace zelstatus {
 constexpr std::uint8_t kOK = 0;
 constexpr std::uint8_t kSizeRefused = 147;      // a packet or range the buffers cannot hold
 constexpr std::uint8_t kLogTooLarge = 149;      // announced event log above the transfer buffer
+constexpr std::uint8_t kWriteNotKept = 150;     // a written range read back different
 constexpr std::uint8_t kNoWakeUp = 160;
 constexpr std::uint8_t kChannelError = 161;
 constexpr std::uint8_t kNoResponse = 162;

@@ -125,6 +125,9 @@ public:
     std::uint8_t SendHibernate();
     std::uint8_t RequireIdenty(RZELIdenty& mData);
     std::uint8_t LoadLog(RComZELReadBuf& mBuf, int nReadPacket);
+    // Bytes of the unit's event log the last LoadLog left out because the
+    // buffer was full.
+    std::uint32_t LogBytesLeftOut() const { return FLogBytesLeftOut; }
     std::uint8_t LogReset();
     std::uint8_t UpgradeStart();
     std::uint8_t UpgradeData(std::uint8_t nPointer, const RComZELReadBuf& mBuf);
@@ -175,4 +178,5 @@ private:
     QString FRevLog;
     std::unique_ptr<discovery::AdapterSource> FFirstSource;
     std::unique_ptr<discovery::AdapterSource> FSecondSource;
+    std::uint32_t FLogBytesLeftOut = 0;
 };

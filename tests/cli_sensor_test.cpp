@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -169,6 +170,41 @@ TEST(CliSensorTools, LogFailures)
     }
 }
 
+// A unit that goes silent after two readings: standard error says when
+// readings stop and start again; a run that ends while it is silent ends
+// with the link's status.
+TEST(CliSensorTools, LogOfAUnitThatGoesSilent)
+{
+    struct Case {
+        const char* name;
+        bool comesBack;
+        int exitCode;
+        int readings;
+    };
+    const Case cases[] = {{"silent to the end", false, 160, 2}, {"back after a while", true, 0, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliBench bench;
+        auto silentFor = std::make_shared<QElapsedTimer>();
+        bench.detector.SetOnFrame([&bench, &c, silentFor](const QByteArray& frame) {
+            if (frame == WithCrc(QByteArray(1, '\x20')) && bench.detector.CountCommand(0x20) == 3) {
+                bench.detector.SetSilent(true);
+                silentFor->start();
+            } else if (c.comesBack && silentFor->isValid() && silentFor->elapsed() > 1500) {
+                bench.detector.SetSilent(false);
+                silentFor->invalidate();
+            }
+        });
+        const CliRun run = bench.Run({"log", "--seconds", "5"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_GE(run.out.count(QStringLiteral(" sensor ")), c.readings) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("the unit does not answer (162 Varnolite comunication error - no "
+                                                    "response): readings stopped")))
+            << run.err.toStdString();
+        EXPECT_EQ(run.err.contains(QStringLiteral("the unit answers again: readings go on")), c.comesBack);
+    }
+}
+
 TEST(CliSensorTools, UnpluggedAdapterEndsTheLogWithItsStatus)
 {
     CliBench bench;
@@ -177,6 +213,16 @@ TEST(CliSensorTools, UnpluggedAdapterEndsTheLogWithItsStatus)
     EXPECT_TRUE(run.err.contains(QStringLiteral("Beamdock Error:\nBeamdock Error\nCheck Beamdock connection\n"
                                                 "Data logging stopped")))
         << run.err.toStdString();
+}
+
+// The first poll finds the calibration in progress, the second over.
+void CalibratesForOnePoll(CliBench& b)
+{
+    b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0);
+    b.detector.SetOnFrame([&b, polls = std::make_shared<int>(0)](const QByteArray& frame) {
+        if (frame == WithCrc(QByteArray(1, '\x20')) && ++*polls == 2)
+            b.detector.SetGasFlags(0x01, 0);
+    });
 }
 
 TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
@@ -193,16 +239,9 @@ TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
     const QByteArray shortCal = kFactory + "[SENSOR]\r\nH2S=1,ppm,H,2,0,100\r\n";
     const auto progress = [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0); };
     const Case cases[] = {
-        {"ends well", kFactory,
-         [](CliBench& b) {
-             b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0);
-             // The second poll finds the calibration over.
-             b.detector.SetOnFrame([&b, polls = std::make_shared<int>(0)](const QByteArray& frame) {
-                 if (frame == WithCrc(QByteArray(1, '\x20')) && ++*polls == 2)
-                     b.detector.SetGasFlags(0x01, 0);
-             });
-         },
-         {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
+        {"ends well", kFactory, CalibratesForOnePoll, {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
+        {"never in progress", kFactory, [](CliBench&) {}, {"calibrate", "--yes"}, {}, 177,
+         "Calibration ... FAIL: the unit took the start but never showed it in progress"},
         {"detector reports a failure", kFactory,
          [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationFail, 0); }, {"calibrate", "--yes"},
          {}, 177, "Calibration ... FAIL"},
@@ -237,7 +276,8 @@ TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
         const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
         ASSERT_FALSE(lines.isEmpty());
         EXPECT_EQ(lines.last(), c.lastLine) << run.err.toStdString();
-        EXPECT_EQ(bench.detector.CountCommand(0x43), c.exitCode == 134 || c.exitCode == 162 ? 1 : 0);
+        const bool stopSent = c.exitCode == 134 || c.exitCode == 162 || c.lastLine.contains(QStringLiteral("never"));
+        EXPECT_EQ(bench.detector.CountCommand(0x43), stopSent ? 1 : 0);
     }
 }
 
@@ -252,6 +292,7 @@ TEST(CliSensorTools, CalibrateWithANewSpanGasAndTheQuestion)
     EXPECT_EQ(bench.detector.CountCommand(0x42), 0);
     EXPECT_EQ(bench.detector.Config().mSensor.mSpanGas, 250);
 
+    CalibratesForOnePoll(bench);
     const CliRun run = bench.Run({"calibrate", "--span", "30"}, {}, {}, "y\n");
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("Apply SPAN Gas (H2S)... 30 ppm\n")));

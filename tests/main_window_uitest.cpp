@@ -294,19 +294,19 @@ TEST(MainWindow, RecordThroughTheFactoryControls)
         bool forDevice = false;
     };
     const Case cases[] = {
-        {"24 months 0 days comes back one second short, shown the same",
+        {"24 months 0 days left alone stays the unit's own count",
          [](RZELCFG& c) { c.mUnit.mLifeRemaining = 63072000; }, [](Window&) {},
          [&](const RZELCFG& c) {
-             EXPECT_EQ(+c.mUnit.mLifeRemaining, 63071999u);
+             EXPECT_EQ(+c.mUnit.mLifeRemaining, 63072000u);
              EXPECT_EQ(months->value(), 24);
              EXPECT_EQ(days->value(), 0);
          }},
-        {"2628001 seconds is one month and one day",
+        {"2628001 seconds is one month and one day, and stays 2628001",
          [](RZELCFG& c) { c.mUnit.mLifeRemaining = 2628001; }, [](Window&) {},
          [&](const RZELCFG& c) {
              EXPECT_EQ(months->value(), 1);
              EXPECT_EQ(days->value(), 1);
-             EXPECT_EQ(+c.mUnit.mLifeRemaining, 2628000u + 86400u - 1);
+             EXPECT_EQ(+c.mUnit.mLifeRemaining, 2628001u);
          }},
         {"zero months and days stay zero", [](RZELCFG&) {},
          [&](Window&) {

@@ -372,7 +372,9 @@ TEST(SensorToolsInTheWindow, ButtonsOpenTheDialogs)
 // calibration fields have changed.
 TEST(SensorToolsInTheWindow, CalibrationAgainstTheSimulator)
 {
-    SimProcess sim({QStringLiteral("--cal-seconds"), QStringLiteral("2"), QStringLiteral("--noise"), QStringLiteral("0")});
+    // Long enough for the first poll (at 5 s) to find it in progress: one
+    // that ended before would look like a start the unit never took.
+    SimProcess sim({QStringLiteral("--cal-seconds"), QStringLiteral("7"), QStringLiteral("--noise"), QStringLiteral("0")});
     ASSERT_TRUE(sim.start());
     const QByteArray before = sim.stateImage();
     QTemporaryDir dir;

@@ -337,7 +337,7 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
         return;
     }
     const TDeviceButtonsOff busy(FView);
-    if (!ConfirmRepair())
+    if (!BeginWrite())
         return;
     const auto status = RunCycle(opname::kWriteDevice, true, [this] { return WriteDevice(); });
     if (!status)

@@ -142,8 +142,9 @@ private:
     std::uint8_t StopWrite();
     // The box text of a failed write: why it failed, what reached the unit.
     QString WriteFailureText(std::uint8_t status) const;
-    // Factory mode over a damaged block: the question naming it.
-    bool ConfirmRepair();
+    // Before a write: forgets how the last one ended; in factory mode over a
+    // block that failed its CRC, asks the question naming it.
+    bool BeginWrite();
     const RSensorType* SensorOfCurrentConfig() const;
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.

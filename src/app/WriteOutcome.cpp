@@ -109,8 +109,13 @@ QString TMainWorkflows::WriteFailureText(std::uint8_t status) const
     return text;
 }
 
-bool TMainWorkflows::ConfirmRepair()
+bool TMainWorkflows::BeginWrite()
 {
+    // A write that never reaches the unit (no wake-up) must not report what
+    // an earlier one wrote or why it was refused.
+    FWritten.clear();
+    FAsLeft.reset();
+    FWriteRefusal.clear();
     if (!FSettings.factoryMode || FDamagedBlock.isEmpty())
         return true;
     const bool unit = FDamagedBlock == QLatin1String("unit");

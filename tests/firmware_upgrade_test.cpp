@@ -455,8 +455,9 @@ TEST(DownloadImage, PacketsRetriesAttemptsAndTheUnitsCheck)
         static const QRegularExpression share(QStringLiteral("^(25|50|75|100)%, \\d+:\\d\\d left$"));
         for (const QString& text : bench.panels.progressTexts)
             EXPECT_TRUE(share.match(text).hasMatch()) << text.toStdString();
-        if (c.resultStatus == 0)
+        if (c.resultStatus == 0) {
             EXPECT_EQ(bench.panels.progressTexts.back(), QStringLiteral("100%, 0:00 left"));
+        }
     }
 }
 

@@ -361,4 +361,27 @@ TEST(CliWrite, OutcomesOtherThanOK)
     }
 }
 
+// The other commands that change the unit: a Ctrl-C while they talk to it
+// lets the command end and the connection close before the program exits.
+TEST(CliWrite, CtrlCLetsTheCommandUnderWayEnd)
+{
+    const QStringList commands[] = {{"logreset"}, {"test", "clear-peak"}};
+    for (const QStringList& command : commands) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        CliBench bench;
+        // At the first command after the wake-up.
+        bench.detector.SetOnFrame([&bench, sent = std::make_shared<bool>(false)](const QByteArray& frame) {
+            if (!*sent && frame != WithCrc(QByteArray(1, '\xB2'))) {
+                *sent = true;
+                ::kill(static_cast<pid_t>(bench.pid.load()), SIGINT);
+            }
+        });
+        const CliRun run = bench.Run(command);
+        EXPECT_EQ(run.exitCode, 134) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("stopped by Ctrl-C after the step under way had ended")))
+            << run.err.toStdString();
+        EXPECT_EQ(bench.detector.Frames().last(), QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper()));
+    }
+}
+
 }  // namespace

@@ -42,6 +42,9 @@ inline constexpr int kFileFailed = 3;
 inline constexpr int kRefused = 4;
 
 void InstallCliTrace(CliContext& ctx);
+// After a command run under TStopAfterStep: `code`, or 134 with a line on
+// standard error when the user pressed Ctrl-C.
+int StoppedAfterStep(CliContext& ctx, int code);
 
 int CmdAdapters(CliContext& ctx);
 int CmdCfgShow(CliContext& ctx);

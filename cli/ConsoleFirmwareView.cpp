@@ -1,5 +1,7 @@
 #include "ConsoleFirmwareView.h"
 
+#include <QString>
+
 #include <ostream>
 #include <string>
 
@@ -29,33 +31,54 @@ void TConsoleFirmwareView::SetProgressMaximum(int maximum)
 
 void TConsoleFirmwareView::SetProgress(int value)
 {
-    if (FMaximum <= 0)
-        return;
+    FValue = value;
     if (value == 0) {
         // A new attempt starts from the first packet.
         EndLine();
         FLastTenth = 0;
+        FText.clear();
     }
+}
+
+void TConsoleFirmwareView::ShowProgressText(const QString& text)
+{
+    FText = text.toStdString();
+    Report();
+}
+
+void TConsoleFirmwareView::ShowUpgradeNote(const QString& text)
+{
+    EndLine();
+    FErr << text.toStdString() << "\n";
+}
+
+void TConsoleFirmwareView::Report()
+{
+    if (FMaximum <= 0)
+        return;
     if (FTerminal) {
-        DrawBar(value);
-        if (value >= FMaximum)
+        DrawBar(FValue);
+        if (FValue >= FMaximum)
             EndLine();
         return;
     }
-    const int tenth = value * kTenths / FMaximum;
+    const int tenth = FValue * kTenths / FMaximum;
     if (tenth <= FLastTenth)
         return;
     FLastTenth = tenth;
-    FErr << opname::kDownloadImage.toStdString() << " " << tenth * kTenths << "% (" << value << "/" << FMaximum
-         << ")\n";
+    // The tenth reached, as a script reading these lines expects, then the
+    // time left the workflow worked out ("37%, 0:42 left").
+    const std::size_t comma = FText.find(", ");
+    FErr << opname::kDownloadImage.toStdString() << " " << tenth * kTenths << "% (" << FValue << "/" << FMaximum << ")"
+         << (comma == std::string::npos ? std::string() : FText.substr(comma)) << "\n";
 }
 
 void TConsoleFirmwareView::DrawBar(int value)
 {
     const int filled = value * kBarWidth / FMaximum;
     FErr << "\r" << opname::kDownloadImage.toStdString() << " [" << std::string(static_cast<std::size_t>(filled), '#')
-         << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << value << "/" << FMaximum
-         << std::flush;
+         << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << value << "/" << FMaximum << " "
+         << FText << "   " << std::flush;
     FLineOpen = true;
 }
 

@@ -4,6 +4,7 @@
 // terminal, or one line per tenth of the image when it goes to a file or a
 // pipe (a log would otherwise fill with carriage returns).
 #include <iosfwd>
+#include <string>
 
 #include "FirmwareView.h"
 
@@ -16,6 +17,8 @@ public:
     void SetCancelEnabled(bool) override {}
     void SetProgressMaximum(int maximum) override;
     void SetProgress(int value) override;
+    void ShowProgressText(const QString& text) override;
+    void ShowUpgradeNote(const QString& text) override;
 
     // Ends a bar line still open, so that other output starts on a line of
     // its own.
@@ -23,10 +26,13 @@ public:
 
 private:
     void DrawBar(int value);
+    void Report();
 
     std::ostream& FErr;
     const bool FTerminal;
     int FMaximum = 0;
+    int FValue = 0;
+    std::string FText;   // share and time left, as the workflow put them
     int FLastTenth = 0;  // tenths of the image reported so far
     bool FLineOpen = false;
 };

@@ -23,6 +23,8 @@ public:
     // terminal ends its line there).
     void SetBeforeOutput(std::function<void()> hook) { FBeforeOutput = std::move(hook); }
     bool ErrorShown() const { return FErrorShown; }
+    // An error box the command goes on after (a damaged block it repairs).
+    void ForgetErrorShown() { FErrorShown = false; }
     bool Declined() const { return FDeclined; }
 
     void PaintStatus(RColour background, RColour font, const QString& text) override;

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "EventLogWorkflow.h"
+#include "StopAfterStep.h"
 #include "WorkflowSession.h"
 
 int CmdEventLog(CliContext& ctx)
@@ -39,6 +40,7 @@ int CmdLogReset(CliContext& ctx)
     }
     WorkflowSession session(ctx);
     TEventLogWorkflow events(session.workflows);
+    const TStopAfterStep stop;
     events.UserLogResetBtnClick();
-    return session.ExitCode();
+    return StoppedAfterStep(ctx, session.ExitCode());
 }

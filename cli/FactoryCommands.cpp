@@ -9,6 +9,7 @@
 #include "ConfigPrinting.h"
 #include "EepromCsv.h"
 #include "FactoryTestWorkflows.h"
+#include "StopAfterStep.h"
 #include "WorkflowSession.h"
 
 namespace {
@@ -112,13 +113,16 @@ int CmdTest(CliContext& ctx)
     if (RefusedInUserMode(ctx))
         return kRefused;
     FactorySession session(ctx);
-    session.factory.Run(command->handler, command->tag);
+    {
+        const TStopAfterStep stop;
+        session.factory.Run(command->handler, command->tag);
+    }
     const int code = session.ExitCode();
     // The window shows nothing for the outputs; a script still learns why
     // one failed.
     if (command->handler == FactoryHandler::EtcBeepON && code != 0)
-        return ReportStatus(ctx, command->caption, static_cast<std::uint8_t>(code));
-    return code;
+        return StoppedAfterStep(ctx, ReportStatus(ctx, command->caption, static_cast<std::uint8_t>(code)));
+    return StoppedAfterStep(ctx, code);
 }
 
 int CmdEeprom(CliContext& ctx)

@@ -60,6 +60,7 @@ int CalibrationExit(const TSensorCalWorkflow& run)
     case CalOutcome::TimeOut:
         return zelstatus::kNoResponse;
     case CalOutcome::Failed:
+    case CalOutcome::NeverInProgress:
         return zelstatus::kOtherStatus;
     case CalOutcome::NotStarted:
     case CalOutcome::ConnectFailed:

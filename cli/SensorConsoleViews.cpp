@@ -1,5 +1,6 @@
 #include "SensorConsoleViews.h"
 
+#include <QDateTime>
 #include <QStringList>
 
 #include <ostream>
@@ -89,6 +90,18 @@ void TConsoleLogView::ShowDataLogFailure(const QString& path, int lostRecords)
         return;
     FFailureShown = true;
     FErr << MessageLines(logtext::DataLogFailure(path, lostRecords).toStdString()) << "\n";
+}
+
+void TConsoleLogView::ShowUnitAnswering(bool answering, std::uint8_t status)
+{
+    const std::string time = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz")).toStdString();
+    if (answering) {
+        FErr << time << " the unit answers again: readings go on\n";
+        return;
+    }
+    std::string reason = StatusTextFor(status).message;
+    reason = reason.substr(0, reason.find('\r'));
+    FErr << time << " the unit does not answer (" << int{status} << " " << reason << "): readings stopped\n";
 }
 
 std::optional<QString> TConsoleLogView::AskSaveFile(const RFileRequest&)

@@ -35,6 +35,7 @@ public:
     void ShowReading(const RReadingDisplay& reading) override;
     void ShowChart(const RChartWindow& chart) override;
     void ShowDataLogFailure(const QString& path, int lostRecords) override;
+    void ShowUnitAnswering(bool answering, std::uint8_t status) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
     void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override;
 

@@ -26,7 +26,7 @@ const std::map<QString, Command>& Commands()
         {"identify", {CmdIdentify, "identify", "model, versions, sensor, life and serial of the unit"}},
         {"read", {CmdRead, "read [--json] [--save FILE]", "the unit's configuration; --save writes it as a .cfg file"}},
         {"cfg", {CmdCfgShow, "cfg show FILE [--json]", "a configuration file's contents"}},
-        {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
+        {"write", {CmdWrite, "write --file FILE [--repair]", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
         {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
         {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down, calibrate-now"}},

@@ -6,13 +6,16 @@
 #include <signal.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "ProfileFile.h"
 #include "ScriptedDetector.h"
@@ -52,6 +55,7 @@ public:
         CliRun run;
         if (!cli.waitForStarted(5000))
             return run;
+        pid.store(cli.processId());
         if (!input.isEmpty())
             cli.write(input);
         cli.closeWriteChannel();
@@ -82,6 +86,7 @@ public:
 
     QTemporaryDir dir;
     ScriptedDetector detector;
+    std::atomic<qint64> pid{0};  // of the command running now
 };
 
 void Interrupt(QProcess& process)
@@ -165,6 +170,41 @@ TEST(CliSensorTools, LogFailures)
     }
 }
 
+// A unit that goes silent after two readings: standard error says when
+// readings stop and start again; a run that ends while it is silent ends
+// with the link's status.
+TEST(CliSensorTools, LogOfAUnitThatGoesSilent)
+{
+    struct Case {
+        const char* name;
+        bool comesBack;
+        int exitCode;
+        int readings;
+    };
+    const Case cases[] = {{"silent to the end", false, 160, 2}, {"back after a while", true, 0, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliBench bench;
+        auto silentFor = std::make_shared<QElapsedTimer>();
+        bench.detector.SetOnFrame([&bench, &c, silentFor](const QByteArray& frame) {
+            if (frame == WithCrc(QByteArray(1, '\x20')) && bench.detector.CountCommand(0x20) == 3) {
+                bench.detector.SetSilent(true);
+                silentFor->start();
+            } else if (c.comesBack && silentFor->isValid() && silentFor->elapsed() > 1500) {
+                bench.detector.SetSilent(false);
+                silentFor->invalidate();
+            }
+        });
+        const CliRun run = bench.Run({"log", "--seconds", "5"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_GE(run.out.count(QStringLiteral(" sensor ")), c.readings) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("the unit does not answer (162 Varnolite comunication error - no "
+                                                    "response): readings stopped")))
+            << run.err.toStdString();
+        EXPECT_EQ(run.err.contains(QStringLiteral("the unit answers again: readings go on")), c.comesBack);
+    }
+}
+
 TEST(CliSensorTools, UnpluggedAdapterEndsTheLogWithItsStatus)
 {
     CliBench bench;
@@ -173,6 +213,16 @@ TEST(CliSensorTools, UnpluggedAdapterEndsTheLogWithItsStatus)
     EXPECT_TRUE(run.err.contains(QStringLiteral("Beamdock Error:\nBeamdock Error\nCheck Beamdock connection\n"
                                                 "Data logging stopped")))
         << run.err.toStdString();
+}
+
+// The first poll finds the calibration in progress, the second over.
+void CalibratesForOnePoll(CliBench& b)
+{
+    b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0);
+    b.detector.SetOnFrame([&b, polls = std::make_shared<int>(0)](const QByteArray& frame) {
+        if (frame == WithCrc(QByteArray(1, '\x20')) && ++*polls == 2)
+            b.detector.SetGasFlags(0x01, 0);
+    });
 }
 
 TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
@@ -189,7 +239,9 @@ TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
     const QByteArray shortCal = kFactory + "[SENSOR]\r\nH2S=1,ppm,H,2,0,100\r\n";
     const auto progress = [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationProgress, 0); };
     const Case cases[] = {
-        {"ends well", kFactory, [](CliBench&) {}, {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
+        {"ends well", kFactory, CalibratesForOnePoll, {"calibrate", "--yes"}, {}, 0, "Calibration ... OK"},
+        {"never in progress", kFactory, [](CliBench&) {}, {"calibrate", "--yes"}, {}, 177,
+         "Calibration ... FAIL: the unit took the start but never showed it in progress"},
         {"detector reports a failure", kFactory,
          [](CliBench& b) { b.detector.SetGasFlags(0x01 | historybit::kCalibrationFail, 0); }, {"calibrate", "--yes"},
          {}, 177, "Calibration ... FAIL"},
@@ -224,7 +276,8 @@ TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
         const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
         ASSERT_FALSE(lines.isEmpty());
         EXPECT_EQ(lines.last(), c.lastLine) << run.err.toStdString();
-        EXPECT_EQ(bench.detector.CountCommand(0x43), c.exitCode == 134 || c.exitCode == 162 ? 1 : 0);
+        const bool stopSent = c.exitCode == 134 || c.exitCode == 162 || c.lastLine.contains(QStringLiteral("never"));
+        EXPECT_EQ(bench.detector.CountCommand(0x43), stopSent ? 1 : 0);
     }
 }
 
@@ -239,12 +292,96 @@ TEST(CliSensorTools, CalibrateWithANewSpanGasAndTheQuestion)
     EXPECT_EQ(bench.detector.CountCommand(0x42), 0);
     EXPECT_EQ(bench.detector.Config().mSensor.mSpanGas, 250);
 
+    CalibratesForOnePoll(bench);
     const CliRun run = bench.Run({"calibrate", "--span", "30"}, {}, {}, "y\n");
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("Apply SPAN Gas (H2S)... 30 ppm\n")));
     EXPECT_EQ(bench.detector.Config().mSensor.mSpanGas, 300);
     const ProfileFile ini(bench.dir.filePath(QStringLiteral("LUMBRA.INI")).toStdString());
     EXPECT_EQ(ini.ReadString("SENSORCAL", "H2S", ""), "300");
+}
+
+// Writes that do not end as sent: a unit that acknowledges but does not
+// keep, Ctrl-C while a range is on the wire, a configuration block that
+// fails its CRC with and without --repair.
+TEST(CliWrite, OutcomesOtherThanOK)
+{
+    const QString partly = QStringLiteral("The unit may now hold part of the new settings. Write again before using it.");
+    struct Case {
+        const char* name;
+        std::function<void(CliBench&)> arrange;
+        QStringList extra;
+        QByteArray input;
+        int exitCode;
+        QStringList texts;  // on standard error
+        int ranges;         // address headers sent
+    };
+    const Case cases[] = {
+        {"not kept", [](CliBench& b) { b.detector.SetIgnoreWrites(true); }, {}, {}, 150,
+         {QStringLiteral("The unit acknowledged the write but did not keep it: 1 byte(s) read back differ from "
+                         "those sent (the first at address 2: sent 0x20, read back 0x52)"),
+          partly},
+         2},
+        {"Ctrl-C in the first range",
+         [](CliBench& b) {
+             b.detector.SetOnFrame([&b](const QByteArray& frame) {
+                 if (frame == WithCrc(QByteArray(1, '\x70')) && b.detector.CountCommand(0x70) == 1)
+                     ::kill(static_cast<pid_t>(b.pid.load()), SIGINT);
+             });
+         },
+         {}, {}, 134,
+         {QStringLiteral("Stopped after writing UnitWriteUser (bytes 1..8)."), partly,
+          QStringLiteral("stopped by Ctrl-C between steps")},
+         1},
+        {"damaged block", [](CliBench& b) { b.detector.SetDamagedBlock(0); }, {}, {}, 192, {}, 0},
+        {"damaged block, --repair declined", [](CliBench& b) { b.detector.SetDamagedBlock(0); }, {"--repair"}, "n\n",
+         4, {QStringLiteral("The unit's unit configuration block (bytes 1..64) failed its CRC check")}, 0},
+        {"damaged block, --repair", [](CliBench& b) { b.detector.SetDamagedBlock(0); }, {"--repair"}, "y\n", 0,
+         {QStringLiteral("Write the configuration shown over it? [y/N]")}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliBench bench(kFactory + "[UNIT]\r\nUnitWriteUserSize=8\r\n");
+        const QString file = bench.dir.filePath(QStringLiteral("unit.cfg"));
+        ASSERT_EQ(bench.Run({"read", "--save", file}).exitCode, 0);
+        RZELCFG cfg = bench.detector.Config();
+        cfg.mUnit.mUserID[0] = 'R';  // for the file's write to change
+        bench.detector.SetConfig(cfg);
+        bench.detector.ClearFrames();
+        c.arrange(bench);
+
+        const CliRun run = bench.Run(QStringList{"write", "--file", file} + c.extra, {}, {}, c.input);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        for (const QString& text : c.texts)
+            EXPECT_TRUE(run.err.contains(text)) << run.err.toStdString();
+        EXPECT_EQ(run.err.contains(partly), c.ranges > 0 && c.exitCode != 0);
+        EXPECT_EQ(bench.detector.CountCommand(0x70), c.ranges);
+        EXPECT_EQ(bench.detector.Frames().last(), QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper()))
+            << "the connection ends with the unit";
+    }
+}
+
+// The other commands that change the unit: a Ctrl-C while they talk to it
+// lets the command end and the connection close before the program exits.
+TEST(CliWrite, CtrlCLetsTheCommandUnderWayEnd)
+{
+    const QStringList commands[] = {{"logreset"}, {"test", "clear-peak"}};
+    for (const QStringList& command : commands) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        CliBench bench;
+        // At the first command after the wake-up.
+        bench.detector.SetOnFrame([&bench, sent = std::make_shared<bool>(false)](const QByteArray& frame) {
+            if (!*sent && frame != WithCrc(QByteArray(1, '\xB2'))) {
+                *sent = true;
+                ::kill(static_cast<pid_t>(bench.pid.load()), SIGINT);
+            }
+        });
+        const CliRun run = bench.Run(command);
+        EXPECT_EQ(run.exitCode, 134) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("stopped by Ctrl-C after the step under way had ended")))
+            << run.err.toStdString();
+        EXPECT_EQ(bench.detector.Frames().last(), QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper()));
+    }
 }
 
 }  // namespace

@@ -188,28 +188,40 @@ TEST(SaveEventLog, ScriptedUnitByteForByte)
     EXPECT_EQ(bench.events->LastSavedFile(), std::optional<QString>(path));
 }
 
-// The detector announces more log than the transfer buffer holds: nothing
-// is requested beyond the size, and the user is told the download failed.
+// The detector announces more log than the transfer buffer holds: the
+// records of the first 1,024 bytes are saved and the user learns how many
+// bytes were left out.
 TEST(SaveEventLog, AnnouncedLogLargerThanTheBuffer)
 {
     Bench bench;
     PtyPeer peer;
     bench.link.SetDefPort(peer.SlavePath());
-    Script s = DownloadUpToSize(1000000, 1025);
-    s.Kill();  // the unit was answering: the connection still ends with it
+    const std::uint32_t life = 1000000;
+    std::vector<RZELEvent> events;
+    for (std::uint32_t i = 0; i < 120; ++i)
+        events.push_back({life + 60 * (120 - i), 10, 0x00, static_cast<std::int16_t>(i)});
+    const QByteArray log = LogBytes(events);  // 1,080 bytes
+    Script s = DownloadUpToSize(life, static_cast<std::uint32_t>(log.size()));
+    for (int at = 0; at < 1024; at += 32)
+        s.Reply(0x81, script::WithCrc(log.mid(at, 32)));
+    s.Kill();
     peer.Play(s.Steps());
+    const QString path = bench.EventDir() + QStringLiteral("/long.csv");
+    bench.view.saveFileAnswers = {path};
     bench.events->UserLogSaveBtnClick();
 
     const QByteArray sent = script::OneWakeFramePerConnection(peer.Received(s.Expected().size() + 3, 300));
-    EXPECT_EQ(sent, s.Expected()) << "no packet request after the refusal";
+    EXPECT_EQ(sent, s.Expected()) << "no packet request beyond the buffer";
     ASSERT_EQ(bench.view.statuses.size(), 2u);
-    EXPECT_EQ(bench.view.statuses[1].text, kLoad + "... FAIL");
-    EXPECT_EQ(bench.view.statuses[1].background, colours::kRed);
+    EXPECT_EQ(bench.view.statuses[1].text, kLoad + "... OK");
     ASSERT_EQ(bench.view.messages.size(), 1u);
-    EXPECT_EQ(bench.view.messages[0].caption, kLoad);
-    EXPECT_EQ(bench.view.messages[0].text, QStringLiteral("Error ocuured"));
-    EXPECT_TRUE(bench.view.fileRequests.empty());
-    EXPECT_EQ(bench.main->LastResult(), std::optional<std::uint8_t>(149));
+    EXPECT_EQ(bench.view.messages[0].text,
+              QStringLiteral("The unit's event log was longer than the 1024 bytes the program can hold: the records "
+                             "that fit were saved, 56 bytes of the log were left out."));
+    const QByteArray csv = ReadAll(path);
+    EXPECT_EQ(csv.count(",NO,"), 113) << "the whole records of the first 1,024 bytes";
+    EXPECT_TRUE(csv.contains(",0:00:10,0.0,\r\n")) << "the oldest record first";
+    EXPECT_EQ(bench.main->LastResult(), std::optional<std::uint8_t>(0));
 }
 
 TEST(SaveEventLog, DialogAndFileOutcomes)

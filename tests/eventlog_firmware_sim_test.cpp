@@ -264,17 +264,17 @@ TEST(SimulatedUnit, RepeatsCancelAndRefusal)
         {"packet 3 fails all three attempts", {"--nak-packet", "3:12"}, {}, {}, 0,
          check + QStringList{kDownload + "...", fail, kDownload + "...", fail, kDownload + "...", fail,
                              kDownload + "... FAIL"},
-         QStringLiteral("Varnolite comunication error - negative response"), 13},
+         QStringLiteral("Varnolite comunication error - negative response\r") + kUpgradeModeText, 13},
         {"cancel", {}, {}, {}, 10, check + QStringList{kDownload + "...", kDownload + "... USER STOP"},
-         QStringLiteral("User Stop..."), 13},
+         QStringLiteral("User Stop...\r") + kUpgradeModeText, 13},
         {"unit refuses the image", {"--execute-refuse"}, {}, {}, 0,
          check + QStringList{kDownload + "...", fail, kDownload + "...", fail, kDownload + "...", fail,
                              kDownload + "... FAIL"},
-         QStringLiteral("Program validation failed\rRetry download image"), 13},
+         QStringLiteral("Program validation failed\rRetry download image\r") + kUpgradeModeText, 13},
         {"image for another model on the factory bench", {}, {"--model", "4"},
          "[Environment]\r\nModeEntry=ZTR_ENG__\r\n[FLASH]\r\nDownloadRetry=1\r\n", 0,
          check + QStringList{kDownload + "...", fail, kDownload + "... FAIL"},
-         QStringLiteral("Program validation failed\rRetry download image"), 13},
+         QStringLiteral("Program validation failed\rRetry download image\r") + kUpgradeModeText, 13},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -26,6 +26,7 @@
 #include "DetectorScript.h"
 #include "DeviceSettings.h"
 #include "FirmwareFiles.h"
+#include "FirmwareUpgrade.h"
 #include "ModalAnswerer.h"
 #include "ProfileFile.h"
 #include "PtyPeer.h"
@@ -203,7 +204,8 @@ TEST(FirmwarePanels, DownloadHoldsTheButtonsAndCancelStopsWithinAPacket)
     const QByteArray sent = peer.Received(0, 200);
     EXPECT_LE(DataFramesIn(sent), sentAtClick + 1) << "at most one packet after the click";
     EXPECT_FALSE(sent.contains(script::Command(0x11))) << "the unit is not asked to take a partial image";
-    EXPECT_EQ(boxes.shown, QStringList{QStringLiteral("Download Image|User Stop...")});
+    EXPECT_EQ(boxes.shown, QStringList{QStringLiteral("Download Image|User Stop...\n") + kUpgradeModeText})
+        << "the unit took the upgrade start and waits in upgrade mode";
     EXPECT_EQ(window.Find<QLabel>("StatusLabel")->text(), QStringLiteral("Download Image... USER STOP"));
     for (const char* name : kHeldButtons) {
         EXPECT_TRUE(window.Find<QPushButton>(name)->isEnabled()) << name;

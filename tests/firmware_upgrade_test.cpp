@@ -63,6 +63,10 @@ struct RecordingFirmwareView : IFirmwareView {
         if (onProgress)
             onProgress(value);
     }
+    void ShowProgressText(const QString& text) override { progressTexts.push_back(text); }
+    void ShowUpgradeNote(const QString& text) override { notes.push_back(text); }
+    QStringList notes;
+    QStringList progressTexts;
 };
 
 class Bench {
@@ -246,7 +250,7 @@ TEST(LoadUpgradeFile, FolderButtonAndAFailedLoadAfterAGoodOne)
     ASSERT_EQ(bench.view.fileRequests.size(), 1u);
     const RFileRequest& request = bench.view.fileRequests[0];
     EXPECT_EQ(request.title, QStringLiteral("Select Firmware Upgrade File"));
-    EXPECT_EQ(request.filter, QStringLiteral("Image File|*.img"));
+    EXPECT_EQ(request.filter, QStringLiteral("Image File|*.img|All files|*"));
     EXPECT_EQ(request.folder, bench.programDir.filePath(QStringLiteral("IMG/")));
     EXPECT_TRUE(bench.view.statuses.empty()) << "a cancelled dialog loads nothing";
     EXPECT_TRUE(bench.panels.images.empty());
@@ -359,6 +363,7 @@ struct DownloadCase {
 TEST(DownloadImage, PacketsRetriesAttemptsAndTheUnitsCheck)
 {
     const QString fail = QStringLiteral("Download Image...Fail");
+    const QString upgradeMode = QLatin1Char('\r') + kUpgradeModeText;
     const QStringList okMemo{"[SEND] OK 0", "[SEND] OK 1", "[SEND] OK 2", "[SEND] OK 3"};
     const DownloadCase cases[] = {
         {"clean", {Attempt{}}, {kDownload + "...", kDownload + "... OK"}, {}, okMemo, 0},
@@ -379,7 +384,7 @@ TEST(DownloadImage, PacketsRetriesAttemptsAndTheUnitsCheck)
          {Attempt{.naks = {0, -1}, .packets = 2}, Attempt{.naks = {0, -1}, .packets = 2},
           Attempt{.naks = {0, -1}, .packets = 2}},
          {kDownload + "...", fail, kDownload + "...", fail, kDownload + "...", fail, kDownload + "... FAIL"},
-         QStringLiteral("Varnolite comunication error - negative response"),
+         QStringLiteral("Varnolite comunication error - negative response") + upgradeMode,
          {"[SEND] OK 0", "[SEND] Retry 1", "[SEND] Retry 1", "[SEND] Retry 1", "[SEND] OK 0", "[SEND] Retry 1",
           "[SEND] Retry 1", "[SEND] Retry 1", "[SEND] OK 0", "[SEND] Retry 1", "[SEND] Retry 1", "[SEND] Retry 1"},
          176},
@@ -393,7 +398,7 @@ TEST(DownloadImage, PacketsRetriesAttemptsAndTheUnitsCheck)
          {Attempt{.executeReply = script::WithCrc(Hex("11"))}, Attempt{.executeReply = script::WithCrc(Hex("11"))},
           Attempt{.executeReply = script::WithCrc(Hex("11"))}},
          {kDownload + "...", fail, kDownload + "...", fail, kDownload + "...", fail, kDownload + "... FAIL"},
-         QStringLiteral("Program validation failed\rRetry download image"),
+         QStringLiteral("Program validation failed\rRetry download image") + upgradeMode,
          okMemo + okMemo + okMemo,
          135},
     };
@@ -438,6 +443,21 @@ TEST(DownloadImage, PacketsRetriesAttemptsAndTheUnitsCheck)
             EXPECT_EQ(bench.panels.progress.back(), 4);
         }
         EXPECT_TRUE(bench.upgrade->Image().Loaded()) << "kept for the next unit";
+        // What the user reads besides the bars: the versions first, every
+        // packet sent again, and the share with the time left after each packet.
+        ASSERT_FALSE(bench.panels.notes.isEmpty());
+        EXPECT_EQ(bench.panels.notes[0], QStringLiteral("unit 1.3 \u2192 image 1.4"));
+        QStringList retries;
+        for (const QString& line : c.memo)
+            if (line.startsWith(QStringLiteral("[SEND] Retry ")))
+                retries << QStringLiteral("retrying packet %1").arg(line.mid(13).toInt() + 1);
+        EXPECT_EQ(bench.panels.notes.mid(1), retries);
+        static const QRegularExpression share(QStringLiteral("^(25|50|75|100)%, \\d+:\\d\\d left$"));
+        for (const QString& text : bench.panels.progressTexts)
+            EXPECT_TRUE(share.match(text).hasMatch()) << text.toStdString();
+        if (c.resultStatus == 0) {
+            EXPECT_EQ(bench.panels.progressTexts.back(), QStringLiteral("100%, 0:00 left"));
+        }
     }
 }
 
@@ -464,7 +484,8 @@ TEST(DownloadImage, CancelEndsTheAttemptAfterOneMorePacket)
     EXPECT_EQ(bench.StatusTexts(),
               (QStringList{kCheck + "...", kCheck + "... OK", kDownload + "...", kDownload + "... USER STOP"}));
     ASSERT_EQ(bench.view.messages.size(), 1u);
-    EXPECT_EQ(bench.view.messages[0].text, QStringLiteral("User Stop..."));
+    EXPECT_EQ(bench.view.messages[0].text, QStringLiteral("User Stop...\r") + kUpgradeModeText)
+        << "the unit waits in upgrade mode";
     EXPECT_EQ(bench.panels.progress, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(bench.main->LastResult(), std::optional<std::uint8_t>(134));
     EXPECT_FALSE(bench.upgrade->Running());

@@ -294,19 +294,19 @@ TEST(MainWindow, RecordThroughTheFactoryControls)
         bool forDevice = false;
     };
     const Case cases[] = {
-        {"24 months 0 days comes back one second short, shown the same",
+        {"24 months 0 days left alone stays the unit's own count",
          [](RZELCFG& c) { c.mUnit.mLifeRemaining = 63072000; }, [](Window&) {},
          [&](const RZELCFG& c) {
-             EXPECT_EQ(+c.mUnit.mLifeRemaining, 63071999u);
+             EXPECT_EQ(+c.mUnit.mLifeRemaining, 63072000u);
              EXPECT_EQ(months->value(), 24);
              EXPECT_EQ(days->value(), 0);
          }},
-        {"2628001 seconds is one month and one day",
+        {"2628001 seconds is one month and one day, and stays 2628001",
          [](RZELCFG& c) { c.mUnit.mLifeRemaining = 2628001; }, [](Window&) {},
          [&](const RZELCFG& c) {
              EXPECT_EQ(months->value(), 1);
              EXPECT_EQ(days->value(), 1);
-             EXPECT_EQ(+c.mUnit.mLifeRemaining, 2628000u + 86400u - 1);
+             EXPECT_EQ(+c.mUnit.mLifeRemaining, 2628001u);
          }},
         {"zero months and days stay zero", [](RZELCFG&) {},
          [&](Window&) {
@@ -652,6 +652,31 @@ TEST(MainWindow, IdleOnlyOnceTheButtonsAreBack)
         }
     }
     EXPECT_EQ(judged, 1) << "the window's end of the operation always got through first";
+}
+
+// Three starts of a window with a frame: the place saved at the close is
+// the place restored at the start, not moved by the frame each time (it
+// crept by the title bar under a decorating window manager).
+TEST(MainWindow, SavedPlaceStaysPutFromStartToStart)
+{
+    Window window("[WINDOW]\r\nWIDTH=640\r\nHEIGHT=700\r\nLEFT=150\r\nTOP=120\r\n");
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        TVarnoIRMainForm form(window.settings, QString());
+        form.show();
+        QApplication::processEvents();
+        EXPECT_LT(form.frameGeometry().top(), form.geometry().top()) << "a frame above the window's own area";
+        // The place is the window's own area whether or not the frame was
+        // known when it was restored (a window manager tells it later).
+        EXPECT_EQ(form.geometry(), QRect(150, 120, 640, 700));
+        form.close();
+        QApplication::processEvents();
+        const WindowGeometry saved = ReadWindowGeometry(window.settings.programDir);
+        EXPECT_EQ(saved.width, 640);
+        EXPECT_EQ(saved.height, 700);
+        EXPECT_EQ(saved.left, 150);
+        EXPECT_EQ(saved.top, 120);
+    }
 }
 
 TEST(MainWindow, ReadFromTheSimulatorKeepsTheWindowLiveAndSavesScreenshots)

@@ -24,6 +24,7 @@
 #include "LinkThread.h"
 #include "MainWorkflows.h"
 #include "PtyPeer.h"
+#include "ScriptedDetector.h"
 #include "ScriptedView.h"
 #include "SimProcess.h"
 #include "StartUp.h"
@@ -309,6 +310,61 @@ TEST(WriteDevice, LifeAboveTwentyFourMonthsIsClampedWithABox)
     const std::uint32_t life = LifeIn(bench.sim.stateImage());
     EXPECT_LE(life, 63072000u);
     EXPECT_GE(life, 63072000u - 30);
+}
+
+// Spins the technician left alone send the unit's own life count, seconds
+// and all: an expired sensor stays expired.
+TEST(WriteDevice, FactoryWriteKeepsAnUntouchedLife)
+{
+    for (const std::uint32_t life : {0u, 40000000u}) {
+        SCOPED_TRACE(life);
+        Bench bench({"--life", QString::number(life)}, kFactoryIni);
+        ASSERT_TRUE(bench.sim.start());
+        bench.main->UserReadDeviceBtnClick();
+        bench.main->UserWriteDeviceBtnClick();
+        ExpectStatus(bench.view.LastStatus(), colours::kGreen, colours::kBlack, kWrite + "... OK");
+        EXPECT_EQ(+bench.main->CurrentConfig().mUnit.mLifeRemaining, life);
+        EXPECT_LE(LifeIn(bench.sim.stateImage()), life);
+        EXPECT_GE(LifeIn(bench.sim.stateImage()) + 30, life) << "counted down from the value read";
+        ASSERT_TRUE(bench.main->AsLeftImage().has_value());
+        EXPECT_EQ(bench.main->AsLeftImage()->mSensor.mSensorType, bench.main->CurrentConfig().mSensor.mSensorType);
+    }
+}
+
+// A block that fails its CRC can be read by nobody; the factory bench may
+// write over it once the technician has answered a question naming it.
+TEST(WriteDevice, FactoryWriteOverADamagedBlockAsksFirst)
+{
+    ScriptedDetector detector;
+    detector.SetDamagedBlock(1);
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("LUMBRA.INI")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(kFactoryIni) > 0);
+    ini.close();
+    const LoadedSettings settings = LoadSettings(dir.path().toStdString() + "/");
+    TComZEL link;
+    link.SetDefPort(detector.Port());
+    ScriptedView view;
+    TMainWorkflows main(view, link, settings);
+    main.FormCreate();
+    main.UserReadDeviceBtnClick();
+    ASSERT_EQ(main.LastResult(), std::optional<std::uint8_t>(192));
+    view.form.opt.sensorItem = 0;
+
+    for (const bool answer : {false, true}) {
+        SCOPED_TRACE(answer);
+        view.ClearRecord();
+        detector.ClearFrames();
+        view.yesNoAnswers = {answer};
+        main.UserWriteDeviceBtnClick();
+        ASSERT_EQ(view.questions.size(), 1u);
+        EXPECT_TRUE(view.questions[0].text.startsWith(
+            QStringLiteral("The unit's sensor configuration block (bytes 65..128) failed its CRC check")))
+            << view.questions[0].text.toStdString();
+        EXPECT_EQ(detector.CountCommand(0x70), answer ? 1 : 0);
+    }
+    EXPECT_EQ(view.LastStatus().text, kWrite + "... OK") << "the unit sealed the block again";
+    EXPECT_TRUE(main.DamagedBlock().isEmpty());
 }
 
 TEST(WriteDevice, NoSensorTypeStopsBeforeAnyTraffic)

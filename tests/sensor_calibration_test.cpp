@@ -289,6 +289,9 @@ TEST(CalibrationDialog, CalibrationEndings)
          }, QStringLiteral("Calibration... User Stop"), colours::kRed, CalOutcome::UserStop, 12.2, true, 12},
         {"never ends", [](CalBench& b) { b.FlagsAt(0.5, 0x01 | historybit::kCalibrationProgress); },
          QStringLiteral("Calibration... Time-out"), colours::kRed, CalOutcome::TimeOut, 180.001, true, 180},
+        // Polls at 5 and 10 s find the unit idle: the start did not take.
+        {"never in progress", [](CalBench&) {}, caltext::kNeverInProgress, colours::kRed,
+         CalOutcome::NeverInProgress, 10, true, 10},
     };
     for (const EndCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -415,7 +418,8 @@ TEST(CalibrationDialog, AnotherCalibrationAfterTheFirstEnded)
     // A cancel that comes after the end stays pending: the next start stops
     // before anything is sent for it, and the one after that runs.
     bench.requests.Cancel();
-    bench.FlagsAt(bench.clock.Seconds() + 4, 0x01);
+    bench.FlagsAt(bench.clock.Seconds() + 0.5, 0x01 | historybit::kCalibrationProgress);
+    bench.FlagsAt(bench.clock.Seconds() + 7, 0x01);
     bench.run->CalBtnClick(25.0);
     EXPECT_EQ(bench.run->Outcome(), CalOutcome::UserStop) << "a pending cancel stops before the start";
     EXPECT_EQ(bench.detector.CountCommand(0x42), 1) << "nothing sent for it";

@@ -210,13 +210,19 @@ TEST_F(Fixture, LogDownloadStopsAtTheAnnouncedSize)
     EXPECT_EQ(peer.Received(12), WithCrc(Hex("60")) + WithCrc(Hex("A1")) + Hex("81 60 C0 81 60 C0"));
 }
 
-TEST_F(Fixture, LogLargerThanTheBufferIsRefusedBeforeAnyPacket)
+TEST_F(Fixture, LogLargerThanTheBufferIsReadAsFarAsItHolds)
 {
-    peer.Play({{3, kAck}, {3, WithCrc(Hex("01 04 00 00"))}});
+    const QByteArray log = Pattern(1024, 5);
+    std::vector<PeerStep> steps{{3, kAck}, {3, WithCrc(Hex("01 05 00 00"))}};  // 1,281 bytes announced
+    for (int at = 0; at < 1024; at += 128)
+        steps.push_back({3, WithCrc(log.mid(at, 128))});
+    peer.Play(steps);
     RComZELReadBuf buf;
-    EXPECT_EQ(link.LoadLog(buf, 32), zelstatus::kLogTooLarge);
-    EXPECT_EQ(buf.mData, 0);
-    EXPECT_EQ(peer.Received(6, 150).size(), 6);
+    EXPECT_EQ(link.LoadLog(buf, 128), 0);
+    EXPECT_EQ(buf.mData, 1024);
+    EXPECT_EQ(link.LogBytesLeftOut(), 257u);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buf.mBuf), 1024), log);
+    EXPECT_EQ(peer.Received(6 + 8 * 3, 150).size(), 6 + 8 * 3) << "no request beyond the buffer";
 }
 
 // The last packet of a range is never asked for; its place is filled with

@@ -297,9 +297,17 @@ RCollectedConfig FormToConfig(const RFormValues& form, const RZELCFG& current,
     // Version 0 would read as "no hardware version" on the unit.
     u.mHWVersion = hwByte <= 1 ? 1 : hwByte;
 
+    // The spins show whole months and days: rebuilding the count from them
+    // would change a life nobody touched (an expired sensor's 0 s would come
+    // back as a day). Unchanged spins keep the unit's own count.
+    const RConfigControls shown = ConfigControls(current, c.sensorItem, c.sensorName, form.alarmRange);
+    const bool lifeUntouched = c.lifeMonths == shown.lifeMonths && c.lifeDays == shown.lifeDays &&
+                               current.mUnit.mLifeRemaining <= zel::kFullLife;
     const std::uint64_t life = static_cast<std::uint64_t>(std::max(c.lifeMonths, 0)) * zel::kMonthSeconds +
                                static_cast<std::uint64_t>(std::max(c.lifeDays, 0)) * zel::kDaySeconds;
-    if (life > zel::kFullLife) {
+    if (lifeUntouched) {
+        u.mLifeRemaining = current.mUnit.mLifeRemaining;
+    } else if (life > zel::kFullLife) {
         u.mLifeRemaining = zel::kFullLife;
         out.lifeClamped = true;
     } else {

@@ -57,6 +57,16 @@ void TEventLogWorkflow::UserLogSaveBtnClick()
     cfg.mUnit.mLifeRemaining = identity.mLife;
     FMain.SetCurrentConfig(cfg);
     SaveEventLog(log);
+    if (const std::uint32_t leftOut = FMain.Link().LogBytesLeftOut(); leftOut > 0)
+        FMain.View().ShowMessage(BoxIcon::Information, kNoEventsCaption, LogLeftOutText(leftOut));
+}
+
+QString TEventLogWorkflow::LogLeftOutText(std::uint32_t leftOut)
+{
+    return QStringLiteral("The unit's event log was longer than the %1 bytes the program can hold: the records "
+                          "that fit were saved, %2 bytes of the log were left out.")
+        .arg(RComZELReadBuf::kCapacity)
+        .arg(leftOut);
 }
 
 void TEventLogWorkflow::SaveEventLog(const RComZELReadBuf& log)

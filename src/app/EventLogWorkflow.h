@@ -40,6 +40,9 @@ public:
     // The file the last SaveEventLog wrote; nothing when it wrote none.
     const std::optional<QString>& LastSavedFile() const { return FLastSaved; }
 
+    // What the user is told when the unit's log did not fit.
+    static QString LogLeftOutText(std::uint32_t leftOut);
+
 private:
     std::uint8_t LoadEventLog(RComZELReadBuf& log, RZELIdenty& identity);
 

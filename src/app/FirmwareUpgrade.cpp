@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "StatusTexts.h"
 #include "TextHelpers.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 const QString kDotsRunning = QStringLiteral("...");
 const QString kDownloadFailed = QStringLiteral("Download Image...Fail");
 const QString kOpenTitle = QStringLiteral("Select Firmware Upgrade File");
-const QString kOpenFilter = QStringLiteral("Image File|*.img");
+const QString kOpenFilter = QStringLiteral("Image File|*.img|All files|*");
 const QString kOpenSuffix = QStringLiteral("img");
 const QString kNoImage = QStringLiteral("Varnolite Firmware Upgrade ... Select File");
 const QString kImageVersion = QStringLiteral("Varnolite Firmware Upgrade ... Firmware Version ");
@@ -89,7 +90,11 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
     FUpgrade.store(true);
 
     const std::optional<std::uint8_t> checked = CheckProgram();
+    FInUpgradeMode = false;
     if (checked && *checked == fwstatus::kOK) {
+        FView.ShowUpgradeNote(QStringLiteral("unit %1 \u2192 image %2")
+                                  .arg(QString::fromStdString(FWVersionText(FMain.LastIdentity().mSW)),
+                                       QString::fromStdString(FWVersionText(FImage.Header().mFirmware))));
         FView.SetCancelEnabled(true);
         FView.SetProgressMaximum(FImage.Rows());
         const int attempts = std::max<int>(1, FMain.Settings().cfg.mFLASHDownloadRetry);
@@ -102,7 +107,7 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
                 break;
         }
         if (status)
-            FMain.ShowResult(*status, opname::kDownloadImage, true);
+            FMain.ShowResult(*status, opname::kDownloadImage, true, DownloadResultText(*status));
     }
 
     FView.SetUpgradeEnabled(true);
@@ -141,11 +146,15 @@ std::optional<std::uint8_t> TFirmwareUpgrade::DownloadImage()
 std::uint8_t TFirmwareUpgrade::SendImage()
 {
     std::uint8_t status = FMain.Link().UpgradeStart();
+    // From here on the unit waits for an image and does nothing else.
+    FInUpgradeMode = FInUpgradeMode || status == zelstatus::kOK;
+    FSending.start();
     for (int row = 0; row < FImage.Rows() && status == zelstatus::kOK; ++row) {
         status = SendPacket(row);
         if (!FUpgrade.load())
             status = fwstatus::kUserStop;
         FView.SetProgress(row + 1);
+        ShowProgressText(row + 1);
     }
     // The unit checks the whole image itself before it takes it; whatever
     // goes wrong there, the image did not make it.
@@ -162,11 +171,30 @@ std::uint8_t TFirmwareUpgrade::SendPacket(int row)
     std::uint8_t status = FMain.Link().UpgradeData(kFirstSending, packet);
     for (int retry = 0; status != zelstatus::kOK && retry < FMain.Settings().cfg.mFLASHRetry; ++retry) {
         Memo(kRetryLine + QString::number(row));
+        FView.ShowUpgradeNote(QStringLiteral("retrying packet %1").arg(row + 1));
         status = FMain.Link().UpgradeData(kRepeatSending, packet);
     }
     if (status == zelstatus::kOK)
         Memo(kOkLine + QString::number(row));
     return status;
+}
+
+void TFirmwareUpgrade::ShowProgressText(int sent)
+{
+    const int rows = std::max(1, FImage.Rows());
+    const qint64 elapsedMs = FSending.elapsed();
+    const qint64 leftSeconds = (elapsedMs * (rows - sent) / std::max(1, sent) + 999) / 1000;
+    FView.ShowProgressText(QStringLiteral("%1%, %2:%3 left")
+                               .arg(sent * 100 / rows)
+                               .arg(leftSeconds / 60)
+                               .arg(leftSeconds % 60, 2, 10, QLatin1Char('0')));
+}
+
+QString TFirmwareUpgrade::DownloadResultText(std::uint8_t status) const
+{
+    if (status == fwstatus::kOK || !FInUpgradeMode)
+        return QString();
+    return QString::fromStdString(StatusTextFor(status).message) + QLatin1Char('\r') + kUpgradeModeText;
 }
 
 void TFirmwareUpgrade::Memo(const QString& text)

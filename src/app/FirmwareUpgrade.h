@@ -7,6 +7,7 @@
 //
 // Cancel may be pressed on any thread: it only clears a flag that the
 // download looks at after every packet.
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
@@ -60,6 +61,10 @@ private:
     std::uint8_t SendImage();
     std::uint8_t SendPacket(int row);
     void Memo(const QString& text);
+    // The share sent and the time left, after `sent` packets.
+    void ShowProgressText(int sent);
+    // The box text of a download that ended with `status`.
+    QString DownloadResultText(std::uint8_t status) const;
 
     TMainWorkflows& FMain;
     IFirmwareView& FView;
@@ -68,7 +73,13 @@ private:
     std::atomic<bool> FUpgrade{false};
     std::atomic<bool> FRunning{false};
     bool FReloaded = false;
+    bool FInUpgradeMode = false;  // the unit took the upgrade start
+    QElapsedTimer FSending;       // since the first packet of the attempt
 };
+
+// The box line after an upgrade that ended once the unit was in upgrade mode.
+inline const QString kUpgradeModeText = QStringLiteral(
+    "The unit is in upgrade mode and will not work until an upgrade completes. Run the upgrade again.");
 
 // The description line of both panels.
 QString FirmwareDescription(const TFirmwareImage& image);

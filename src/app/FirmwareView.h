@@ -16,4 +16,9 @@ public:
     // Both progress bars.
     virtual void SetProgressMaximum(int maximum) = 0;
     virtual void SetProgress(int value) = 0;
+    // The progress in words: the share sent and the time left.
+    virtual void ShowProgressText(const QString& text) { (void)text; }
+    // A line about the upgrade under way: the versions before the first
+    // packet, a packet sent again.
+    virtual void ShowUpgradeNote(const QString& text) { (void)text; }
 };

@@ -33,3 +33,15 @@ void TGuiThreadFirmwareView::SetProgress(int value)
     IFirmwareView* target = &FTarget;
     PostToGui(FContext, [target, value] { target->SetProgress(value); });
 }
+
+void TGuiThreadFirmwareView::ShowProgressText(const QString& text)
+{
+    IFirmwareView* target = &FTarget;
+    PostToGui(FContext, [target, text] { target->ShowProgressText(text); });
+}
+
+void TGuiThreadFirmwareView::ShowUpgradeNote(const QString& text)
+{
+    IFirmwareView* target = &FTarget;
+    PostToGui(FContext, [target, text] { target->ShowUpgradeNote(text); });
+}

@@ -18,6 +18,8 @@ public:
     void SetCancelEnabled(bool enabled) override;
     void SetProgressMaximum(int maximum) override;
     void SetProgress(int value) override;
+    void ShowProgressText(const QString& text) override;
+    void ShowUpgradeNote(const QString& text) override;
 
 private:
     IFirmwareView& FTarget;

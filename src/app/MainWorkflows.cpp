@@ -204,11 +204,16 @@ std::uint8_t TMainWorkflows::ReadDevice()
     const RDeviceCFG& cfg = FSettings.cfg;
     RZELUnitCFG unit{};
     RZELSensorCFG sensor{};
+    FDamagedBlock.clear();
     if (status == kStatusOK)
         status = WithAttempts([&] { return FLink.ReadUnitCFGData(unit, cfg.mUnitPacketSize, cfg.mUnitDataSize); });
+    if (status == zelstatus::kBlockCrc)
+        FDamagedBlock = QStringLiteral("unit");
     if (status == kStatusOK)
         status = WithAttempts(
             [&] { return FLink.ReadSensorCFGData(sensor, cfg.mUnitPacketSize, cfg.mUnitSensorDataSize); });
+    if (status == zelstatus::kBlockCrc && FDamagedBlock.isEmpty())
+        FDamagedBlock = QStringLiteral("sensor");
     if (status == kStatusOK) {
         FZELCFG.mUnit = unit;
         FZELCFG.mSensor = sensor;
@@ -257,20 +262,30 @@ std::uint8_t TMainWorkflows::WriteDevice()
                             .arg(sizeof(RZELCFG));
         status = zelstatus::kSizeRefused;
     }
+    FWritten.clear();
+    FAsLeft.reset();
     for (const Range& range : ranges) {
         if (status != kStatusOK)
             break;
         if (range.size == 0)
             continue;
+        if (StopRequested())
+            return StopWrite();
         const auto address = static_cast<std::uint16_t>(range.start - 1);
         status = WithAttempts([&] { return FLink.WriteCFGData(image, address, range.size); });
+        if (status == kStatusOK)
+            FWritten.push_back({address, range.size, range.key});
     }
     // The life count has its own command: the unit keeps counting it down
     // and takes a new value only as a whole.
     if (status == kStatusOK && FSettings.factoryMode) {
+        if (StopRequested())
+            return StopWrite();
         const std::uint32_t life = FZELCFG.mUnit.mLifeRemaining;
         status = WithAttempts([&] { return FLink.WriteCFGTimeData(life); });
     }
+    if (status == kStatusOK)
+        status = VerifyWrittenRanges(image);
     return status;
 }
 
@@ -322,10 +337,12 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
         return;
     }
     const TDeviceButtonsOff busy(FView);
+    if (!BeginWrite())
+        return;
     const auto status = RunCycle(opname::kWriteDevice, true, [this] { return WriteDevice(); });
     if (!status)
         return;
-    ShowResult(*status, opname::kWriteDevice, true, *status == zelstatus::kSizeRefused ? FWriteRefusal : QString());
+    ShowResult(*status, opname::kWriteDevice, true, WriteFailureText(*status));
     // The bench writes one unit after another: the serial number just written
     // stays in the edit, selected for the next one.
     if (*status == kStatusOK && FSettings.factoryMode)

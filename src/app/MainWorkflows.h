@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DeviceSettings.h"
 #include "FormValues.h"
@@ -116,7 +117,34 @@ public:
     const RZELIdenty& LastIdentity() const { return FLastIdentity; }
     void ResetLastResult() { FLastResult.reset(); }
 
+    // What the unit held after the last Write Device, read back in the same
+    // connection: the "as left" image. Nothing when the write ended before
+    // the read-back.
+    const std::optional<RZELCFG>& AsLeftImage() const { return FAsLeft; }
+    // Asked before each write range: true ends the write after the range
+    // being written (the command line's Ctrl-C), with status 134.
+    void SetStopRequest(std::function<bool()> stopRequested) { FStopRequested = std::move(stopRequested); }
+    // The configuration block that failed its CRC at the last read ("unit" or
+    // "sensor"); empty when both were sound.
+    const QString& DamagedBlock() const { return FDamagedBlock; }
+
 private:
+    // One range of the configuration image, 0-based.
+    struct WrittenRange {
+        std::uint16_t address;
+        std::uint16_t size;
+        const char* key;
+    };
+    // Reads both blocks back and compares the written ranges with `image`.
+    std::uint8_t VerifyWrittenRanges(const RComZELReadBuf& image);
+    bool StopRequested() const { return FStopRequested && FStopRequested(); }
+    // Ends a write the user stopped between ranges.
+    std::uint8_t StopWrite();
+    // The box text of a failed write: why it failed, what reached the unit.
+    QString WriteFailureText(std::uint8_t status) const;
+    // Before a write: forgets how the last one ended; in factory mode over a
+    // block that failed its CRC, asks the question naming it.
+    bool BeginWrite();
     const RSensorType* SensorOfCurrentConfig() const;
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.
@@ -132,6 +160,10 @@ private:
     std::uint8_t FReadSW = 0;
     std::optional<std::uint8_t> FLastResult;
     QString FWriteRefusal;  // why WriteDevice refused its ranges, for the box
+    std::vector<WrittenRange> FWritten;  // ranges the unit acknowledged, in order
+    std::optional<RZELCFG> FAsLeft;
+    std::function<bool()> FStopRequested;
+    QString FDamagedBlock;
     RZELIdenty FLastIdentity{};
 };
 

@@ -29,6 +29,7 @@ const std::map<int, StatusText>& Table()
         t[135] = {kFail, "Program validation failed\rRetry download image", true};
         t[146] = {kFail, "This is not Varnolite module", false};
         t[148] = {kFail, "Check sensor type and Alarm setting", false};
+        t[150] = {kFail, "The unit did not keep the settings written", false};
         t[160] = {"... Varnolite Dis-Connect", "Varnolite connect error\rCheck Beamdock and Varnolite connection", false};
         t[161] = {"... Beamdock Connection ERROR", "Beamdock connection error\rCheck Beamdock connection", false};
         t[162] = {kFail, "Varnolite comunication error - no response", false};

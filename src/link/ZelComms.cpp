@@ -113,12 +113,13 @@ void TComZEL::CloseUSB(std::uint8_t nStatus)
 {
     // These codes mean the detector was answering, so it is told the
     // connection ends; otherwise nothing is sent to a unit that cannot hear.
-    // The tool's own refusals (147, 149) happen on a link that is up.
+    // The tool's own refusals (147, 149, 150) happen on a link that is up.
     switch (nStatus) {
     case 0:
     case 146:
     case zelstatus::kSizeRefused:
     case zelstatus::kLogTooLarge:
+    case zelstatus::kWriteNotKept:
     case zelstatus::kNak:
     case zelstatus::kOtherStatus:
     case zelstatus::kReplyCrc:
@@ -493,9 +494,14 @@ std::uint8_t TComZEL::LoadLog(RComZELReadBuf& mBuf, int nReadPacket)
         if (status == zelstatus::kOK)
             std::memcpy(&logSize, FReadBuf.mBuf, sizeof logSize);
     }
-    // The size comes from the detector: never let it steer a copy past the buffer.
-    if (status == zelstatus::kOK && logSize > static_cast<std::uint32_t>(RComZELReadBuf::kCapacity))
-        return zelstatus::kLogTooLarge;
+    // The size comes from the detector: never let it steer a copy past the
+    // buffer. A longer log is read as far as the buffer holds (its oldest
+    // part comes first); the caller learns how much was left out.
+    FLogBytesLeftOut = 0;
+    if (status == zelstatus::kOK && logSize > static_cast<std::uint32_t>(RComZELReadBuf::kCapacity)) {
+        FLogBytesLeftOut = logSize - static_cast<std::uint32_t>(RComZELReadBuf::kCapacity);
+        logSize = RComZELReadBuf::kCapacity;
+    }
     while (status == zelstatus::kOK && static_cast<std::uint32_t>(mBuf.mData) < logSize) {
         status = SendCommand(TraceMode::Report, zelcmd::kNextPacket, nReadPacket + 2, kShortTimeout);
         if (status == zelstatus::kOK) {

@@ -23,6 +23,7 @@ namespace zelstatus {
 constexpr std::uint8_t kOK = 0;
 constexpr std::uint8_t kSizeRefused = 147;      // a packet or range the buffers cannot hold
 constexpr std::uint8_t kLogTooLarge = 149;      // announced event log above the transfer buffer
+constexpr std::uint8_t kWriteNotKept = 150;     // a written range read back different
 constexpr std::uint8_t kNoWakeUp = 160;
 constexpr std::uint8_t kChannelError = 161;
 constexpr std::uint8_t kNoResponse = 162;
@@ -124,6 +125,9 @@ public:
     std::uint8_t SendHibernate();
     std::uint8_t RequireIdenty(RZELIdenty& mData);
     std::uint8_t LoadLog(RComZELReadBuf& mBuf, int nReadPacket);
+    // Bytes of the unit's event log the last LoadLog left out because the
+    // buffer was full.
+    std::uint32_t LogBytesLeftOut() const { return FLogBytesLeftOut; }
     std::uint8_t LogReset();
     std::uint8_t UpgradeStart();
     std::uint8_t UpgradeData(std::uint8_t nPointer, const RComZELReadBuf& mBuf);
@@ -174,4 +178,5 @@ private:
     QString FRevLog;
     std::unique_ptr<discovery::AdapterSource> FFirstSource;
     std::unique_ptr<discovery::AdapterSource> FSecondSource;
+    std::uint32_t FLogBytesLeftOut = 0;
 };

@@ -186,6 +186,8 @@ void TSensorCalWorkflow::CalBtnClick(double spanValue)
     FView.SetProgress(0);
     FShownProgress = 0;
     const double started = FClock.Seconds();
+    FStarted = started;
+    FProgressSeen = false;
 
     if (FRequests.TakeCancel()) {
         // Cancelled before anything was sent (the command line's Ctrl-C
@@ -197,7 +199,7 @@ void TSensorCalWorkflow::CalBtnClick(double spanValue)
         StartCalibration(running);
     }
 
-    FNextPoll = started + FSettings.cfg.mCalCheckTime;
+    FNextPoll = NextPollAfter(started);
     while (running) {
         if (FRequests.TakeCancel() && FCalib == 1)
             FCalib = 2;
@@ -275,7 +277,20 @@ void TSensorCalWorkflow::Poll(bool& running)
     RZELSensor gas{};
     if (status == kStatusOK)
         status = FLink.RequireSensor(gas, sensormode::kGas);
-    if (status == kStatusOK && !(gas.mHistory & historybit::kCalibrationProgress)) {
+    if (status == kStatusOK && (gas.mHistory & historybit::kCalibrationProgress))
+        FProgressSeen = true;
+    const bool settled = status == kStatusOK && !(gas.mHistory & historybit::kCalibrationProgress);
+    const bool waitingForStart = !FProgressSeen && !(gas.mHistory & historybit::kCalibrationFail);
+    if (settled && waitingForStart) {
+        // A unit that took the start but never calibrates would otherwise
+        // read as a calibration that ended well.
+        if (FClock.Seconds() - FStarted >= kCalProgressStartLimit) {
+            status = FLink.SensorCalibration(kClearCalCommand);
+            FView.SetCalLine(CalLine::Result, caltext::kNeverInProgress, colours::kRed);
+            FOutcome = CalOutcome::NeverInProgress;
+            running = false;
+        }
+    } else if (settled) {
         if (gas.mHistory & historybit::kCalibrationFail) {
             FView.SetCalLine(CalLine::Result, QStringLiteral("Calibration ... FAIL"), colours::kRed);
             FOutcome = CalOutcome::Failed;
@@ -287,7 +302,16 @@ void TSensorCalWorkflow::Poll(bool& running)
         running = false;
     }
     FLink.CloseUSB(status);
-    FNextPoll = FClock.Seconds() + (status == kStatusOK ? FSettings.cfg.mCalCheckTime : kRetryPoll);
+    const double now = FClock.Seconds();
+    FNextPoll = status == kStatusOK ? NextPollAfter(now) : now + kRetryPoll;
+}
+
+double TSensorCalWorkflow::NextPollAfter(double now) const
+{
+    const double next = now + FSettings.cfg.mCalCheckTime;
+    // Until the flag was seen, one poll falls at the limit for it.
+    const double limit = FStarted + kCalProgressStartLimit;
+    return !FProgressSeen && now < limit && limit < next ? limit : next;
 }
 
 void TSensorCalWorkflow::Stop(bool& running)

@@ -27,6 +27,8 @@ inline const QString kConnectCaption = QStringLiteral("Sensor Connection Fail");
 inline const QString kConnectText = QStringLiteral("Sensor connection failed\rCheck Varnolite unit and Beamdock");
 inline const QString kStartCaption = QStringLiteral("Sensor Calibration Fail");
 inline const QString kStartText = QStringLiteral("Sensor calibration failed ... Communication error");
+inline const QString kNeverInProgress =
+    QStringLiteral("Calibration ... FAIL: the unit took the start but never showed it in progress");
 }  // namespace caltext
 
 // How the last calibration ended.
@@ -40,7 +42,12 @@ enum class CalOutcome {
     Failed,        // the detector reported "Calibration Fail"
     UserStop,
     TimeOut,
+    NeverInProgress, // the unit took the start but never showed "Calibration progress"
 };
+
+// A started calibration must show "Calibration progress" within this many
+// seconds, or it did not start at all.
+constexpr double kCalProgressStartLimit = 10.0;
 
 // The image offset of mSpanGas: byte 24 of the sensor block, which starts
 // at 64. Two bytes; the dead zone lies just before it.
@@ -81,6 +88,8 @@ private:
     std::uint8_t ReadAndWriteSpan();
     void StartCalibration(bool& running);
     void Poll(bool& running);
+    // Seconds to the next poll after one that reached the unit.
+    double NextPollAfter(double now) const;
     void Stop(bool& running);
     double NextDeadline(double started) const;
     void ClearLines();
@@ -102,5 +111,7 @@ private:
     CalOutcome FOutcome = CalOutcome::None;
     std::uint8_t FOutcomeStatus = 0;
     double FNextPoll = 0;
+    double FStarted = 0;
+    bool FProgressSeen = false;
     long FShownProgress = -1;
 };

@@ -19,6 +19,8 @@ struct RChartWindow {
     double max = 100;
     double increment = 10;
     QList<QPointF> points;
+    // The left axis: the gas and its unit ("H2S (ppm)").
+    QString valueTitle;
 };
 
 class ISensorLogView {
@@ -42,6 +44,9 @@ public:
     // lost so far, until the next run starts (which sends 0 to clear it).
     // The run goes on.
     virtual void ShowDataLogFailure(const QString& path, int lostRecords) = 0;
+    // The unit stopped answering (with the status of the exchange that
+    // failed) or answers again; readings stop and start with it.
+    virtual void ShowUnitAnswering(bool /*answering*/, std::uint8_t /*status*/) {}
 
     // Waiting calls.
     virtual std::optional<QString> AskSaveFile(const RFileRequest& request) = 0;

@@ -8,6 +8,7 @@
 #include "CommError.h"
 #include "DataLogCsv.h"
 #include "ProgramDirectory.h"
+#include "SensorTypes.h"
 
 namespace {
 
@@ -134,6 +135,10 @@ void TSensorLogWorkflow::StartBtnClick()
         return;
     }
     FLogFile = ChooseLogFile(identity, unit);
+    const int sensor = FindSensorType(FSettings.sensors, identity.mSensor);
+    FValueTitle = sensor < 0 ? QStringLiteral("Gas")
+                             : QString::fromStdString(FSettings.sensors[static_cast<std::size_t>(sensor)].mName + " (" +
+                                                      FSettings.sensors[static_cast<std::size_t>(sensor)].mUnit + ")");
     LoggingLoop();
 }
 
@@ -189,7 +194,7 @@ void TSensorLogWorkflow::LoggingLoop()
     const RDeviceCFG& cfg = FSettings.cfg;
     FHistory.Clear();
     FAxis.Reset();
-    FView.ShowChart({FAxis.Min(), FAxis.Max(), FAxis.Increment(), {}});
+    FView.ShowChart({FAxis.Min(), FAxis.Max(), FAxis.Increment(), {}, FValueTitle});
 
     const double start = FClock.Seconds();
     FNextPoll = start - kOneDay;
@@ -207,6 +212,8 @@ void TSensorLogWorkflow::LoggingLoop()
         FStatus = zelstatus::kChannelError;
     }
     FLinked = FStatus == kStatusOK;
+    FAnswering = true;  // the unit information was just read
+    NoteAnswering();
 
     while (FRequests.LogStart()) {
         if (IsAdapterFailure(FStatus)) {
@@ -229,7 +236,19 @@ void TSensorLogWorkflow::LoggingLoop()
         }
         FClock.WaitUntil(NextDeadline(), FRequests.Wakeup());
     }
+    // A run that ends while the unit does not answer did not log what was
+    // asked of it: its end says why.
+    if (FEndStatus == kStatusOK && !FLinked && FStatus != kStatusOK)
+        FEndStatus = FStatus;
     FLink.CloseUSB(FStatus);
+}
+
+void TSensorLogWorkflow::NoteAnswering()
+{
+    if (FLinked == FAnswering)
+        return;
+    FAnswering = FLinked;
+    FView.ShowUnitAnswering(FLinked, FStatus);
 }
 
 void TSensorLogWorkflow::PollStep(double now)
@@ -251,6 +270,7 @@ void TSensorLogWorkflow::PollStep(double now)
         if (FStatus == kStatusOK)
             FLinked = true;
     }
+    NoteAnswering();
     FNextPoll = FClock.Seconds() + FSettings.cfg.mLogConnectTime / 1000.0;
 }
 
@@ -292,7 +312,7 @@ void TSensorLogWorkflow::ShowReading(double elapsed)
 
     FHistory.Add(elapsed, static_cast<float>(gas.value));
     FAxis.Follow(elapsed);
-    FView.ShowChart({FAxis.Min(), FAxis.Max(), FAxis.Increment(), FHistory.PointsSince(FAxis.Min())});
+    FView.ShowChart({FAxis.Min(), FAxis.Max(), FAxis.Increment(), FHistory.PointsSince(FAxis.Min()), FValueTitle});
 
     if (!FLogFile.trimmed().isEmpty())
         AppendLogLine(DataLogRecord(shown));

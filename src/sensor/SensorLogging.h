@@ -66,7 +66,8 @@ public:
     // The data log of the last run; empty when none was chosen.
     const QString& LogFile() const { return FLogFile; }
     // Why the last run ended: 0 for Stop, the status of the unit read that
-    // failed (161 when the port would not open), or the adapter failure.
+    // failed (161 when the port would not open), the adapter failure, or the
+    // link status when it ended while the unit did not answer.
     std::uint8_t EndStatus() const { return FEndStatus; }
 
 private:
@@ -74,6 +75,8 @@ private:
     QString ChooseLogFile(const RZELIdenty& identity, const RZELUnitCFG& unit);
     void LoggingLoop();
     void PollStep(double now);
+    // Tells the view when the unit stops or starts answering.
+    void NoteAnswering();
     std::uint8_t ReadSensors();
     void RunSensorCommand(std::uint8_t command);
     void AdvanceCalWatch();
@@ -113,6 +116,8 @@ private:
     double FPhaseStart = 0;
     std::uint8_t FStatus = 0;
     std::uint8_t FEndStatus = 0;
+    bool FAnswering = true;  // as last told to the view
+    QString FValueTitle;     // the chart's left axis
     bool FLinked = false;
     CalWatchState FWatch = CalWatchState::Idle;
     long FShownProgress = -1;

@@ -46,6 +46,12 @@ TSensorChart::TSensorChart(QWidget* parent)
     labels.setPixelSize(10);
     FBottom->setLabelsFont(labels);
     FLeft->setLabelsFont(labels);
+    QFont titles = labels;
+    titles.setPixelSize(11);
+    FBottom->setTitleFont(titles);
+    FLeft->setTitleFont(titles);
+    FBottom->setTitleText(QStringLiteral("Time (s)"));
+    FLeft->setTitleText(QStringLiteral("Gas"));
     FChart->addAxis(FBottom, Qt::AlignBottom);
     FChart->addAxis(FLeft, Qt::AlignLeft);
     SensorSeries->attachAxis(FBottom);
@@ -72,6 +78,22 @@ void TSensorChart::ShowWindow(double min, double max, double increment, const QL
     FPoints = points;
     SensorSeries->replace(FPoints);
     FitLeftAxis();
+}
+
+void TSensorChart::SetValueTitle(const QString& title)
+{
+    if (!title.isEmpty() && title != FLeft->titleText())
+        FLeft->setTitleText(title);
+}
+
+QString TSensorChart::BottomTitle() const
+{
+    return FBottom->titleText();
+}
+
+QString TSensorChart::LeftTitle() const
+{
+    return FLeft->titleText();
 }
 
 void TSensorChart::FitLeftAxis()

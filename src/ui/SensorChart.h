@@ -24,6 +24,8 @@ public:
     // The bottom axis and the points inside it, oldest first; the series
     // gets them with a single replace().
     void ShowWindow(double min, double max, double increment, const QList<QPointF>& points);
+    // The left axis's title: the gas and its unit.
+    void SetValueTitle(const QString& title);
 
     // What is drawn, for tests and screenshots.
     qsizetype PointCount() const;
@@ -31,6 +33,8 @@ public:
     double BottomMax() const;
     double LeftMin() const;
     double LeftMax() const;
+    QString BottomTitle() const;
+    QString LeftTitle() const;
     // Moves the left axis by `offset` value units (a drag does this).
     void Pan(double offset);
 

@@ -63,6 +63,7 @@ void TFirmwarePanels::ShowImage(const QString& fileLabel, const QString& descrip
         p.file->setToolTip(fileLabel);
         p.description->setText(description);
     }
+    FDescription = description;
     SetUpgradeEnabled(upgradeEnabled);
 }
 
@@ -86,8 +87,26 @@ void TFirmwarePanels::SetProgressMaximum(int maximum)
 
 void TFirmwarePanels::SetProgress(int value)
 {
-    for (const Panel& p : FPanels)
+    for (const Panel& p : FPanels) {
         p.progress->setValue(value);
+        if (value == 0)
+            p.progress->resetFormat();
+    }
+}
+
+void TFirmwarePanels::ShowProgressText(const QString& text)
+{
+    for (const Panel& p : FPanels) {
+        p.progress->setTextVisible(true);
+        p.progress->setFormat(text);
+    }
+}
+
+void TFirmwarePanels::ShowUpgradeNote(const QString& text)
+{
+    // Under the image's own line: the versions, then any packet sent again.
+    for (const Panel& p : FPanels)
+        p.description->setText(FDescription + QLatin1Char('\n') + text);
 }
 
 void TFirmwarePanels::ApplyUpgradeState()

@@ -36,6 +36,8 @@ public:
     void SetCancelEnabled(bool enabled) override;
     void SetProgressMaximum(int maximum) override;
     void SetProgress(int value) override;
+    void ShowProgressText(const QString& text) override;
+    void ShowUpgradeNote(const QString& text) override;
 
 private:
     struct Panel {
@@ -51,4 +53,5 @@ private:
     std::array<Panel, 2> FPanels;
     bool FUpgradeAllowed = false;
     bool FLinkBusy = false;
+    QString FDescription;  // of the image loaded
 };

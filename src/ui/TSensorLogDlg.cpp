@@ -77,11 +77,13 @@ void TSensorLogDlg::ApplyLook()
     QPalette form = palette();
     form.setColor(QPalette::Window, kFormBackground);
     setPalette(form);
-    // Client area 692 x 326; the width is fixed, the height may grow.
-    setFixedWidth(692);
-    setMinimumHeight(326);
-    setMaximumHeight(526);
+    // Client area 692 x 326 at least; the window may grow both ways, and
+    // what it gains goes to the chart.
+    setMinimumSize(692, 326);
     resize(692, 326);
+    setSizeGripEnabled(true);
+    ui->MainLayout->setStretchFactor(ui->RightLayout, 1);
+    ui->RightLayout->setStretchFactor(ui->SensorChart, 1);
 
     QPalette caption = palette();
     caption.setColor(QPalette::Window, kCaptionBackground);
@@ -233,6 +235,7 @@ void TSensorLogDlg::ShowReading(const RReadingDisplay& reading)
 
 void TSensorLogDlg::ShowChart(const RChartWindow& chart)
 {
+    ui->SensorChart->SetValueTitle(chart.valueTitle);
     ui->SensorChart->ShowWindow(chart.min, chart.max, chart.increment, chart.points);
 }
 

@@ -708,15 +708,19 @@ void TVarnoIRMainForm::ApplyLayout(bool factoryMode)
         ui->PageControl->setCurrentIndex(0);
 }
 
+// Both ways in the window's own area, without the frame a window manager
+// adds: x() and y() give the frame's corner, while a move() made before the
+// manager has told its frame size places the window's own area there, so a
+// saved frame corner moved the window by the title bar at every start.
 void TVarnoIRMainForm::SetWindowGeometry(const WindowGeometry& geometry)
 {
-    resize(geometry.width, geometry.height);
-    move(geometry.left, geometry.top);
+    setGeometry(geometry.left, geometry.top, geometry.width, geometry.height);
 }
 
 WindowGeometry TVarnoIRMainForm::CurrentWindowGeometry()
 {
-    return {width(), height(), x(), y()};
+    const QRect area = geometry();
+    return {area.width(), area.height(), area.x(), area.y()};
 }
 
 void TVarnoIRMainForm::StartClock()

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
@@ -161,6 +162,18 @@ void ScriptedDetector::SetSensorReply(std::uint8_t command, std::uint8_t statusB
     FSensorReplies[command] = statusByte;
 }
 
+void ScriptedDetector::SetDamagedBlock(int block, bool damaged)
+{
+    const std::lock_guard<std::mutex> hold(FLock);
+    FDamaged.at(static_cast<std::size_t>(block)) = damaged;
+}
+
+void ScriptedDetector::SetOnFrame(std::function<void(const QByteArray&)> onFrame)
+{
+    const std::lock_guard<std::mutex> hold(FLock);
+    FOnFrame = std::move(onFrame);
+}
+
 void ScriptedDetector::HangUp()
 {
     FStop = true;
@@ -246,10 +259,14 @@ bool ScriptedDetector::WakeFrameQueuedBehind(const QByteArray& frame, const QByt
 
 void ScriptedDetector::HandleFrame(const QByteArray& frame, bool answer)
 {
+    std::function<void(const QByteArray&)> onFrame;
     {
         const std::lock_guard<std::mutex> hold(FLock);
         FFrames << HexOf(frame);
+        onFrame = FOnFrame;
     }
+    if (onFrame)
+        onFrame(frame);
     const QByteArray reply = Reply(frame);
     if (answer && !reply.isEmpty() && !FSilent)
         (void)!::write(FMaster, reply.constData(), static_cast<size_t>(reply.size()));
@@ -276,9 +293,13 @@ QByteArray ScriptedDetector::Reply(const QByteArray& frame)
         FPrevious = 0;
         return StatusReply(kAck);
     case Expect::Data:
-        if (!FIgnoreWrites && FWriteAddress + FWriteCount <= static_cast<int>(sizeof FCfg))
+        if (!FIgnoreWrites && FWriteAddress + FWriteCount <= static_cast<int>(sizeof FCfg)) {
             std::memcpy(reinterpret_cast<std::uint8_t*>(&FCfg) + FWriteAddress, bytes,
                         static_cast<std::size_t>(FWriteCount));
+            // The unit seals a block again after writing into it.
+            FDamaged[static_cast<std::size_t>(FWriteAddress / 64)] = false;
+            FDamaged[static_cast<std::size_t>((FWriteAddress + FWriteCount - 1) / 64)] = false;
+        }
         FPrevious = 0;
         return StatusReply(kAck);
     case Expect::Command:
@@ -312,6 +333,8 @@ QByteArray ScriptedDetector::CommandReply(std::uint8_t command)
         auto* block = reinterpret_cast<std::uint8_t*>(FBlock == 0 ? static_cast<void*>(&cfg.mUnit)
                                                                    : static_cast<void*>(&cfg.mSensor));
         FixBlockCrc(block);
+        if (FDamaged[static_cast<std::size_t>(FBlock)])
+            block[62] ^= 0x5A;
         const QByteArray packet(reinterpret_cast<const char*>(block) + FBlockPos, kPacket);
         FBlockPos += kPacket;
         return WithCrc(packet);
@@ -327,6 +350,11 @@ QByteArray ScriptedDetector::CommandReply(std::uint8_t command)
         return StatusReply(kAck);
     case 0x91:
         FExpect = Expect::Data;
+        return StatusReply(kAck);
+    case 0x71:  // the life count follows, four bytes
+        FExpect = Expect::Data;
+        FWriteCount = 4;
+        FWriteAddress = offsetof(RZELUnitCFG, mLifeRemaining);
         return StatusReply(kAck);
     default:
         break;

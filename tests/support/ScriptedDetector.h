@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -45,6 +46,12 @@ public:
     // Ignore configuration data frames: the write is acknowledged, the
     // memory keeps its old bytes.
     void SetIgnoreWrites(bool ignore) { FIgnoreWrites.store(ignore); }
+    // A configuration block (0 unit, 1 sensor) that fails its CRC until a
+    // configuration write reaches it, as a unit's does after a write.
+    void SetDamagedBlock(int block, bool damaged = true);
+    // Called on the detector's thread with every frame received, before
+    // it is answered.
+    void SetOnFrame(std::function<void(const QByteArray&)> onFrame);
     // Drop the line, as an unplugged adapter does.
     void HangUp();
 
@@ -82,6 +89,8 @@ private:
     RZELCFG FCfg{};
     std::array<RZELSensor, 3> FReadings{};
     std::map<std::uint8_t, std::uint8_t> FSensorReplies;
+    std::array<bool, 2> FDamaged{};
+    std::function<void(const QByteArray&)> FOnFrame;
     QStringList FFrames;
     // Protocol state of the line (reader thread only).
     Expect FExpect = Expect::Command;

@@ -289,10 +289,16 @@ std::optional<int> ReadSpanGas(const std::string& programDir, const std::string&
     const ProfileFile ini(SettingsFilePath(programDir));
     if (!ini.HasKey("SENSORCAL", sensorName))
         return std::nullopt;
-    return ini.ReadInt("SENSORCAL", sensorName, 0);
+    // A span gas of 0 (or less) is no span gas: such a key is as good as none.
+    const int tenths = ini.ReadInt("SENSORCAL", sensorName, 0);
+    if (tenths <= 0)
+        return std::nullopt;
+    return tenths;
 }
 
 bool WriteSpanGas(const std::string& programDir, const std::string& sensorName, int tenths)
 {
+    if (tenths <= 0)
+        return false;
     return ProfileFile(SettingsFilePath(programDir)).WriteInt("SENSORCAL", sensorName, tenths);
 }

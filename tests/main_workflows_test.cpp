@@ -335,6 +335,17 @@ TEST(WriteDevice, NoSensorTypeStopsBeforeAnyTraffic)
         EXPECT_TRUE(bench.sim.recordedLines().isEmpty());
         EXPECT_EQ(+bench.main->CurrentConfig().mSensor.mSensorType, 0) << "the collected record is kept";
     }
+    // A unit whose sensor code the table lacks: the code and the table are
+    // named, right after a read that worked.
+    Bench bench({"--sensor", "9"});
+    ASSERT_TRUE(bench.sim.start());
+    bench.main->UserReadDeviceBtnClick();
+    bench.view.messages.clear();
+    bench.main->UserWriteDeviceBtnClick();
+    ASSERT_EQ(bench.view.messages.size(), 1u);
+    EXPECT_TRUE(bench.view.messages[0].text.startsWith(
+        QStringLiteral("The unit's sensor type code 9 is not in the sensor table ([SENSOR] in ")))
+        << bench.view.messages[0].text.toStdString();
 }
 
 // Model and sensor checks: which units each mode serves and what it says.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DeviceSettings.h"
 #include "FormValues.h"
@@ -117,6 +118,8 @@ public:
     void ResetLastResult() { FLastResult.reset(); }
 
 private:
+    void TellFieldsNotInFile(const std::vector<std::string>& notHeld);
+    QString NoSensorText(std::uint8_t readCode) const;
     const RSensorType* SensorOfCurrentConfig() const;
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.

@@ -99,7 +99,12 @@ int CmdLog(CliContext& ctx)
     TakeNumber(ctx, "--interval", 1, 600, interval, bad);
     QString out;
     const bool hasOut = TakeValue(ctx.args, "--out", out);
-    if (bad || !ctx.args.isEmpty() || (interval && *interval != static_cast<int>(*interval)))
+    if (interval && *interval != static_cast<int>(*interval)) {
+        *ctx.err << "beamdock-cli: --interval '" << Plain(*interval)
+                 << "' is not allowed: whole seconds from 1 to 600\n";
+        bad = true;
+    }
+    if (bad || !ctx.args.isEmpty())
         return LogUsage(ctx);
 
     LoadedSettings settings = CurrentSettings();

@@ -7,6 +7,7 @@
 #include "ConnectionDoctor.h"
 #include "ConfigFile.h"
 #include "ConfigMapping.h"
+#include "ProfileFile.h"
 #include "ProgramDirectory.h"
 #include "SensorTypes.h"
 #include "StartUp.h"
@@ -96,6 +97,16 @@ void TMainWorkflows::FormActivate()
     FView.SetWindowGeometry(ReadWindowGeometry(FSettings.programDir));
     FView.StartClock();
     FFirst = false;
+    TellSettingsFileNotice();
+}
+
+// A settings file that is read-only, cut or not a file is never written; the
+// technician hears so once, at start-up, not at every setting left unsaved.
+void TMainWorkflows::TellSettingsFileNotice()
+{
+    if (const auto notice = ProfileFileNotice(SettingsFilePath(FSettings.programDir)))
+        FView.ShowMessage(BoxIcon::Information, QString::fromLatin1(folders::kSettingsFile),
+                          QString::fromStdString(*notice));
 }
 
 void TMainWorkflows::FormCloseQuery()

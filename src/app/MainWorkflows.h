@@ -119,6 +119,7 @@ public:
 
 private:
     void TellFieldsNotInFile(const std::vector<std::string>& notHeld);
+    void TellSettingsFileNotice();
     QString NoSensorText(std::uint8_t readCode) const;
     const RSensorType* SensorOfCurrentConfig() const;
     // What the connection doctor finds about the configured port, for the

@@ -134,6 +134,7 @@ TEST(Cli, LookingCommandsWriteNothingButTheAskedForTrace)
     QTemporaryDir dir;
     WriteFile(dir.filePath("LUMBRA.INI"), "[ETC]\r\nLogEnable=1\r\n");
     WriteFile(dir.filePath("unit.cfg"), QByteArray("\x07\x00\x00\x00", 4) + QByteArray(136, '\0'));
+    WriteFile(dir.filePath("old.cfg"), QByteArray("\x04\x00\x00\x00", 4) + QByteArray(132, '\0'));
     const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     const QStringList port{"--port", sim.portPath()};
     const std::vector<QStringList> runs = {
@@ -153,6 +154,10 @@ TEST(Cli, LookingCommandsWriteNothingButTheAskedForTrace)
     ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
     EXPECT_TRUE(comm.readAll().contains(" [SEND] 5F "));
     EXPECT_TRUE(RunCli(port + QStringList{"--trace", "identify"}, dir.path()).err.contains(" [SEND] A0 "));
+    // A file of an older release says which fields it lacks.
+    EXPECT_TRUE(RunCli({"cfg", "show", "old.cfg"}, dir.path())
+                    .err.contains("This file does not hold: user ID (all but its first 3 characters), "
+                                  "self-test interval, hibernation allowed ("));
 }
 
 TEST(Cli, ReadSavesAFileThatCfgShowReadsBack)

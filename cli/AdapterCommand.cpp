@@ -28,6 +28,11 @@ void PrintAdapters(std::ostream& out, const char* source, discovery::AdapterSour
 
 int CmdAdapters(CliContext& ctx)
 {
+    if (!ctx.args.isEmpty()) {
+        *ctx.err << "beamdock-cli: unexpected argument '" << ctx.args.first().toStdString() << "'\n"
+                 << "usage: beamdock-cli adapters\n";
+        return kUsageError;
+    }
     discovery::QtPortSource qtSource;
     discovery::SysfsCp210xSource sysfsSource;
     PrintAdapters(*ctx.out, "serial port enumeration", qtSource);

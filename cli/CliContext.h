@@ -2,6 +2,7 @@
 #include <QStringList>
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct CliContext {
     TComZEL* link = nullptr;
     std::ostream* out = nullptr;
     std::ostream* err = nullptr;
+    // The frames of this run, kept for Comm.TXT when LogEnable=1.
+    std::shared_ptr<QStringList> commLog;
 };
 
 // Reports an operation's end the way the window does in its status line and

@@ -65,6 +65,8 @@ void TConsoleView::SetLifeSpins(int months, int days)
 
 void TConsoleView::AppendTrace(const QString& line)
 {
+    if (FKeptTrace)
+        FKeptTrace->append(line);
     if (FTraceVisible) {
         BeforeOutput();
         FErr << line.toStdString() << "\n";

@@ -41,6 +41,8 @@ public:
     void AppendTrace(const QString& line) override;
     QStringList TraceLines() override { return {}; }
     void SetTraceVisible(bool visible) override { FTraceVisible = visible; }
+    // Where the trace lines are also kept (for Comm.TXT); none by default.
+    void KeepTraceIn(QStringList* lines) { FKeptTrace = lines; }
     void SetSensorNames(const QStringList&) override {}
     void PrepareEepromGrid(const QStringList&) override {}
     void ApplyLayout(bool) override {}
@@ -59,6 +61,7 @@ private:
     bool FErrorShown = false;
     bool FDeclined = false;
     bool FTraceVisible = false;
+    QStringList* FKeptTrace = nullptr;
     QString FLastStatus;
     std::optional<QString> FFileAnswer;
     bool FTakeProposedName = false;

@@ -12,6 +12,11 @@
 
 int CmdIdentify(CliContext& ctx)
 {
+    if (!ctx.args.isEmpty()) {
+        *ctx.err << "beamdock-cli: unexpected argument '" << ctx.args.first().toStdString() << "'\n"
+                 << "usage: beamdock-cli identify [--json]\n";
+        return kUsageError;
+    }
     RZELIdenty identity{};
     const std::uint8_t status = RunOperation(ctx, [&] { return ctx.link->RequireIdenty(identity); });
     if (status == 0) {

@@ -3,6 +3,7 @@
 // "Beamdock isnot found" or "Beamdock connection error".
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <iostream>
 #include <ostream>
 
@@ -26,7 +27,10 @@ int CmdDoctor(CliContext& ctx)
         *ctx.err << "usage: beamdock-cli doctor\n";
         return kUsageError;
     }
-    *ctx.out << doctor::FormatFindings(doctor::Examine(ctx.port));
+    const std::vector<doctor::Finding> findings = doctor::Examine(ctx.port);
+    *ctx.out << doctor::FormatFindings(findings);
+    const bool problemFound =
+        std::any_of(findings.begin(), findings.end(), [](const doctor::Finding& f) { return f.problem; });
 
     WakeUpTiming timing;
     const bool echo = ctx.trace;
@@ -59,5 +63,6 @@ int CmdDoctor(CliContext& ctx)
                  << ")\n"
                  << "          fix: Mend the problems above first\n";
     }
-    return status;
+    // A script must see a reported problem even when the wake-up worked.
+    return status != 0 ? status : problemFound ? kRefused : 0;
 }

@@ -21,11 +21,18 @@ int CmdCfgShow(CliContext& ctx)
     // A file fills in only the fields it carries; the rest show as a new
     // configuration has them, exactly as "Read File" does in the window.
     RZELCFG cfg = DefaultConfig();
-    const ConfigFileResult result = ReadConfigFile(ctx.args.at(1).toStdString(), DefaultConfig(), cfg);
+    std::vector<std::string> notHeld;
+    const ConfigFileResult result = ReadConfigFile(ctx.args.at(1).toStdString(), DefaultConfig(), cfg, &notHeld);
     if (result != ConfigFileResult::Ok) {
         const ConfigFileMessage message = ReadConfigFileMessage(result);
         *ctx.err << message.caption << "\n" << MessageLines(message.text) << "\n";
         return kFileFailed;
+    }
+    if (!notHeld.empty()) {
+        *ctx.err << "This file does not hold:";
+        for (std::size_t i = 0; i < notHeld.size(); ++i)
+            *ctx.err << (i == 0 ? " " : ", ") << notHeld[i];
+        *ctx.err << " (shown as older releases implied them)\n";
     }
     if (ctx.json)
         PrintJson(*ctx.out, ConfigJson(cfg));
@@ -70,6 +77,11 @@ QJsonObject SensorJson(const RSensorType& t)
 
 int CmdSettings(CliContext& ctx)
 {
+    if (!ctx.args.isEmpty()) {
+        *ctx.err << "beamdock-cli: unexpected argument '" << ctx.args.first().toStdString() << "'\n"
+                 << "usage: beamdock-cli settings [--json]\n";
+        return kUsageError;
+    }
     const Fields fields = SettingsFields(ctx.settings);
     if (ctx.json) {
         QJsonObject settings;

@@ -3,12 +3,14 @@
 // button.
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "CliContext.h"
 #include "InterruptWatch.h"
 #include "SensorCalibration.h"
 #include "SensorConsoleViews.h"
+#include "TextHelpers.h"
 #include "SensorLogging.h"
 #include "WorkflowSession.h"
 
@@ -32,18 +34,33 @@ int CalibrateUsage(CliContext& ctx)
     return kUsageError;
 }
 
-bool TakeNumber(QStringList& args, const QString& option, double low, double high, std::optional<double>& value,
+// 0.001, 1000000000, 6553.5: the way the number is typed.
+std::string Plain(double value)
+{
+    std::string text = QString::number(value, 'f', 6).toStdString();
+    while (text.back() == '0')
+        text.pop_back();
+    if (text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
+// A typed number in decimal, finite and within [low, high]; anything else
+// is named with what the option allows, and `bad` is set.
+bool TakeNumber(CliContext& ctx, const QString& option, double low, double high, std::optional<double>& value,
                 bool& bad)
 {
     QString text;
-    if (!TakeValue(args, option, text))
+    if (!TakeValue(ctx.args, option, text))
         return false;
-    bool ok = false;
-    const double number = text.toDouble(&ok);
-    if (!ok || number < low || number > high)
-        bad = true;
-    else
+    const std::optional<double> number = ParseDecimalNumber(text.toStdString());
+    if (number && *number >= low && *number <= high) {
         value = number;
+        return true;
+    }
+    *ctx.err << "beamdock-cli: " << option.toStdString() << " '" << text.toStdString()
+             << "' is not allowed: a decimal number from " << Plain(low) << " to " << Plain(high) << "\n";
+    bad = true;
     return true;
 }
 
@@ -79,11 +96,16 @@ int CmdLog(CliContext& ctx)
     bool bad = false;
     std::optional<double> seconds;
     std::optional<double> interval;
-    TakeNumber(ctx.args, "--seconds", 0.001, 1e9, seconds, bad);
-    TakeNumber(ctx.args, "--interval", 1, 600, interval, bad);
+    TakeNumber(ctx, "--seconds", 0.001, 1e9, seconds, bad);
+    TakeNumber(ctx, "--interval", 1, 600, interval, bad);
     QString out;
     const bool hasOut = TakeValue(ctx.args, "--out", out);
-    if (bad || !ctx.args.isEmpty() || (interval && *interval != static_cast<int>(*interval)))
+    if (interval && *interval != static_cast<int>(*interval)) {
+        *ctx.err << "beamdock-cli: --interval '" << Plain(*interval)
+                 << "' is not allowed: whole seconds from 1 to 600\n";
+        bad = true;
+    }
+    if (bad || !ctx.args.isEmpty())
         return LogUsage(ctx);
 
     LoadedSettings settings = CurrentSettings();
@@ -114,7 +136,7 @@ int CmdCalibrate(CliContext& ctx)
 {
     bool bad = false;
     std::optional<double> span;
-    TakeNumber(ctx.args, "--span", 0, 6553.5, span, bad);
+    TakeNumber(ctx, "--span", 0.1, 6553.5, span, bad);
     const bool yes = TakeFlag(ctx.args, "--yes");
     if (bad || !ctx.args.isEmpty())
         return CalibrateUsage(ctx);
@@ -132,9 +154,11 @@ int CmdCalibrate(CliContext& ctx)
     TSensorCalWorkflow run(view, *ctx.link, CurrentSettings(), clock, requests);
     if (!run.ShowDlg(*cfg))
         return kRefused;
-    if (span && (*span < view.SpanMin() || *span > view.SpanMax())) {
-        *ctx.err << "beamdock-cli: the span gas must lie between " << view.SpanMin() << " and " << view.SpanMax()
-                 << " " << view.Unit().toStdString() << "\n";
+    // A span gas of 0 is no span gas, whatever the sensor's range starts at.
+    const double spanLowest = std::max(view.SpanMin(), 0.1);
+    if (span && (*span < spanLowest || *span > view.SpanMax())) {
+        *ctx.err << "beamdock-cli: --span '" << *span << "' is not allowed: the span gas must lie between "
+                 << spanLowest << " and " << view.SpanMax() << " " << view.Unit().toStdString() << "\n";
         return kUsageError;
     }
     const double value = span.value_or(view.SpanValue());

@@ -12,8 +12,12 @@ struct WorkflowSession {
         : view(*ctx.err, std::cin), workflows(view, *ctx.link, CurrentSettings())
     {
         workflows.FormCreate();
-        if (ctx.trace)
-            InstallCliTrace(ctx);
+        // The window shows its trace memo with LogEnable=1; here the frames
+        // go to standard error only with --trace, and to Comm.TXT with
+        // LogEnable=1, whatever the form set up.
+        view.SetTraceVisible(ctx.trace);
+        view.KeepTraceIn(ctx.commLog.get());
+        InstallCliTrace(ctx);
         workflows.ResetLastResult();
     }
 

@@ -11,6 +11,7 @@ std::size_t FrameReader::Feed(std::span<const std::uint8_t> bytes, Clock::time_p
     const std::size_t room = kCapacity - bytes_.size();
     const std::size_t kept = std::min(room, bytes.size());
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept));
+    arrivals_.insert(arrivals_.end(), kept, now);
     lastByte_ = now;
     return kept;
 }
@@ -32,11 +33,20 @@ void FrameReader::Skip(std::size_t len)
 {
     const std::size_t n = std::min(len, bytes_.size());
     bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+FrameReader::Clock::time_point FrameReader::ArrivalOf(std::size_t len) const
+{
+    if (arrivals_.empty())
+        return lastByte_;
+    return arrivals_[std::clamp<std::size_t>(len, 1, arrivals_.size()) - 1];
 }
 
 void FrameReader::Clear()
 {
     bytes_.clear();
+    arrivals_.clear();
 }
 
 std::optional<FrameReader::Clock::time_point> FrameReader::StaleDeadline() const
@@ -51,7 +61,7 @@ bool FrameReader::DiscardIfStale(Clock::time_point now)
     const auto deadline = StaleDeadline();
     if (!deadline || now < *deadline)
         return false;
-    bytes_.clear();
+    Clear();
     return true;
 }
 

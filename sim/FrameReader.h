@@ -33,6 +33,8 @@ public:
     // The first `len` buffered bytes (fewer when not that many are waiting).
     std::vector<std::uint8_t> Peek(std::size_t len) const;
     std::vector<std::uint8_t> Take(std::size_t len);
+    // When the `len`-th waiting byte arrived (the last one when fewer wait).
+    Clock::time_point ArrivalOf(std::size_t len) const;
     void Skip(std::size_t len);
     void Clear();
 
@@ -43,6 +45,7 @@ public:
 
 private:
     std::deque<std::uint8_t> bytes_;
+    std::deque<Clock::time_point> arrivals_;  // one for each waiting byte
     Clock::time_point lastByte_{};
 };
 

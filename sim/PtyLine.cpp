@@ -120,13 +120,6 @@ bool PtyLine::Write(std::span<const std::uint8_t> bytes)
     return true;
 }
 
-void PtyLine::DiscardInput()
-{
-    std::uint8_t scrap[256];
-    while (Read(scrap, sizeof scrap) > 0) {
-    }
-}
-
 bool PtyLine::CreateLink(const std::string& linkPath, std::string& error)
 {
     struct stat st{};

@@ -43,8 +43,6 @@ public:
     // nobody reads the port, stale bytes are dropped rather than blocking
     // the detector.
     bool Write(std::span<const std::uint8_t> bytes);
-    // Discards what the tool has sent and the detector has not read yet.
-    void DiscardInput();
 
 private:
     bool CreateLink(const std::string& linkPath, std::string& error);

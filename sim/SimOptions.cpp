@@ -157,6 +157,15 @@ const ValueRules<SimOptions>& SimValueOptions()
           },
           "a count 0..85"}},
         {"--baud", {[](auto v, auto& o) { return ParseInteger<std::uint32_t>(v, 0, 4'000'000, o.baud); }, "0..4000000"}},
+        {"--turnaround",
+         {[](auto v, auto& o) {
+              double ms = 0.0;
+              if (!ParseDecimal(v, 0.0, 1000.0, ms))
+                  return false;
+              o.turnaround = std::chrono::microseconds(std::llround(ms * 1000.0));
+              return true;
+          },
+          "milliseconds 0..1000, e.g. 0.3 or 2"}},
         {"--drop-rate", {[](auto v, auto& o) { return ParseRate(v, o.dropRate); }, "a probability 0..1"}},
         {"--corrupt-rate", {[](auto v, auto& o) { return ParseRate(v, o.corruptRate); }, "a probability 0..1"}},
         {"--nak-rate", {[](auto v, auto& o) { return ParseRate(v, o.nakRate); }, "a probability 0..1"}},
@@ -332,9 +341,10 @@ Line:
                        print it (without it the pseudo-terminal's own path is
                        printed)
   --baud N             delay every reply by its wire time at N baud (10 bits a
-                       byte) plus 0.3 ms; bytes sent to the detector while it
-                       transmits are lost, as on the infrared link. 0 = no
-                       delay (default)
+                       byte). 0 = no wire time (default)
+  --turnaround MS      from the end of a frame to the start of its answer,
+                       in milliseconds 0..1000 (default 0.3). Every frame is
+                       answered, each wake-up frame too, however many wait
   --record FILE        append "RX .."/"TX .." lines, one per received frame and
                        per reply, in upper-case hex
   --packet-size N      bytes per 0x81 packet of a unit block, sensor block or

@@ -1,5 +1,6 @@
 #pragma once
 // Command line of varnolite-sim, and of its make-image command.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 #include "DetectorModel.h"
 #include "FirmwareImage.h"
 #include "SessionSettings.h"
+#include "SimProtocol.h"
 
 namespace sim {
 
@@ -17,7 +19,8 @@ struct SimOptions {
     IdentityOverrides identity;
     std::optional<std::uint32_t> life;  // for a new unit only
     std::optional<std::size_t> events;  // replace the event log with this many
-    std::uint32_t baud = 0;             // 0: replies go out at once
+    std::uint32_t baud = 0;             // 0: replies take no wire time
+    std::chrono::microseconds turnaround = kTurnaround;
     double dropRate = 0.0;
     double corruptRate = 0.0;
     double nakRate = 0.0;

@@ -51,7 +51,7 @@ std::chrono::nanoseconds WireTime(std::size_t bytes, std::uint32_t baud)
         return std::chrono::nanoseconds{0};
     constexpr std::uint64_t kBitsPerByte = 10;
     const std::uint64_t nanos = bytes * kBitsPerByte * 1'000'000'000ull / baud;
-    return std::chrono::nanoseconds{nanos} + kTurnaround;
+    return std::chrono::nanoseconds{nanos};
 }
 
 void SleepFor(std::chrono::nanoseconds duration)

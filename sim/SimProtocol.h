@@ -67,8 +67,9 @@ bool FrameCrcValid(std::span<const std::uint8_t> frame);
 std::string HexBytes(std::span<const std::uint8_t> bytes);
 
 // Time the detector needs to put `bytes` on the wire at `baud` (10 bits per
-// byte: start, 8 data, stop) plus its transmitter turnaround.
+// byte: start, 8 data, stop).
 std::chrono::nanoseconds WireTime(std::size_t bytes, std::uint32_t baud);
+// From the last byte of a frame to the first of its answer, unless set.
 constexpr std::chrono::microseconds kTurnaround{300};
 
 // Sleeps in the kernel for `duration` (monotonic clock), resuming after

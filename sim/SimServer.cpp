@@ -138,26 +138,13 @@ bool SimServer::NextFrameReady()
     return reader_.Has(need);
 }
 
-// Wake-up frames come every 1.05 ms until the first answer reaches the tool.
-// A detector answers the first at once and the burst stops; frames that
-// queued up while the simulator was not running (starting, or on a busy
-// machine) would each get an answer late, and those ACKs would reach the
-// tool after it has moved on, in front of its next command's reply. So a
-// wake-up frame with anything already waiting behind it (more wake-up
-// frames, or the command the tool sent once an earlier answer reached it)
-// gets no answer: a detector would have answered it within its turnaround,
-// long before that next frame came.
-bool SimServer::WakeFrameQueuedBehind(std::span<const std::uint8_t> frame) const
-{
-    const auto isWakeFrame = [](std::span<const std::uint8_t> bytes) {
-        return bytes.size() == kCommandFrameLen && bytes[0] == cmd::kCheck && FrameCrcValid(bytes);
-    };
-    return isWakeFrame(frame) && !reader_.Peek(1).empty();
-}
-
 bool SimServer::ServeFrames()
 {
     while (NextFrameReady()) {
+        // A detector answers every frame it hears, each wake-up frame too,
+        // a turnaround after the frame's last byte: frames that arrived
+        // while it was answering an earlier one get their answers in turn.
+        const auto answerAt = reader_.ArrivalOf(session_.ExpectedLength()) + options_.turnaround;
         const std::vector<std::uint8_t> frame = reader_.Take(session_.ExpectedLength());
         recorder_.Received(frame);
         const FaultPlan plan = faults_.Next();
@@ -174,10 +161,11 @@ bool SimServer::ServeFrames()
             reader_.Clear();
         if (outcome.memoryChanged)
             SaveState();
-        if (outcome.reply.empty() || plan.drop || WakeFrameQueuedBehind(frame))
+        if (outcome.reply.empty() || plan.drop)
             continue;
         if (plan.corrupt)
             faults_.Corrupt(outcome.reply);
+        ListenUntil(answerAt);
         Send(outcome.reply, plan);
         if (options_.unplugAfter && ++answered_ >= *options_.unplugAfter) {
             line_.WaitUntilRead(200);
@@ -187,14 +175,31 @@ bool SimServer::ServeFrames()
     return true;
 }
 
+// Waits while the answer is due or on the wire, taking in what the tool
+// sends meanwhile with the time it came: nothing is lost, and those frames'
+// turnarounds run from when they arrived, not from when they are served.
+void SimServer::ListenUntil(FrameReader::Clock::time_point deadline)
+{
+    for (;;) {
+        const auto now = FrameReader::Clock::now();
+        if (now >= deadline)
+            return;
+        const timespec timeout = Remaining(deadline);
+        pollfd pfd{line_.MasterFd(), POLLIN, 0};
+        // Signals stay blocked here; a stop request is seen by Run's wait
+        // once the answer is out, a millisecond or so later.
+        const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
+        if (ready > 0 && (pfd.revents & POLLIN) && !Receive())
+            return;
+        if (ready > 0 && !(pfd.revents & POLLIN))
+            SleepFor(deadline - FrameReader::Clock::now());
+    }
+}
+
 void SimServer::Send(const std::vector<std::uint8_t>& reply, const FaultPlan& plan)
 {
-    if (options_.baud != 0) {
-        SleepFor(WireTime(reply.size(), options_.baud));
-        // The infrared receiver is blind while the detector transmits: what
-        // the PC sent meanwhile is lost.
-        line_.DiscardInput();
-    }
+    if (options_.baud != 0)
+        ListenUntil(FrameReader::Clock::now() + WireTime(reply.size(), options_.baud));
     // Ambient infrared light now and then reaches the adapter as a byte of
     // its own, just before the reply.
     if (plan.stray) {

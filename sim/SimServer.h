@@ -36,7 +36,7 @@ private:
     // False once the unit has been "unplugged".
     bool ServeFrames();
     bool NextFrameReady();
-    bool WakeFrameQueuedBehind(std::span<const std::uint8_t> frame) const;
+    void ListenUntil(FrameReader::Clock::time_point deadline);
     // Drops a partial frame that went stale, and with it the follow-up the
     // detector was waiting for.
     void DiscardStaleInput(FrameReader::Clock::time_point now);

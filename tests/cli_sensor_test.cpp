@@ -105,7 +105,11 @@ TEST(CliSensorTools, UsageErrors)
     for (const QStringList& args : cases) {
         const CliRun run = bench.Run(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
-        EXPECT_TRUE(run.err.startsWith(QStringLiteral("usage: beamdock-cli ") + args[0])) << run.err.toStdString();
+        // The bad value is named first, then the usage follows.
+        EXPECT_TRUE(run.err.contains(QStringLiteral("usage: beamdock-cli ") + args[0])) << run.err.toStdString();
+        EXPECT_TRUE(args.size() < 3 || run.err.startsWith(QStringLiteral("beamdock-cli: ") + args[1] + " '" + args[2] +
+                                                          "' is not allowed"))
+            << run.err.toStdString();
     }
     EXPECT_TRUE(bench.detector.Frames().isEmpty()) << "nothing reaches the unit";
 }
@@ -265,7 +269,7 @@ TEST(CliSensorTools, CalibrationOutcomesAreExitStatuses)
          },
          {"calibrate", "--yes"}, {}, 4, "Did not sensor calibration"},
         {"span beyond the sensor's range", kFactory, [](CliBench&) {}, {"calibrate", "--yes", "--span", "150"}, {}, 2,
-         "beamdock-cli: the span gas must lie between 0 and 100 ppm"},
+         "beamdock-cli: --span '150' is not allowed: the span gas must lie between 0.1 and 100 ppm"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include "SimProcess.h"
 
 namespace {
@@ -60,9 +62,9 @@ TEST(Cli, SettingsOfTheProgramDirectoryAsJson)
     EXPECT_EQ(sensors[0].toObject().value("mName").toString(), "NH3");
     EXPECT_EQ(sensors[0].toObject().value("mSpec").toString(), "SN");
     EXPECT_EQ(sensors[0].toObject().value("mMax").toDouble(), 50.0);
-    // Factory mode creates its extra folders.
+    // Settings are only looked at: not even factory mode's folders are made.
     for (const char* folder : {"Configure", "IMG", "EVENT", "EEPROM", "DAT"})
-        EXPECT_TRUE(QDir(dir.filePath(folder)).exists()) << folder;
+        EXPECT_FALSE(QDir(dir.filePath(folder)).exists()) << folder;
 }
 
 TEST(Cli, DirOptionStandsInForTheProgramDirectory)
@@ -71,9 +73,91 @@ TEST(Cli, DirOptionStandsInForTheProgramDirectory)
     QTemporaryDir program;
     const CliRun run = RunCli({"--dir", program.path(), "settings", "--json"}, work.path());
     ASSERT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains(program.path() + "/EVENT/")) << run.out.toStdString();
+    const CliRun written = RunCli({"--dir", program.path(), "eventlog", "--port", "/nonexistent"}, work.path());
     EXPECT_TRUE(QFile::exists(program.filePath("LUMBRA.INI")));
     EXPECT_FALSE(QFile::exists(work.filePath("LUMBRA.INI")));
     EXPECT_TRUE(QDir(program.filePath("Configure")).exists());
+}
+
+// Bad arguments end with status 2 and a text that names them; help is
+// asked for, so it goes to standard output with status 0.
+TEST(Cli, ArgumentsAreCheckedAndNamed)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(::mkfifo(dir.filePath("fifo").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    struct Case {
+        QStringList args;
+        int exitCode;
+        bool toOut;
+        QString text;
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, 0, true, "usage: beamdock-cli [--port PATH]"},
+        {{"identify", "--help"}, 0, true, "beamdock-cli [--port PATH] [--trace] [--dir DIR] identify\n"},
+        {{"log", "--help"}, 0, true, "log [--seconds N]"},
+        {{"identify", "extra"}, 2, false, "beamdock-cli: unexpected argument 'extra'\n"},
+        {{"settings", "x"}, 2, false, "unexpected argument 'x'"},
+        {{"--dir", dir.filePath("missing"), "identify"}, 2, false, "the program folder " + dir.filePath("missing")},
+        {{"log", "--seconds"}, 2, false, "beamdock-cli: option --seconds needs a value\n"},
+        {{"read", "--save", "--json"}, 2, false, "option --save needs a value"},
+        {{"log", "--seconds", "nan"}, 2, false, "--seconds 'nan' is not allowed: a decimal number from 0.001 to"},
+        {{"log", "--seconds", "inf"}, 2, false, "--seconds 'inf' is not allowed"},
+        {{"log", "--interval", "0x10"}, 2, false, "--interval '0x10' is not allowed"},
+        {{"log", "--interval", " 5"}, 2, false, "--interval ' 5' is not allowed"},
+        {{"calibrate", "--span", "nan"}, 2, false, "--span 'nan' is not allowed"},
+        {{"calibrate", "--span", "0"}, 2, false, "--span '0' is not allowed: a decimal number from 0.1 to 6553.5"},
+        {{"write", "--set", "mAlarmLow=0x10"}, 2, false, "'0x10' is not a valid value for mAlarmLow"},
+        {{"--port", "/dev/null", "identify"}, 161, false, "/dev/null is not a serial port but a device that is not a terminal"},
+        {{"--port", dir.filePath("fifo"), "identify"}, 161, false, "fifo is not a serial port but a FIFO"},
+        {{"--port", dir.filePath("folder"), "identify"}, 161, false, "folder is not a serial port but a folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun run = RunCli(c.args, dir.path());
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_TRUE((c.toOut ? run.out : run.err).contains(c.text)) << run.out.toStdString() << run.err.toStdString();
+        if (c.toOut) {
+            EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+        }
+    }
+}
+
+// Commands that only look leave the program folder as it was, apart from
+// Comm.TXT when LogEnable=1 asks for it; the frames reach standard error
+// only with --trace.
+TEST(Cli, LookingCommandsWriteNothingButTheAskedForTrace)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("LUMBRA.INI"), "[ETC]\r\nLogEnable=1\r\n");
+    WriteFile(dir.filePath("unit.cfg"), QByteArray("\x07\x00\x00\x00", 4) + QByteArray(136, '\0'));
+    WriteFile(dir.filePath("old.cfg"), QByteArray("\x04\x00\x00\x00", 4) + QByteArray(132, '\0'));
+    const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QStringList port{"--port", sim.portPath()};
+    const std::vector<QStringList> runs = {
+        port + QStringList{"identify"}, port + QStringList{"read"}, {"settings"}, {"cfg", "show", "unit.cfg"},
+        {"image", "check", "unit.cfg"}, {"adapters"}};
+    for (const QStringList& args : runs) {
+        const CliRun run = RunCli(args, dir.path());
+        EXPECT_FALSE(run.err.contains("[SEND]")) << args.join(' ').toStdString() << ": " << run.err.toStdString();
+    }
+    QStringList expected = before;
+    expected << "Comm.TXT";
+    expected.sort();
+    QStringList after = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    after.sort();
+    EXPECT_EQ(after, expected);
+    QFile comm(dir.filePath("Comm.TXT"));
+    ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(comm.readAll().contains(" [SEND] 5F "));
+    EXPECT_TRUE(RunCli(port + QStringList{"--trace", "identify"}, dir.path()).err.contains(" [SEND] A0 "));
+    // A file of an older release says which fields it lacks.
+    EXPECT_TRUE(RunCli({"cfg", "show", "old.cfg"}, dir.path())
+                    .err.contains("This file does not hold: user ID (all but its first 3 characters), "
+                                  "self-test interval, hibernation allowed ("));
 }
 
 TEST(Cli, ReadSavesAFileThatCfgShowReadsBack)

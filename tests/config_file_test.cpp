@@ -9,7 +9,12 @@
 #include <QTemporaryDir>
 #include <QTime>
 
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -272,7 +277,20 @@ TEST_F(ConfigFileTest, BadFilesAreRefusedAndChangeNothing)
     RZELCFG got = Numbered(1);
     EXPECT_EQ(ReadConfigFile(PathOf("none.cfg"), Numbered(0x81), got), ConfigFileResult::CannotOpen);
     ASSERT_TRUE(QDir(mDir.path()).mkdir("dir.cfg"));
-    EXPECT_EQ(ReadConfigFile(PathOf("dir.cfg"), Numbered(0x81), got), ConfigFileResult::CannotOpen);
+    EXPECT_EQ(ReadConfigFile(PathOf("dir.cfg"), Numbered(0x81), got), ConfigFileResult::NotAFile);
+    EXPECT_EQ(ReadConfigFile("/dev/zero", Numbered(0x81), got), ConfigFileResult::NotAFile);
+    // A FIFO nobody writes to: refused at once, not waited on.
+    const std::string fifo = PathOf("fifo.cfg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto pending = std::async(std::launch::async, [&] {
+        RZELCFG scratch = Numbered(1);
+        return ReadConfigFile(fifo, Numbered(0x81), scratch);
+    });
+    const bool atOnce = pending.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!atOnce)
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets a blocked reader go
+    EXPECT_TRUE(atOnce);
+    EXPECT_EQ(pending.get(), ConfigFileResult::NotAFile);
     EXPECT_EQ(ImageOf(got), ImageOf(Numbered(1)));
 
     const QDateTime now = QDateTime::currentDateTime();
@@ -288,11 +306,38 @@ TEST_F(ConfigFileTest, BadFilesAreRefusedAndChangeNothing)
          "Read Configuration File"},
         {ReadConfigFileMessage(ConfigFileResult::WrongFile), "Configuration File is wrong\rReselect file",
          "Read Configuration File"},
+        {ReadConfigFileMessage(ConfigFileResult::NotAFile),
+         "This is not a configuration file but a device, a pipe or a folder\rReselect file", "Read Configuration File"},
         {WriteConfigFileFailedMessage(), "Configuration File did not save\rRetry WRITE FILE", "Write Configuration file"},
     };
     for (const auto& m : messages) {
         EXPECT_STREQ(m.message.text, m.text);
         EXPECT_STREQ(m.message.caption, m.caption);
+    }
+}
+
+// A file of an older release lacks fields; before they reach a unit the
+// technician is told which ones.
+TEST_F(ConfigFileTest, FieldsAnOlderFileDoesNotHold)
+{
+    const std::string partialId = "user ID (all but its first 3 characters)";
+    const std::vector<std::vector<std::string>> expected = {
+        {"user ID", "self-test interval", "hibernation allowed", "calibration interval", "bump interval"},
+        {"user ID", "self-test interval", "hibernation allowed", "bump interval"},
+        {partialId, "self-test interval", "hibernation allowed", "bump interval"},
+        {partialId, "self-test interval", "hibernation allowed"},
+        {partialId, "self-test interval"},
+        {"self-test interval"},
+        {},
+        {},
+    };
+    for (std::int32_t version = 1; version <= 8; ++version) {
+        SCOPED_TRACE(version);
+        RZELCFG got = Numbered(1);
+        std::vector<std::string> notHeld{"stale"};
+        ASSERT_EQ(ReadConfigFile(FileOf(version, Bytes(ConfigBodySize(version), 0)), Numbered(0x81), got, &notHeld),
+                  ConfigFileResult::Ok);
+        EXPECT_EQ(notHeld, expected[static_cast<std::size_t>(version - 1)]);
     }
 }
 

@@ -192,10 +192,33 @@ TEST(ConnectionDoctor, SilentDetectorAndAnAnsweringOne)
 
     SimProcess sim;
     ASSERT_TRUE(sim.start());
-    EXPECT_EQ(doctor.Run(sim.portPath().toStdString()), 0) << doctor.out.toStdString();
+    // The wake-up works; the status says whether anything else was found.
+    const int status = doctor.Run(sim.portPath().toStdString());
+    EXPECT_EQ(status, doctor.out.contains(QStringLiteral("[PROBLEM]")) ? 4 : 0) << doctor.out.toStdString();
     EXPECT_TRUE(doctor.out.contains(QStringLiteral("[ok]      A Varnolite answered the wake-up on ") + sim.portPath()))
         << doctor.out.toStdString();
     EXPECT_TRUE(doctor.out.contains(QStringLiteral(" frames)\n")));
+}
+
+// Only the adapter's own node is looked at: /dev/null is no port (and the
+// processes holding it are none of the tool's business), and the
+// simulator's pseudo-terminal is named as such, its server not blamed.
+TEST(ConnectionDoctor, NotAPortAndAPseudoTerminal)
+{
+    const std::string null = doctor::FormatFindings(doctor::Examine("/dev/null"));
+    EXPECT_NE(null.find("[PROBLEM] /dev/null is not a serial port ("), std::string::npos) << null;
+    EXPECT_EQ(null.find("held by process"), std::string::npos) << null;
+
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    const std::string port = sim.portPath().toStdString();
+    const std::string pty = doctor::FormatFindings(doctor::Examine(port));
+    EXPECT_NE(pty.find("[ok]      " + port + " is a pseudo-terminal"), std::string::npos) << pty;
+    EXPECT_NE(pty.find("[ok]      The pseudo-terminal is served by process "), std::string::npos) << pty;
+    EXPECT_EQ(pty.find("held by process"), std::string::npos) << pty;
+
+    Doctor run;
+    EXPECT_NE(run.Run("/dev/null"), 0) << run.out.toStdString();
 }
 
 // Needs root to try the port as another user.

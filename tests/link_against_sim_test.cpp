@@ -49,6 +49,26 @@ TEST(LinkAgainstSim, FaultModesGiveTheirCodes)
     }
 }
 
+// A unit acknowledges every wake-up frame, a turnaround after it: with 2 ms
+// or more, and bytes that take their time on a slow line, the ACKs of the
+// last frames still come after the tool's purges, in front of the first
+// reply. Each connection must identify the unit all the same.
+TEST(LinkAgainstSim, SlowTurnaroundStillIdentifies)
+{
+    const std::vector<QStringList> cases = {
+        {"--turnaround", "2"}, {"--turnaround", "2", "--baud", "38400"}, {"--turnaround", "3.5"}};
+    for (const QStringList& args : cases) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        SimProcess sim(args);
+        ASSERT_TRUE(sim.start());
+        for (int i = 0; i < 5; ++i) {
+            const Outcome outcome = IdentifyAgainst(sim, 1.0f);
+            EXPECT_EQ(outcome.open, 0);
+            EXPECT_EQ(outcome.identify, 0) << "connection " << i;
+        }
+    }
+}
+
 // Faults at half rate: the wake-up gets through (it simply sends the next
 // frame), and every later exchange either succeeds or fails with its code.
 TEST(LinkAgainstSim, ReplyFaultsAfterWakeUp)

@@ -391,6 +391,17 @@ TEST(WriteDevice, NoSensorTypeStopsBeforeAnyTraffic)
         EXPECT_TRUE(bench.sim.recordedLines().isEmpty());
         EXPECT_EQ(+bench.main->CurrentConfig().mSensor.mSensorType, 0) << "the collected record is kept";
     }
+    // A unit whose sensor code the table lacks: the code and the table are
+    // named, right after a read that worked.
+    Bench bench({"--sensor", "9"});
+    ASSERT_TRUE(bench.sim.start());
+    bench.main->UserReadDeviceBtnClick();
+    bench.view.messages.clear();
+    bench.main->UserWriteDeviceBtnClick();
+    ASSERT_EQ(bench.view.messages.size(), 1u);
+    EXPECT_TRUE(bench.view.messages[0].text.startsWith(
+        QStringLiteral("The unit's sensor type code 9 is not in the sensor table ([SENSOR] in ")))
+        << bench.view.messages[0].text.toStdString();
 }
 
 // Model and sensor checks: which units each mode serves and what it says.
@@ -912,6 +923,20 @@ TEST(StartUp, WindowPreparationAndGeometry)
     EXPECT_EQ(saved.height, 600);
     EXPECT_EQ(saved.left, 5);
     EXPECT_EQ(saved.top, 6);
+    EXPECT_TRUE(bench.view.messages.empty()) << "nothing to say about an ordinary settings file";
+
+    // A read-only settings file is said once at start-up, and stays as it was.
+    Bench locked({}, "[WINDOW]\r\nLEFT=12\r\n");
+    const QString ini = QString::fromStdString(locked.Dir() + "LUMBRA.INI");
+    ASSERT_TRUE(QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    locked.main->FormActivate();
+    locked.main->FormActivate();
+    ASSERT_EQ(locked.view.messages.size(), 1u);
+    EXPECT_TRUE(locked.view.messages[0].text.endsWith(" is read-only: its settings are used, and nothing is written to it."));
+    locked.view.currentGeometry = {510, 600, 5, 6};
+    locked.main->FormCloseQuery();
+    EXPECT_EQ(ReadWindowGeometry(locked.Dir()).left, 12);
+    EXPECT_FALSE(QFile::permissions(ini) & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
 }
 
 // The window's link thread: view calls made there run in the thread that

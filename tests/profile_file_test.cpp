@@ -6,7 +6,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -184,6 +190,38 @@ TEST_F(ProfileFileTest, RefusedAndFailedWritesAreReportedAndChangeNothing)
     EXPECT_FALSE(ini.WriteString("A", "K", "2"));
     EXPECT_EQ(ReadBytes(ini.Path()).size(), big.size());
     EXPECT_EQ(ini.ReadString("A", "K", ""), "1");
+}
+
+// A settings file beyond 1 MiB is read whole (its last key counts), one
+// made read-only stays unwritten with its mode, and a FIFO in its place is
+// neither waited on nor read; each of these is said once.
+TEST_F(ProfileFileTest, LargeReadOnlyAndSpecialFiles)
+{
+    const ProfileFile large = WithContent(std::string(1536 * 1024, ';') + "\n[ETC]\nLogEnable=1\n", "large.ini");
+    EXPECT_EQ(large.Snapshot().ReadInt("ETC", "LogEnable", 0), 1);
+    EXPECT_EQ(ProfileFileNotice(large.Path()), std::nullopt);
+
+    const ProfileFile locked = WithContent("[A]\nK=1\n", "locked.ini");
+    ASSERT_EQ(::chmod(locked.Path().c_str(), 0444), 0);
+    EXPECT_FALSE(locked.WriteString("A", "K", "2"));
+    struct stat info {};
+    ASSERT_EQ(::stat(locked.Path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    EXPECT_EQ(ReadBytes(locked.Path()), "[A]\nK=1\n");
+    EXPECT_NE(ProfileFileNotice(locked.Path()).value_or("").find("locked.ini is read-only"), std::string::npos);
+
+    const std::string fifo = mDir.path().toStdString() + "/fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto pending = std::async(std::launch::async, [&] { return ProfileFile(fifo).Snapshot().Bytes(); });
+    const bool atOnce = pending.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!atOnce)
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets a blocked reader go
+    EXPECT_TRUE(atOnce);
+    EXPECT_TRUE(pending.get().empty());
+    if (atOnce) {
+        EXPECT_FALSE(ProfileFile(fifo).WriteString("A", "K", "1"));
+    }
+    EXPECT_NE(ProfileFileNotice(fifo).value_or("").find("is not a regular file"), std::string::npos);
 }
 
 TEST_F(ProfileFileTest, JunkNeverBreaksReadingOrWriting)

@@ -100,9 +100,12 @@ TEST(Records, SetFieldByName)
                           Case{"mTempCompSpan", "-1,2,-3", true}, Case{"mSerial", "SH12345678", true},
                           Case{"mAlarmHigh", "70000", false}, Case{"mAlarmHigh", "12x", false},
                           Case{"mBatLimit", "640", false}, Case{"mSerial", "SH123456789", false},
-                          Case{"mNoSuchField", "1", false}, Case{"mUnitFlag", "-1", false}})
+                          Case{"mNoSuchField", "1", false}, Case{"mUnitFlag", "-1", false},
+                          Case{"mAlarmLow", "0x10", false}, Case{"mAlarmLow", " 5", false},
+                          Case{"mAlarmLow", "0100", true}})
         EXPECT_EQ(!SetConfigField(cfg, c.name, c.value).has_value(), c.ok) << c.name << "=" << c.value;
     EXPECT_EQ(cfg.mSensor.mAlarmHigh, 200);
+    EXPECT_EQ(cfg.mSensor.mAlarmLow, 100) << "a leading zero is not octal";
     EXPECT_EQ(cfg.mUnit.mBatLimit[1], 650);
     EXPECT_EQ(static_cast<int>(cfg.mSensor.mTempCompSpan[2]), -3);
     EXPECT_EQ(std::memcmp(cfg.mUnit.mSerial, "SH12345678", 10), 0);

@@ -4,6 +4,8 @@
 // of each ending, cancel, time-out and a detector that is away while polled.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -104,7 +106,9 @@ TEST(CalibrationDialog, OpeningTakesTheStoredSpanGasOnceItExists)
         {"first use", std::nullopt, 250, 250, 25.0, "250"},
         {"later opening, unit holds another value", 300, 250, 300, 30.0, "300"},
         {"stored value beyond the sensor's range", 1500, 250, 1500, 100.0, "1500"},
-        {"negative stored value", -5, 250, 0, 0.0, "-5"},
+        // No span gas is not a stored value: the unit's own takes its place.
+        {"negative stored value", -5, 250, 250, 25.0, "250"},
+        {"stored value of 0", 0, 250, 250, 25.0, "250"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,6 +129,15 @@ TEST(CalibrationDialog, OpeningTakesTheStoredSpanGasOnceItExists)
         EXPECT_TRUE(bench.view.messages.empty());
         EXPECT_TRUE(bench.detector.Frames().isEmpty()) << "opening does not touch the unit";
     }
+    // Nothing that is no span gas starts a calibration or is remembered.
+    CalBench bench;
+    ASSERT_TRUE(bench.run->ShowDlg(ScriptedDetector::DefaultUnitConfig()));
+    const std::optional<std::string> stored = bench.StoredSpan();
+    for (const double span : {std::nan(""), 0.0, -1.0, HUGE_VAL}) {
+        EXPECT_FALSE(bench.run->PrepareCalibration(span)) << span;
+    }
+    EXPECT_EQ(bench.StoredSpan(), stored);
+    EXPECT_TRUE(bench.detector.Frames().isEmpty());
 }
 
 TEST(CalibrationDialog, UnknownSensorTypeIsNotShown)

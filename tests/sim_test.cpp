@@ -64,6 +64,14 @@ Bytes Wakes(int count)
     return burst;
 }
 
+Bytes Repeated(const Bytes& reply, int count)
+{
+    Bytes all;
+    for (int i = 0; i < count; ++i)
+        all.insert(all.end(), reply.begin(), reply.end());
+    return all;
+}
+
 TEST(SimScript, ExchangesAreByteExact)
 {
     const Bytes none;
@@ -110,23 +118,26 @@ TEST(SimScript, ExchangesAreByteExact)
           {Cmd(0x17), kAck}, {Cmd(0x5F), none}, {Cmd(0xB2), kAck}}},
         {"log size after the log was cleared", {}, true,
          {{Cmd(0x13), kAck}, {Cmd(0x60), kAck}, {Cmd(0xA1), Frame({0, 0, 0, 0})}}},
-        // Wake-up frames that reach the unit together (queued while it was
-        // busy) get one answer, not one each that would trail the exchange.
-        {"a burst of wake-up frames arriving together, answered once", {}, false,
-         {{Wakes(4), kAck}, {Cmd(0x33), kNak}}},
-        {"awake, a burst arriving together is answered once too", {}, true, {{Wakes(3), kAck}, {Cmd(0x33), kNak}}},
+        // A detector answers every wake-up frame it hears, however many
+        // arrive together, and the command behind them too.
+        {"a burst of wake-up frames arriving together, each answered", {}, false,
+         {{Wakes(4), Repeated(kAck, 4)}, {Cmd(0x33), kNak}}},
+        {"awake, a burst arriving together is answered frame by frame too", {}, true,
+         {{Wakes(3), Repeated(kAck, 3)}, {Cmd(0x33), kNak}}},
         {"the frame that wakes the unit inside a burst", {"--wake-frames", "3"}, false,
-         {{Wakes(5), kAck}, {Cmd(0x33), kNak}}},
-        // The tool saw an earlier answer and went on: a wake-up frame with its
-        // next command already behind it gets no answer of its own.
-        {"wake-up frames with a command queued behind them", {}, true,
+         {{Wakes(5), Repeated(kAck, 3)}, {Cmd(0x33), kNak}}},
+        {"wake-up frames with a command queued behind them, after a 2 ms turnaround", {"--turnaround", "2"}, true,
          {{[] {
                Bytes burst = Wakes(2);
                const Bytes command = Cmd(0x33);
                burst.insert(burst.end(), command.begin(), command.end());
                return burst;
            }(),
-           kNak},
+           [] {
+               Bytes replies = Repeated(kAck, 2);
+               replies.insert(replies.end(), kNak.begin(), kNak.end());
+               return replies;
+           }()},
           {Cmd(0xB2), kAck}}},
         {"dropped replies", {"--drop-rate", "1"}, false, {{Cmd(0xB2), none}, {Cmd(0x5F), none}}},
         {"NAK instead of the reply", {"--nak-rate", "1"}, false, {{Cmd(0xB2), kNak}, {Cmd(0xB2), kNak}}},
@@ -631,7 +642,7 @@ TEST(SimLine, BaudRateDelaysRepliesByTheirWireTime)
 {
     struct Case {
         const char* baud;
-        double wireMs;  // 34 bytes x 10 bits, plus 0.3 ms turnaround
+        double wireMs;  // 0.3 ms turnaround, then 34 bytes x 10 bits
     };
     const std::vector<Case> cases = {{"9600", 34 * 10 * 1000.0 / 9600 + 0.3}, {"4800", 34 * 10 * 1000.0 / 4800 + 0.3}};
     for (const Case& c : cases) {
@@ -697,7 +708,7 @@ TEST(SimOptions, BadValuesEndWithStatusTwoAndNameTheOption)
         {"--gas", "abc"},            {"--gas", "1e6"},            {"--gas", "inf"},
         {"--noise", "-1"},           {"--noise", "0.5"},          {"--gas-decimals", "4"},
         {"--cal-seconds", "0"},      {"--cal-seconds", "1.5"},    {"--cal-fail=1"},
-        {"--zero-refuse=yes"},       {"--execute-refuse=1"},      {"--gas-script"},
+        {"--zero-refuse=yes"},       {"--execute-refuse=1"},      {"--gas-script"}, {"--turnaround", "-1"}, {"--turnaround", "nan"},
     };
     for (const QStringList& args : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());

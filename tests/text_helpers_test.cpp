@@ -2,6 +2,9 @@
 
 #include "TextHelpers.h"
 
+#include <optional>
+#include <string>
+
 namespace {
 
 TEST(TextHelpers, NormalizeNumber)
@@ -67,3 +70,27 @@ TEST(TextHelpers, SplitLife)
 }
 
 }  // namespace
+
+// Every number a person types is read in decimal: a leading zero is not
+// octal, and nothing else (blanks, hex, exponents, NaN, infinities) passes.
+TEST(TextHelpers, TypedNumbersAreDecimalOnly)
+{
+    struct Case {
+        std::string text;
+        std::optional<long long> integer;
+        std::optional<double> number;
+    };
+    const Case cases[] = {
+        {"0100", 100, 100.0},   {"010", 10, 10.0},           {"-7", -7, -7.0},
+        {"12.5", {}, 12.5},     {"0x10", {}, {}},            {" 5", {}, {}},
+        {"5 ", {}, {}},         {"", {}, {}},                {"-", {}, {}},
+        {"nan", {}, {}},        {"inf", {}, {}},             {"-infinity", {}, {}},
+        {"1e3", {}, {}},        {"+5", {}, {}},              {"1.2.3", {}, {}},
+        {"99999999999999999999", {}, 99999999999999999999.0}, {"1" + std::string(400, '0'), {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ParseDecimalInteger(c.text), c.integer);
+        EXPECT_EQ(ParseDecimalNumber(c.text), c.number);
+    }
+}

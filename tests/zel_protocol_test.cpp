@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "Crc16.h"
@@ -566,6 +567,66 @@ TEST(MemoryLine, WakeUpAndALostLine)
     EXPECT_EQ(link.KillZEL(), 0);
     EXPECT_EQ(link.KillZEL(), 161);
     EXPECT_FALSE(link.PortOpen());
+}
+
+// A unit acknowledges every wake-up frame it hears. With a turnaround longer
+// than the frame spacing, the ACKs of the last frames arrive after the tool's
+// purges, in front of the first reply: they are dropped, and traced, where
+// they cannot be that reply; a reply that itself starts with the ACK's bytes
+// is still taken whole.
+TEST(MemoryLine, LateWakeUpAcksAheadOfTheFirstReply)
+{
+    using std::chrono::microseconds;
+    const QByteArray identity = WithCrc(Hex("02 01 0D 01 00 38 24 03") + QByteArray("SH10000123"));
+    const QByteArray sensor = WithCrc(Hex("B5 B7 C1 00 05 00"));
+    struct Case {
+        const char* name;
+        microseconds turnaround;
+        std::function<std::uint8_t(TComZEL&)> command;
+        std::uint8_t status;
+        bool dropTraced;
+    };
+    const std::vector<Case> cases = {
+        {"identity behind a late ACK", microseconds(3500),
+         [](TComZEL& l) {
+             RZELIdenty record{};
+             const std::uint8_t s = l.RequireIdenty(record);
+             return s == 0 && std::string(record.mSerial, 10) != "SH10000123" ? std::uint8_t(255) : s;
+         },
+         0, true},
+        {"a NAK behind a late ACK stays a NAK", microseconds(3500), [](TComZEL& l) { return l.SendHibernate(); },
+         176, true},
+        {"an ACK behind a late ACK", microseconds(3500), [](TComZEL& l) { return l.KillZEL(); }, 0, true},
+        {"a reading that starts like an ACK", microseconds(300),
+         [](TComZEL& l) {
+             RZELSensor reading{};
+             const std::uint8_t s = l.RequireSensor(reading, 0);
+             return s == 0 && reading.mHistory != 5 ? std::uint8_t(255) : s;
+         },
+         0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto channel = std::make_unique<TMemoryChannel>([&](const std::vector<std::uint8_t>& frame) {
+            const auto bytes = [](const QByteArray& b) { return std::vector<std::uint8_t>(b.begin(), b.end()); };
+            using Chunks = std::vector<TMemoryChannel::Chunk>;
+            switch (frame[0]) {
+            case 0xB2: return Chunks{{c.turnaround, bytes(kAck)}};
+            case 0xA0: return Chunks{{microseconds(300), bytes(identity)}};
+            case 0x17: return Chunks{{microseconds(300), bytes(kNak)}};
+            case 0x20: return Chunks{{microseconds(300), bytes(sensor)}};
+            default: return Chunks{{microseconds(300), bytes(kAck)}};
+            }
+        });
+        TComZEL link;
+        QStringList trace;
+        link.SetOnZELEvent([&trace](TComZEL*, const QDateTime&, const QString& log) { trace << log; });
+        link.SetChannel(std::move(channel));
+        link.ComOpen("memory");
+        ASSERT_EQ(link.ConnectZEL(1.0f), 0);
+        EXPECT_EQ(c.command(link), c.status) << trace.join('\n').toStdString();
+        EXPECT_EQ(trace.last().contains("late wake-up ACK dropped"), c.dropTraced) << trace.last().toStdString();
+    }
 }
 
 // A silent unit over the whole default connect time: the frames keep their

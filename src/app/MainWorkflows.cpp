@@ -7,6 +7,7 @@
 #include "ConnectionDoctor.h"
 #include "ConfigFile.h"
 #include "ConfigMapping.h"
+#include "ProfileFile.h"
 #include "ProgramDirectory.h"
 #include "SensorTypes.h"
 #include "StartUp.h"
@@ -96,6 +97,16 @@ void TMainWorkflows::FormActivate()
     FView.SetWindowGeometry(ReadWindowGeometry(FSettings.programDir));
     FView.StartClock();
     FFirst = false;
+    TellSettingsFileNotice();
+}
+
+// A settings file that is read-only, cut or not a file is never written; the
+// technician hears so once, at start-up, not at every setting left unsaved.
+void TMainWorkflows::TellSettingsFileNotice()
+{
+    if (const auto notice = ProfileFileNotice(SettingsFilePath(FSettings.programDir)))
+        FView.ShowMessage(BoxIcon::Information, QString::fromLatin1(folders::kSettingsFile),
+                          QString::fromStdString(*notice));
 }
 
 void TMainWorkflows::FormCloseQuery()
@@ -317,6 +328,22 @@ const RSensorType* TMainWorkflows::SensorOfCurrentConfig() const
     return index < 0 ? nullptr : &FSettings.sensors[static_cast<std::size_t>(index)];
 }
 
+// The form has no entry for a sensor code the table does not list, so such
+// a unit reads as having no sensor: that is the table's gap, not a missing
+// read, and the text says so.
+QString TMainWorkflows::NoSensorText(std::uint8_t readCode) const
+{
+    if (readCode != 0 && FindSensorType(FSettings.sensors, readCode) < 0)
+        return QStringLiteral("The unit's sensor type code %1 is not in the sensor table ([SENSOR] in %2, %3 types).\r"
+                              "Add the sensor type there%4")
+            .arg(readCode)
+            .arg(QString::fromStdString(SettingsFilePath(FSettings.programDir)))
+            .arg(FSettings.sensors.size())
+            .arg(FSettings.factoryMode ? QStringLiteral(" or select a sensor type") : QString());
+    return FSettings.factoryMode ? QStringLiteral("No sensor information.\rFirst READ DEVICE or select sensor type")
+                                 : QStringLiteral("No sensor information.\rFirst READ DEVICE");
+}
+
 void TMainWorkflows::UserReadDeviceBtnClick()
 {
     FHibernateBtn = false;
@@ -328,12 +355,10 @@ void TMainWorkflows::UserReadDeviceBtnClick()
 void TMainWorkflows::UserWriteDeviceBtnClick()
 {
     FHibernateBtn = false;
+    const std::uint8_t shownSensorCode = FZELCFG.mSensor.mSensorType;
     FZELCFG = CollectConfig(true);
     if (FZELCFG.mSensor.mSensorType == 0) {
-        FView.ShowMessage(BoxIcon::Error, QStringLiteral("No sensor information"),
-                          FSettings.factoryMode
-                              ? QStringLiteral("No sensor information.\rFirst READ DEVICE or select sensor type")
-                              : QStringLiteral("No sensor information.\rFirst READ DEVICE"));
+        FView.ShowMessage(BoxIcon::Error, QStringLiteral("No sensor information"), NoSensorText(shownSensorCode));
         return;
     }
     const TDeviceButtonsOff busy(FView);
@@ -422,7 +447,8 @@ void TMainWorkflows::UserReadFileBtnClick()
     if (!path)
         return;
     RZELCFG loaded{};
-    const ConfigFileResult result = ReadConfigFile(path->toStdString(), FZELCFG, loaded);
+    std::vector<std::string> notHeld;
+    const ConfigFileResult result = ReadConfigFile(path->toStdString(), FZELCFG, loaded, &notHeld);
     if (result != ConfigFileResult::Ok) {
         const ConfigFileMessage message = ReadConfigFileMessage(result);
         FView.ShowMessage(BoxIcon::Error, QString::fromUtf8(message.caption), QString::fromUtf8(message.text));
@@ -430,6 +456,22 @@ void TMainWorkflows::UserReadFileBtnClick()
     }
     FZELCFG = loaded;
     ShowConfig();
+    TellFieldsNotInFile(notHeld);
+}
+
+// A file of an older release lacks some fields; they now hold what that
+// release implied, and the technician should know before they reach a unit.
+void TMainWorkflows::TellFieldsNotInFile(const std::vector<std::string>& notHeld)
+{
+    if (notHeld.empty())
+        return;
+    QStringList names;
+    for (const std::string& name : notHeld)
+        names << QString::fromStdString(name);
+    FView.ShowMessage(BoxIcon::Information, QStringLiteral("Read Configuration File"),
+                      QStringLiteral("This file does not hold: %1.\rThese fields now have the values of older "
+                                     "releases; check them before Write Device.")
+                          .arg(names.join(QStringLiteral(", "))));
 }
 
 void TMainWorkflows::UserWriteFileBtnClick()

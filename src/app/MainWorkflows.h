@@ -145,6 +145,9 @@ private:
     // Before a write: forgets how the last one ended; in factory mode over a
     // block that failed its CRC, asks the question naming it.
     bool BeginWrite();
+    void TellFieldsNotInFile(const std::vector<std::string>& notHeld);
+    void TellSettingsFileNotice();
+    QString NoSensorText(std::uint8_t readCode) const;
     const RSensorType* SensorOfCurrentConfig() const;
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.

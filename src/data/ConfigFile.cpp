@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "WholeFile.h"
 
@@ -73,32 +75,33 @@ const FieldLayout kLayouts[] = {
 struct ByteRange {
     std::size_t offset;
     std::size_t width;
+    const char* name;  // as a person calls the field
 };
 
 // What a person sets up; everything the detector counts or measures itself
 // stays with the unit the configuration is loaded for.
 const ByteRange kContributed[] = {
-    {CFG_AT(mUnit, mUnitFlag), 1},
-    {CFG_AT(mUnit, mUserID), 6},
-    {CFG_AT(mUnit, mTestInterval), 1},
-    {CFG_AT(mUnit, mAllowSuspend), 1},
-    {CFG_AT(mUnit, mSerial), 10},
-    {CFG_AT(mUnit, mBatLimit), 4},
-    {CFG_AT(mUnit, mBatLimitStartUp), 2},
-    {CFG_AT(mUnit, mBatLimitCritical), 2},
-    {CFG_AT(mUnit, mHWVersion), 1},
-    {CFG_AT(mUnit, mFWVersion), 1},
-    {CFG_AT(mUnit, mLifeRemaining), 4},
-    {CFG_AT(mSensor, mAlarmHigh), 2},
-    {CFG_AT(mSensor, mAlarmLow), 2},
-    {CFG_AT(mSensor, mCalInterval), 4},
-    {CFG_AT(mSensor, mBumpInterval), 2},
-    {CFG_AT(mSensor, mSensorType), 1},
-    {CFG_AT(mSensor, mDeadZone), 2},
-    {CFG_AT(mSensor, mSpanGas), 2},
-    {CFG_AT(mSensor, mSensorMax), 2},
-    {CFG_AT(mSensor, mSensorBase), 2},
-    {CFG_AT(mSensor, mTempCompSpan), 12},
+    {CFG_AT(mUnit, mUnitFlag), 1, "unit flags"},
+    {CFG_AT(mUnit, mUserID), 6, "user ID"},
+    {CFG_AT(mUnit, mTestInterval), 1, "self-test interval"},
+    {CFG_AT(mUnit, mAllowSuspend), 1, "hibernation allowed"},
+    {CFG_AT(mUnit, mSerial), 10, "serial number"},
+    {CFG_AT(mUnit, mBatLimit), 4, "battery limits"},
+    {CFG_AT(mUnit, mBatLimitStartUp), 2, "start-up battery limit"},
+    {CFG_AT(mUnit, mBatLimitCritical), 2, "critical battery limit"},
+    {CFG_AT(mUnit, mHWVersion), 1, "hardware version"},
+    {CFG_AT(mUnit, mFWVersion), 1, "firmware version"},
+    {CFG_AT(mUnit, mLifeRemaining), 4, "life remaining"},
+    {CFG_AT(mSensor, mAlarmHigh), 2, "high alarm"},
+    {CFG_AT(mSensor, mAlarmLow), 2, "low alarm"},
+    {CFG_AT(mSensor, mCalInterval), 4, "calibration interval"},
+    {CFG_AT(mSensor, mBumpInterval), 2, "bump interval"},
+    {CFG_AT(mSensor, mSensorType), 1, "sensor type"},
+    {CFG_AT(mSensor, mDeadZone), 2, "dead zone"},
+    {CFG_AT(mSensor, mSpanGas), 2, "span gas"},
+    {CFG_AT(mSensor, mSensorMax), 2, "sensor maximum"},
+    {CFG_AT(mSensor, mSensorBase), 2, "sensor base"},
+    {CFG_AT(mSensor, mTempCompSpan), 12, "temperature compensation"},
 };
 
 #undef CFG_AT
@@ -126,6 +129,26 @@ const std::uint8_t* Bytes(const RZELCFG& cfg)
 }
 
 }  // namespace
+
+std::vector<std::string> FieldsNotInVersion(std::int32_t version)
+{
+    std::vector<std::string> missing;
+    if (version < kOldestVersion || version > kLayoutVersions)
+        return missing;
+    for (const ByteRange& field : kContributed) {
+        for (const FieldLayout& layout : kLayouts) {
+            if (layout.recordOffset != field.offset)
+                continue;
+            const Cell cell = layout.at[static_cast<std::size_t>(version - 1)];
+            if (cell.offset < 0)
+                missing.emplace_back(field.name);
+            else if (cell.width != 0 && cell.width < field.width)
+                missing.push_back(std::string(field.name) + " (all but its first " + std::to_string(cell.width) +
+                                  " characters)");
+        }
+    }
+    return missing;
+}
 
 std::size_t ConfigBodySize(std::int32_t version)
 {
@@ -200,11 +223,16 @@ bool WriteConfigFile(const std::string& path, const RZELCFG& cfg, bool factoryMo
     return WriteFileWhole(QString::fromStdString(path), bytes);
 }
 
-ConfigFileResult ReadConfigFile(const std::string& path, const RZELCFG& current, RZELCFG& out)
+ConfigFileResult ReadConfigFile(const std::string& path, const RZELCFG& current, RZELCFG& out,
+                                std::vector<std::string>* notHeld)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return ConfigFileResult::CannotOpen;
+    QFile file;
+    switch (OpenRegularFile(file, QString::fromStdString(path))) {
+    case OpenResult::Opened: break;
+    case OpenResult::NotRegular: return ConfigFileResult::NotAFile;
+    case OpenResult::Missing:
+    case OpenResult::Failed: return ConfigFileResult::CannotOpen;
+    }
     const QByteArray header = file.read(cfgfile::kHeaderSize);
     if (header.size() != static_cast<qsizetype>(cfgfile::kHeaderSize))
         return ConfigFileResult::WrongFile;
@@ -226,6 +254,8 @@ ConfigFileResult ReadConfigFile(const std::string& path, const RZELCFG& current,
     else if (!UnpackFileRecord(version, std::span<const std::uint8_t>(bytes, bodySize), fromFile))
         return ConfigFileResult::WrongFile;
     out = MergeContributedFields(current, fromFile);
+    if (notHeld)
+        *notHeld = FieldsNotInVersion(version);
     return ConfigFileResult::Ok;
 }
 
@@ -236,6 +266,9 @@ ConfigFileMessage ReadConfigFileMessage(ConfigFileResult result)
         return {"", ""};
     case ConfigFileResult::CannotOpen:
         return {"Configuration File did not open\rRetry READ FILE", "Read Configuration File"};
+    case ConfigFileResult::NotAFile:
+        return {"This is not a configuration file but a device, a pipe or a folder\rReselect file",
+                "Read Configuration File"};
     case ConfigFileResult::WrongFile:
         break;
     }

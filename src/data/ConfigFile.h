@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include <QDateTime>
 
@@ -64,11 +65,19 @@ RZELCFG MergeContributedFields(const RZELCFG& current, const RZELCFG& fromFile);
 // Writes the 140-byte version-7 file, whole or not at all.
 bool WriteConfigFile(const std::string& path, const RZELCFG& cfg, bool factoryMode, const QDateTime& now);
 
-enum class ConfigFileResult { Ok, CannotOpen, WrongFile };
+enum class ConfigFileResult { Ok, CannotOpen, WrongFile, NotAFile };
+
+// The contributed fields a file of this version does not hold (whole or in
+// part), by the names people use; they get the values older releases
+// implied. Empty for versions 7 and 8.
+std::vector<std::string> FieldsNotInVersion(std::int32_t version);
 
 // Reads a file of versions 1..8 into `out` = `current` with the contributed
-// fields of the file. On failure `out` is left untouched.
-ConfigFileResult ReadConfigFile(const std::string& path, const RZELCFG& current, RZELCFG& out);
+// fields of the file. On failure `out` is left untouched. Only a regular file
+// is read (a device or a pipe gives NotAFile at once). `notHeld`, when given,
+// gets FieldsNotInVersion of the file's version.
+ConfigFileResult ReadConfigFile(const std::string& path, const RZELCFG& current, RZELCFG& out,
+                                std::vector<std::string>* notHeld = nullptr);
 
 struct ConfigFileMessage {
     const char* text;  // "\r" is a line break

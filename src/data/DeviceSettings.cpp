@@ -133,22 +133,23 @@ bool FolderExists(const std::string& folder)
 
 // One level only: a folder whose parent is missing is not created. Failures
 // are not reported; the file dialogs then open in their default folder.
-void MakeFolder(const std::string& folder)
+void MakeFolder(const std::string& folder, SettingsAccess access)
 {
-    if (!FolderExists(folder))
+    if (access == SettingsAccess::Write && !FolderExists(folder))
         QDir().mkdir(QString::fromStdString(folder));
 }
 
 // A remembered save folder that has gone (or was never set) is replaced by the
 // default one, which is created and remembered.
 void EnsureSaveFolder(const ProfileFile& ini, const char* section, const std::string& defaultFolder,
-                      std::string& folder)
+                      std::string& folder, SettingsAccess access)
 {
     if (FolderExists(folder))
         return;
     folder = defaultFolder;
-    MakeFolder(folder);
-    ini.WriteString(section, "SaveDirectory", folder);
+    MakeFolder(folder, access);
+    if (access == SettingsAccess::Write)
+        ini.WriteString(section, "SaveDirectory", folder);
 }
 
 std::string FirmwareFolderOf(const std::string& programDir, const std::string& imagePath)
@@ -178,14 +179,14 @@ LoadedSettings SettingsFromProfile(const IProfileReader& ini, const std::string&
     return ReadValues(ini, programDir).settings;
 }
 
-LoadedSettings LoadSettings(const std::string& programDir)
+LoadedSettings LoadSettings(const std::string& programDir, SettingsAccess access)
 {
     const ProfileFile ini(SettingsFilePath(programDir));
     // All values from one reading of the file: some forty keys, each of
     // which would otherwise open and parse the whole file again, and an
     // editor saving the file meanwhile could mix two versions of it.
     ReadSettings read = ReadValues(ini.Snapshot(), programDir);
-    if (read.downloadRetryDefaulted)
+    if (read.downloadRetryDefaulted && access == SettingsAccess::Write)
         ini.WriteInt("FLASH", "DownloadRetry", kDefaultDownloadRetry);
     LoadedSettings& settings = read.settings;
     RDeviceCFG& cfg = settings.cfg;
@@ -196,14 +197,14 @@ LoadedSettings LoadSettings(const std::string& programDir)
         cfg.mFLASHFile.clear();
         cfg.mFLASHSaveDir = programDir + folders::kFirmware;
     }
-    MakeFolder(cfg.mFLASHSaveDir);
+    MakeFolder(cfg.mFLASHSaveDir, access);
 
-    EnsureSaveFolder(ini, "EVENT", programDir + folders::kEvent, cfg.mEVENTSaveDir);
+    EnsureSaveFolder(ini, "EVENT", programDir + folders::kEvent, cfg.mEVENTSaveDir, access);
     if (settings.factoryMode) {
-        EnsureSaveFolder(ini, "EEPROM", programDir + folders::kEeprom, cfg.mEEPROMSaveDir);
-        EnsureSaveFolder(ini, "Logging", programDir + folders::kDataLog, cfg.mLogSaveDir);
+        EnsureSaveFolder(ini, "EEPROM", programDir + folders::kEeprom, cfg.mEEPROMSaveDir, access);
+        EnsureSaveFolder(ini, "Logging", programDir + folders::kDataLog, cfg.mLogSaveDir, access);
     }
-    MakeFolder(programDir + folders::kConfigure);
+    MakeFolder(programDir + folders::kConfigure, access);
     return settings;
 }
 
@@ -289,10 +290,16 @@ std::optional<int> ReadSpanGas(const std::string& programDir, const std::string&
     const ProfileFile ini(SettingsFilePath(programDir));
     if (!ini.HasKey("SENSORCAL", sensorName))
         return std::nullopt;
-    return ini.ReadInt("SENSORCAL", sensorName, 0);
+    // A span gas of 0 (or less) is no span gas: such a key is as good as none.
+    const int tenths = ini.ReadInt("SENSORCAL", sensorName, 0);
+    if (tenths <= 0)
+        return std::nullopt;
+    return tenths;
 }
 
 bool WriteSpanGas(const std::string& programDir, const std::string& sensorName, int tenths)
 {
+    if (tenths <= 0)
+        return false;
     return ProfileFile(SettingsFilePath(programDir)).WriteInt("SENSORCAL", sensorName, tenths);
 }

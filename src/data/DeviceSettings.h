@@ -75,7 +75,10 @@ struct LoadedSettings {
 // missing one (a single level; a folder whose parent is missing is left
 // alone). Writes back FLASH/DownloadRetry (user mode, when 0) and the save
 // folders it had to replace. A missing or unreadable file gives the defaults.
-LoadedSettings LoadSettings(const std::string& programDir);
+// ReadOnly gives the same values without creating a folder or writing a key:
+// for a command that only looks.
+enum class SettingsAccess { Write, ReadOnly };
+LoadedSettings LoadSettings(const std::string& programDir, SettingsAccess access = SettingsAccess::Write);
 
 class IProfileReader;
 // The values a settings text gives, without touching any file or folder:

@@ -122,11 +122,14 @@ void SplitLines(ParsedFile& doc)
 ParsedFile Load(const std::string& path)
 {
     ParsedFile doc;
-    QFile file(QString::fromStdString(path));
-    if (!file.exists())
+    QFile file;
+    // A FIFO or a device in its place would hold the program or never end:
+    // only a regular file is read, and never written over.
+    const OpenResult opened = OpenRegularFile(file, QString::fromStdString(path));
+    if (opened == OpenResult::Missing)
         return doc;
     doc.state = LoadState::Incomplete;
-    if (!file.open(QIODevice::ReadOnly))
+    if (opened != OpenResult::Opened)
         return doc;
     // One byte more than the limit tells a file at the limit from a larger one;
     // size() is not trusted because special files report 0. Read in pieces:
@@ -365,7 +368,7 @@ std::vector<std::string> ProfileFile::SectionLines(const std::string& section) c
 
 bool ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const
 {
-    if (!UsableNames(section, key, value))
+    if (!UsableNames(section, key, value) || IsReadOnlyFile(QString::fromStdString(mPath)))
         return false;
     const ParsedFile doc = Load(mPath);
     if (doc.state == LoadState::Incomplete)
@@ -425,4 +428,25 @@ std::optional<std::string> ProfileText::WithValue(const std::string& section, co
 bool ProfileFile::WriteInt(const std::string& section, const std::string& key, int value) const
 {
     return WriteString(section, key, std::to_string(value));
+}
+
+std::optional<std::string> ProfileFileNotice(const std::string& path)
+{
+    const QString name = QString::fromStdString(path);
+    const std::string shown = QFile::decodeName(QFile::encodeName(name)).toStdString();
+    QFile file;
+    const OpenResult opened = OpenRegularFile(file, name);
+    if (opened == OpenResult::Missing)
+        return std::nullopt;
+    if (opened == OpenResult::NotRegular)
+        return shown + " is not a regular file: it is neither read nor written.";
+    if (opened == OpenResult::Failed)
+        return shown + " cannot be read: the defaults apply, and it is never written.";
+    if (file.size() > ProfileFile::kMaxBytes)
+        return shown + " holds " + std::to_string(file.size()) + " bytes: only the first " +
+               std::to_string(ProfileFile::kMaxBytes) + " are read (keys after byte " +
+               std::to_string(ProfileFile::kMaxBytes) + " are ignored), and the file is never written.";
+    if (IsReadOnlyFile(name))
+        return shown + " is read-only: its settings are used, and nothing is written to it.";
+    return std::nullopt;
 }

@@ -40,11 +40,18 @@ public:
 
 class ProfileText;
 
+// What a person should be told once about the settings file at `path`: that
+// it is read-only (never written, its mode never changed), larger than
+// ProfileFile::kMaxBytes (cut there, never written), or not a regular file.
+// Nothing for a missing or ordinary file.
+std::optional<std::string> ProfileFileNotice(const std::string& path);
+
 class ProfileFile : public IProfileReader {
 public:
     // Files larger than this are read only up to this size and never written:
-    // rewriting would lose their tail. A settings file is a few kilobytes.
-    static constexpr long long kMaxBytes = 1024 * 1024;
+    // rewriting would lose their tail. A settings file is a few kilobytes; a
+    // long-used one with many sensor types and comments stays far below this.
+    static constexpr long long kMaxBytes = 16LL * 1024 * 1024;
 
     explicit ProfileFile(std::string path);
 

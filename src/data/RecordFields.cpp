@@ -1,5 +1,7 @@
 #include "RecordFields.h"
 
+#include "TextHelpers.h"
+
 #include <QJsonArray>
 
 #include <cstddef>
@@ -62,19 +64,6 @@ void WriteValue(std::uint8_t* at, FieldKind kind, long long value)
     case FieldKind::I16: { auto v = static_cast<std::int16_t>(value); std::memcpy(at, &v, 2); break; }
     case FieldKind::U32: { auto v = static_cast<std::uint32_t>(value); std::memcpy(at, &v, 4); break; }
     case FieldKind::I32: { auto v = static_cast<std::int32_t>(value); std::memcpy(at, &v, 4); break; }
-    }
-}
-
-std::optional<long long> ParseInteger(const std::string& text)
-{
-    try {
-        std::size_t used = 0;
-        const long long value = std::stoll(text, &used, 0);
-        if (used != text.size())
-            return std::nullopt;
-        return value;
-    } catch (...) {
-        return std::nullopt;
     }
 }
 
@@ -171,7 +160,7 @@ std::optional<std::string> SetConfigField(RZELCFG& cfg, const std::string& name,
             if (static_cast<int>(parts.size()) != field.count)
                 return name + " takes " + std::to_string(field.count) + " comma-separated value(s)";
             for (int i = 0; i < field.count; ++i) {
-                const auto number = ParseInteger(parts[static_cast<std::size_t>(i)]);
+                const auto number = ParseDecimalInteger(parts[static_cast<std::size_t>(i)]);
                 if (!number || !InRange(*number, field.kind))
                     return "'" + parts[static_cast<std::size_t>(i)] + "' is not a valid value for " + name;
                 WriteValue(at + static_cast<std::size_t>(i) * Width(field.kind), field.kind, *number);

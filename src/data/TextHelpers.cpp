@@ -90,6 +90,52 @@ std::uint16_t ParseWord(const std::string& text, std::uint16_t low, std::uint16_
     return value;
 }
 
+namespace {
+
+// The digits of a typed number: '-'? digits ('.' digits)?, with at least one
+// digit; `point` allows the fraction.
+bool IsDecimalText(const std::string& text, bool point)
+{
+    std::size_t pos = text.size() > 1 && text[0] == '-' ? 1 : 0;
+    bool digits = false;
+    bool seenPoint = false;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c >= '0' && c <= '9')
+            digits = true;
+        else if (c == '.' && point && !seenPoint)
+            seenPoint = true;
+        else
+            return false;
+    }
+    return digits;
+}
+
+}  // namespace
+
+std::optional<long long> ParseDecimalInteger(const std::string& text)
+{
+    if (!IsDecimalText(text, false))
+        return std::nullopt;
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> ParseDecimalNumber(const std::string& text)
+{
+    if (!IsDecimalText(text, true))
+        return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno == ERANGE || !std::isfinite(value) || end != text.c_str() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 std::string PadText(PadSide side, std::size_t width, char fill, const std::string& text)
 {
     if (text.size() > width)

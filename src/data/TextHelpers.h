@@ -19,6 +19,13 @@ std::optional<std::string> NormalizeNumber(NumberForm form, const std::string& t
 std::uint16_t ParseWord(const std::string& text, std::uint16_t low, std::uint16_t high,
                         std::uint16_t fallback = 0);
 
+// A number as a person types it: decimal digits with an optional leading
+// '-' (and, for the second, one decimal point), nothing else. A leading zero
+// is read as decimal, never as octal; blanks, "0x", exponents, NaN and
+// infinities are refused, as is an integer beyond 64 bits.
+std::optional<long long> ParseDecimalInteger(const std::string& text);
+std::optional<double> ParseDecimalNumber(const std::string& text);
+
 std::string PadText(PadSide side, std::size_t width, char fill, const std::string& text);
 std::vector<std::string> SplitText(const std::string& text, const std::string& separator, std::size_t count);
 

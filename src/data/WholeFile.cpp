@@ -1,6 +1,12 @@
 #include "WholeFile.h"
 
+#include <QFile>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool WriteFileWhole(const QString& path, const QByteArray& bytes)
 {
@@ -22,4 +28,32 @@ bool WriteFileWhole(const QString& path, const QByteArray& bytes)
         return false;
     }
     return file.commit();
+}
+
+OpenResult OpenRegularFile(QFile& file, const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? OpenResult::Missing : OpenResult::Failed;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return OpenResult::NotRegular;
+    }
+    // Reads of a regular file never wait; the flag goes for good measure.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return OpenResult::Failed;
+    }
+    return OpenResult::Opened;
+}
+
+bool IsReadOnlyFile(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }

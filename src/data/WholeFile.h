@@ -7,3 +7,17 @@
 #include <QString>
 
 bool WriteFileWhole(const QString& path, const QByteArray& bytes);
+
+class QFile;
+
+enum class OpenResult { Opened, Missing, NotRegular, Failed };
+
+// Opens `path` for reading only when it is a regular file (after symbolic
+// links). The open itself never waits: a FIFO without a writer or a device
+// would otherwise hold the caller, and reading one may never end.
+OpenResult OpenRegularFile(QFile& file, const QString& path);
+
+// True when the file exists and its mode grants nobody write access: a file
+// somebody made read-only on purpose, which is never rewritten (as root the
+// replacement would go through and leave a writable file behind).
+bool IsReadOnlyFile(const QString& path);

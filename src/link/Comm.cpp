@@ -6,6 +6,7 @@
 #include <QSerialPort>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -60,6 +61,11 @@ std::string GroupOwning(const std::string& path)
     return owner ? owner->gr_name : "dialout";
 }
 
+std::string NotASerialPort(const std::string& path, const char* what)
+{
+    return path + " is not a serial port but " + what + ": give the Beamdock's port, for example /dev/ttyUSB0.";
+}
+
 }  // namespace
 
 TComm::TComm() = default;
@@ -112,8 +118,25 @@ void TComm::CheckDevice() const
         throw ECommError(commtext::kAccessError, code, advice);
     }
     struct stat info {};
-    if (::stat(FDeviceName.c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+    if (::stat(FDeviceName.c_str(), &info) != 0)
         throw ECommError(commtext::kInvalidHandle, -1);
+    if (!S_ISCHR(info.st_mode)) {
+        const char* what = S_ISDIR(info.st_mode)    ? "a folder"
+                           : S_ISFIFO(info.st_mode) ? "a FIFO"
+                           : S_ISREG(info.st_mode)  ? "a file"
+                                                    : "no character device";
+        throw ECommError(commtext::kInvalidHandle, -1, NotASerialPort(FDeviceName, what));
+    }
+    // A character device that is no terminal (/dev/null, /dev/zero) refuses
+    // the line settings; say what it is instead of the driver's error.
+    const int fd = ::open(FDeviceName.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        const bool terminal = ::isatty(fd) == 1;
+        ::close(fd);
+        if (!terminal)
+            throw ECommError(commtext::kAccessError, ENOTTY,
+                             NotASerialPort(FDeviceName, "a device that is not a terminal"));
+    }
 }
 
 void TComm::Open()

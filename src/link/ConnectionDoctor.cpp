@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,28 +168,56 @@ std::string GroupName(gid_t gid)
     return owner ? owner->gr_name : std::to_string(gid);
 }
 
-void ExamineNode(const std::string& node, std::vector<Finding>& findings)
+// NotTerminal: a character device of another kind (/dev/null, /dev/zero).
+enum class NodeKind { Missing, NotSerial, NotTerminal, PseudoTerminal, Serial };
+
+// What kind of character device the node is, from the subsystem the kernel
+// files it under (/sys/dev/char/MAJOR:MINOR): a terminal is "tty", /dev/null
+// is "mem". Pseudo-terminals have no entry there; they live under /dev/pts.
+NodeKind CharDeviceKind(const std::string& node, const struct stat& info, const Places& places)
+{
+    std::error_code ec;
+    const std::string canonical = fs::weakly_canonical(node, ec).string();
+    if (canonical.rfind(places.devRoot + "/pts/", 0) == 0)
+        return NodeKind::PseudoTerminal;
+    const fs::path subsystem = fs::path(places.sysRoot) / "dev" / "char" /
+                               (std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev))) /
+                               "subsystem";
+    const fs::path target = fs::read_symlink(subsystem, ec);
+    if (ec)
+        return NodeKind::Serial;  // nothing known against it
+    return target.filename() == "tty" ? NodeKind::Serial : NodeKind::NotTerminal;
+}
+
+NodeKind ExamineNode(const std::string& node, const Places& places, std::vector<Finding>& findings)
 {
     struct stat info {};
     if (::stat(node.c_str(), &info) != 0) {
         findings.push_back(Problem(node + " does not exist",
                                    "Check that the Beamdock is plugged in, and the port name given to the tool"));
-        return;
+        return NodeKind::Missing;
     }
     const std::string who = UserName(::geteuid());
     const std::string owner = "owner " + UserName(info.st_uid) + ", group " + GroupName(info.st_gid) + ", mode " +
                               ModeText(info.st_mode);
-    if (!S_ISCHR(info.st_mode))
-        findings.push_back(Problem(node + " is not a serial device (" + owner + ")",
+    const NodeKind kind = S_ISCHR(info.st_mode) ? CharDeviceKind(node, info, places) : NodeKind::NotSerial;
+    if (kind == NodeKind::NotSerial || kind == NodeKind::NotTerminal) {
+        findings.push_back(Problem(node + " is not a serial port (" + owner + ")",
                                    "Name the Beamdock's port, for example /dev/ttyUSB0"));
+        return kind;
+    }
+    if (kind == NodeKind::PseudoTerminal)
+        findings.push_back(Fact(node + " is a pseudo-terminal (a simulated detector or a forwarded line), "
+                                       "not a USB adapter"));
     if (::access(node.c_str(), R_OK | W_OK) == 0) {
         findings.push_back(Fact("This user (" + who + ") may open " + node + " (" + owner + ")"));
-        return;
+        return kind;
     }
     const std::string groupName = GroupName(info.st_gid);
     findings.push_back(Problem("This user (" + who + ") may not open " + node + " (" + owner + ")",
                                "Install the beamdock package's udev rule (it gives the logged-in user access), or: "
                                "sudo usermod -aG " + groupName + " " + who + ", then log out and in again"));
+    return kind;
 }
 
 struct Holder {
@@ -268,7 +297,10 @@ std::string HolderFix(const Holder& holder, long pid)
            std::to_string(pid) + ") and try again";
 }
 
-void ExamineHolders(const std::string& node, const Places& places, std::vector<Finding>& findings)
+// A pseudo-terminal is open in the program that serves it (a simulator, a
+// forwarder) as long as the line exists: that program is named, not blamed.
+// Only a lock on it keeps the tool out.
+void ExamineHolders(const std::string& node, NodeKind kind, const Places& places, std::vector<Finding>& findings)
 {
     std::error_code ec;
     const std::string canonical = fs::weakly_canonical(node, ec).string();
@@ -279,6 +311,11 @@ void ExamineHolders(const std::string& node, const Places& places, std::vector<F
     FindLocks(places, ports, holders, findings);
     FindOpeners(places, canonical.empty() ? node : canonical, holders);
     for (const auto& [pid, holder] : holders) {
+        if (kind == NodeKind::PseudoTerminal && holder.lockFile.empty()) {
+            findings.push_back(Fact("The pseudo-terminal is served by process " + std::to_string(pid) + " (" +
+                                    holder.name + ")"));
+            continue;
+        }
         std::string text = "The port is held by process " + std::to_string(pid) + " (" + holder.name + ")";
         if (!holder.lockFile.empty())
             text += ": it holds the lock file " + holder.lockFile;
@@ -370,8 +407,11 @@ std::vector<Finding> Examine(const std::string& port, const Places& places)
     if (node.empty() && bridges.size() == 1 && !bridges.front().tty.empty())
         node = (fs::path(places.devRoot) / bridges.front().tty).string();
     if (!node.empty()) {
-        ExamineNode(node, findings);
-        ExamineHolders(node, places, findings);
+        // Who holds the node matters only for a port: every process has
+        // /dev/null open, none of them in the adapter's way.
+        const NodeKind kind = ExamineNode(node, places, findings);
+        if (kind != NodeKind::Missing && kind != NodeKind::NotTerminal)
+            ExamineHolders(node, kind, places, findings);
     }
     ExamineServices(places, findings);
     return findings;

@@ -94,6 +94,7 @@ void TComZEL::ComOpen(const std::string& devicePath)
 
 void TComZEL::ComClose()
 {
+    FWakeAcksOwed = false;
     if (FRSCom->Enabled())
         FRSCom->Close();
     FLinkSlack.reset();
@@ -216,6 +217,7 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
     }
 
     std::uint8_t status = zelstatus::kNoResponse;
+    int lateAcks = 0;
     try {
         FRSCom->PurgeIn();
         const auto start = FRSCom->Now();
@@ -226,6 +228,7 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
             const int got = FRSCom->Read(FReadBuf.mBuf + FReadBuf.mData, std::min(nLen + 10, room));
             if (got > 0)
                 FReadBuf.mData += got;
+            lateAcks += DropLateWakeAcks(nLen);
             return FReadBuf.mData >= nLen;
         };
         while (SecondsSince(start) < rTimeOut && status == zelstatus::kNoResponse) {
@@ -269,6 +272,13 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
                 }
             }
         }
+        if (lateAcks > 0)
+            FRevLog += QStringLiteral("(late wake-up ACK dropped: %1)").arg(lateAcks);
+        // A whole reply other than an ACK shows the unit answering this
+        // frame, so nothing owed from the wake-up can still be on its way.
+        if (status != zelstatus::kNoResponse && status != zelstatus::kReplyCrc &&
+            (nLen != kStatusReplyLen || FReadBuf.mBuf[0] != zelreply::kAck))
+            FWakeAcksOwed = false;
         result = status;
     } catch (const ECommError&) {
         // The exchange was cut short: whatever arrived before the error is
@@ -286,8 +296,37 @@ std::uint8_t TComZEL::Transfer(TraceMode nTrace, int nLen, float rTimeOut)
     return result;
 }
 
+// The unit acknowledges every wake-up frame it hears, and the tool sends
+// them until the first ACK reaches it; with a slow turnaround or an adapter
+// that hands bytes over in USB frames, the ACKs of the last frames arrive
+// after the purges, in front of the first reply. Such leading ACK frames are
+// dropped where they cannot be the reply: a status reply with more bytes
+// behind it (the unit sends one frame per command), or a longer reply whose
+// CRC fails with the ACK in front and may hold once the ACK is gone. A lone
+// ACK in answer to a status command is taken: it cannot be told apart.
+int TComZEL::DropLateWakeAcks(int nLen)
+{
+    static constexpr std::uint8_t kAckFrame[kStatusReplyLen] = {zelreply::kAck, zelreply::kAckCrcHigh,
+                                                                  zelreply::kAckCrcLow};
+    int dropped = 0;
+    while (FWakeAcksOwed && FReadBuf.mData >= kStatusReplyLen &&
+           std::memcmp(FReadBuf.mBuf, kAckFrame, sizeof kAckFrame) == 0) {
+        const bool moreBehind = nLen == kStatusReplyLen && FReadBuf.mData > kStatusReplyLen;
+        const bool replyBroken = nLen > kStatusReplyLen && FReadBuf.mData >= nLen &&
+                                 crc16::Compute(FReadBuf.mBuf, static_cast<std::size_t>(nLen - 2)) !=
+                                     static_cast<std::uint16_t>((FReadBuf.mBuf[nLen - 2] << 8) | FReadBuf.mBuf[nLen - 1]);
+        if (!moreBehind && !replyBroken)
+            break;
+        FReadBuf.mData -= kStatusReplyLen;
+        std::memmove(FReadBuf.mBuf, FReadBuf.mBuf + kStatusReplyLen, static_cast<std::size_t>(FReadBuf.mData));
+        ++dropped;
+    }
+    return dropped;
+}
+
 std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
 {
+    FWakeAcksOwed = false;
     const std::uint8_t frame[3] = {zelcmd::kCheck, 0x75, 0x80};
     std::uint8_t status = zelstatus::kNoWakeUp;
     int framesSent = 0;
@@ -360,6 +399,7 @@ std::uint8_t TComZEL::ConnectZEL(float rTimeOut)
     } catch (const ECommError&) {
         status = zelstatus::kChannelError;
     }
+    FWakeAcksOwed = status == zelstatus::kOK;
     return status;
 }
 

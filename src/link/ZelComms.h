@@ -61,6 +61,7 @@ namespace zelreply {
 constexpr std::uint8_t kAck = 0xB5;
 constexpr std::uint8_t kNak = 0xB6;
 constexpr std::uint8_t kAckCrcHigh = 0xB7;
+constexpr std::uint8_t kAckCrcLow = 0xC1;
 }  // namespace zelreply
 
 enum class TraceMode : std::uint8_t { Report = 0, Hold = 1, Quiet = 2 };
@@ -153,6 +154,9 @@ public:
 private:
     std::uint8_t ReadBlock(std::uint8_t selectByte, std::uint8_t* record, std::uint16_t nPacket, std::uint16_t nSize);
     std::uint8_t SingleCommand(std::uint8_t cmd, float timeOut);
+    // Drops the late answers to wake-up frames at the head of the reply
+    // buffer; returns how many.
+    int DropLateWakeAcks(int nLen);
     void Fire(const QDateTime& when, const QString& log);
     void FireHeld(const RZELLogRead* held, int count);
     // Pause after an exchange so the detector's infrared receiver can turn
@@ -167,6 +171,9 @@ private:
     // short operations are made of such pauses.
     std::optional<precise::TimerSlack> FLinkSlack;
     std::unique_ptr<ISerialChannel> FRSCom;
+    // From a successful wake-up until the unit's first reply other than an
+    // ACK: ACKs to wake-up frames may still be on their way.
+    bool FWakeAcksOwed = false;
     std::string FDefPort;
     std::string FLastPort;
     RComZELReadBuf FReadBuf;

@@ -97,6 +97,13 @@ bool TSensorCalWorkflow::PrepareCalibration(double spanValue)
         FOutcomeStatus = kSensorDiffers;
         return false;
     }
+    // No span gas is not a value to calibrate against, nor to remember.
+    if (!std::isfinite(spanValue) || spanValue < 0.05) {
+        FOutcomeStatus = kSensorDiffers;
+        FView.ShowMessage(BoxIcon::Error, caltext::kStartCaption,
+                          QStringLiteral("The span gas must be above 0, not %1.").arg(spanValue));
+        return false;
+    }
     // The spin keeps its value inside the sensor's range; so does this.
     const double minimum = FPSensor->mMin;
     const double maximum = std::max(FPSensor->mMin, FPSensor->mMax);

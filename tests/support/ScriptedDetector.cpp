@@ -237,27 +237,12 @@ void ScriptedDetector::Run()
         while (pending.size() >= FrameLength()) {
             const QByteArray frame = pending.left(FrameLength());
             pending.remove(0, frame.size());
-            HandleFrame(frame, !WakeFrameQueuedBehind(frame, pending));
+            HandleFrame(frame);
         }
     }
 }
 
-// The tool sends wake-up frames every millisecond until one is answered.
-// When this thread was held up (a loaded machine), several of them wait
-// here together, or the last one with the tool's next command behind it;
-// answering each would put late ACKs on the line after the tool has moved
-// on, in front of its next command's reply. A detector answers within its
-// turnaround, long before the tool's next frame: a wake-up frame with
-// anything already waiting behind it is left unanswered.
-bool ScriptedDetector::WakeFrameQueuedBehind(const QByteArray& frame, const QByteArray& pending) const
-{
-    const auto isWakeFrame = [](const QByteArray& bytes) {
-        return bytes.size() == 3 && static_cast<std::uint8_t>(bytes[0]) == 0xB2 && bytes == WithCrc(bytes.left(1));
-    };
-    return isWakeFrame(frame) && !pending.isEmpty();
-}
-
-void ScriptedDetector::HandleFrame(const QByteArray& frame, bool answer)
+void ScriptedDetector::HandleFrame(const QByteArray& frame)
 {
     std::function<void(const QByteArray&)> onFrame;
     {
@@ -268,7 +253,7 @@ void ScriptedDetector::HandleFrame(const QByteArray& frame, bool answer)
     if (onFrame)
         onFrame(frame);
     const QByteArray reply = Reply(frame);
-    if (answer && !reply.isEmpty() && !FSilent)
+    if (!reply.isEmpty() && !FSilent)
         (void)!::write(FMaster, reply.constData(), static_cast<size_t>(reply.size()));
 }
 

@@ -69,8 +69,7 @@ public:
 private:
     enum class Expect { Command, Header, Data };
     void Run();
-    void HandleFrame(const QByteArray& frame, bool answer);
-    bool WakeFrameQueuedBehind(const QByteArray& frame, const QByteArray& pending) const;
+    void HandleFrame(const QByteArray& frame);
     QByteArray Reply(const QByteArray& frame);
     QByteArray CommandReply(std::uint8_t command);
     int FrameLength() const;

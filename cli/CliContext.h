@@ -22,6 +22,8 @@ struct CliContext {
     TComZEL* link = nullptr;
     std::ostream* out = nullptr;
     std::ostream* err = nullptr;
+    QString historyDb;         // --db URL; empty = BEAMDOCK_DB or the station file
+    bool noHistory = false;    // --no-history
 };
 
 // Reports an operation's end the way the window does in its status line and
@@ -59,5 +61,6 @@ int CmdUpgrade(CliContext& ctx);
 int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
+int CmdHistory(CliContext& ctx);
 
 #include "CliOperation.inl"

@@ -132,6 +132,25 @@ std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& 
     return operations;
 }
 
+QByteArray LatestImage(THistoryStore& store, const QString& serial, QString& error)
+{
+    QSqlQuery query(store.Db());
+    if (!Run(query,
+             QStringLiteral("SELECT i.role, c.raw FROM operation_images i JOIN config_images c ON c.sha256 = i.image_sha256"
+                            " WHERE i.serial = ? AND i.at_ms = (SELECT MAX(at_ms) FROM operation_images WHERE serial = ?)"),
+             error, {serial, serial}))
+        return {};
+    QByteArray latest;
+    int taken = -1;
+    while (query.next()) {
+        if (const int order = RoleOrder(query.value(0).toString()); order > taken) {
+            taken = order;
+            latest = query.value(1).toByteArray();
+        }
+    }
+    return latest;
+}
+
 std::vector<RStoredEvent> UnitEvents(THistoryStore& store, const QString& serial, QString& error)
 {
     std::vector<RStoredEvent> events;

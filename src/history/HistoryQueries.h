@@ -39,6 +39,8 @@ namespace historyqueries {
 std::vector<RUnitRow> Units(THistoryStore& store, QString& error);
 // Newest first.
 std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& serial, QString& error);
+// The unit's latest configuration image; empty when none was taken.
+QByteArray LatestImage(THistoryStore& store, const QString& serial, QString& error);
 std::vector<RStoredEvent> UnitEvents(THistoryStore& store, const QString& serial, QString& error);
 // The first problem of the chain or of the stored images; nothing when whole.
 std::optional<QString> Verify(THistoryStore& store, QString& error);

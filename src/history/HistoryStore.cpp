@@ -94,12 +94,20 @@ bool THistoryStore::Open(const RHistoryLocation& location, QString& error, int s
         Close();
         return false;
     }
+    // A newer schema is refused before anything, the journal mode included,
+    // is changed.
+    QString migrateError;
+    if (historyschema::CurrentVersion(FDb, migrateError) > historyschema::LatestVersion()) {
+        historyschema::Migrate(FDb, location.engine, migrateError, schemaVersion);
+        error = QStringLiteral("The history database %1 cannot be used: %2").arg(location.Display(), migrateError);
+        Close();
+        return false;
+    }
     if (location.engine == HistoryEngine::Sqlite) {
         QSqlQuery pragma(FDb);
         pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     }
-    QString migrateError;
     if (!historyschema::Migrate(FDb, location.engine, migrateError, schemaVersion)) {
         error = QStringLiteral("The history database %1 cannot be used: %2").arg(location.Display(), migrateError);
         Close();

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimeZone>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -183,28 +184,83 @@ int CmdHistoryUnits(CliContext& ctx)
     return 0;
 }
 
-// The record fields whose values differ, as "name: old -> new".
+std::size_t FieldSize(const FieldInfo& field)
+{
+    switch (field.kind) {
+    case FieldKind::U8:
+    case FieldKind::Chars:
+        return static_cast<std::size_t>(field.count);
+    case FieldKind::U16:
+    case FieldKind::I16:
+        return 2u * static_cast<std::size_t>(field.count);
+    case FieldKind::U32:
+    case FieldKind::I32:
+        return 4u * static_cast<std::size_t>(field.count);
+    }
+    return 0;
+}
+
+// One field's value as the record tables describe it: numbers as stored,
+// characters as text, arrays as "[a,b]".
+QString FieldText(const char* block, const FieldInfo& field)
+{
+    const char* at = block + field.offset;
+    if (field.kind == FieldKind::Chars)
+        return QString::fromLatin1(at, static_cast<qsizetype>(strnlen(at, static_cast<std::size_t>(field.count))));
+    const std::size_t size = FieldSize(field) / static_cast<std::size_t>(field.count);
+    QStringList values;
+    for (int i = 0; i < field.count; ++i, at += size) {
+        switch (field.kind) {
+        case FieldKind::U8: values << QString::number(static_cast<std::uint8_t>(*at)); break;
+        case FieldKind::U16: values << QString::number(qFromLittleEndian<quint16>(at)); break;
+        case FieldKind::I16: values << QString::number(qFromLittleEndian<qint16>(at)); break;
+        case FieldKind::U32: values << QString::number(qFromLittleEndian<quint32>(at)); break;
+        case FieldKind::I32: values << QString::number(qFromLittleEndian<qint32>(at)); break;
+        case FieldKind::Chars: break;
+        }
+    }
+    return field.count == 1 ? values.front() : QLatin1Char('[') + values.join(QLatin1Char(',')) + QLatin1Char(']');
+}
+
+// The record fields whose bytes differ, as "name: old -> new".
 QStringList Changes(const QByteArray& older, const QByteArray& newer)
 {
     QStringList changes;
-    if (older.size() != kConfigImageSize || newer.size() != kConfigImageSize)
+    if (older.size() != kConfigImageSize || newer.size() != kConfigImageSize || older == newer)
         return changes;
     const std::pair<const std::vector<FieldInfo>*, int> blocks[] = {{&UnitFields(), 0}, {&SensorFields(), 64}};
     for (const auto& [fields, offset] : blocks) {
-        const QJsonObject a = RecordToJson(older.constData() + offset, *fields);
-        const QJsonObject b = RecordToJson(newer.constData() + offset, *fields);
+        const char* a = older.constData() + offset;
+        const char* b = newer.constData() + offset;
         for (const FieldInfo& field : *fields) {
-            const QString name = QString::fromLatin1(field.name);
-            if (field.reserved || a.value(name) == b.value(name))
+            if (field.reserved || std::memcmp(a + field.offset, b + field.offset, FieldSize(field)) == 0)
                 continue;
-            auto text = [](const QJsonValue& v) {
-                return v.isArray() ? QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact))
-                                   : v.toVariant().toString();
-            };
-            changes << name + QStringLiteral(": ") + text(a.value(name)) + QStringLiteral(" -> ") + text(b.value(name));
+            changes << QString::fromLatin1(field.name) + QStringLiteral(": ") + FieldText(a, field) +
+                           QStringLiteral(" -> ") + FieldText(b, field);
         }
     }
     return changes;
+}
+
+QByteArray JsonText(const QString& text)
+{
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += "\\u00" + QByteArray::number(static_cast<int>(c), 16).rightJustified(2, '0');
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+QByteArray JsonTime(std::optional<qint64> ms)
+{
+    return ms ? JsonText(UtcJson(ms).toString()) : QByteArray("null");
 }
 
 int CmdHistoryUnit(CliContext& ctx)
@@ -235,36 +291,37 @@ int CmdHistoryUnit(CliContext& ctx)
             previous = raw;
         }
     }
-    QJsonArray json;
+    // Written as text straight away: a unit's history may hold tens of
+    // thousands of operations, and a JSON object per operation would cost
+    // more than reading them.
+    QByteArray json = "{\n  \"serial\": " + JsonText(serial) + ",\n  \"operations\": [";
     for (std::size_t i = 0; i < operations.size(); ++i) {
         const ROperationView& op = operations[i];
-        const QString result = op.status ? QStringLiteral("%1 %2").arg(*op.status).arg(op.statusText.trimmed())
-                                         : QStringLiteral("interrupted");
         if (ctx.json) {
-            QJsonArray changed;
-            for (const QString& change : changes[i])
-                changed.append(change);
-            json.append(QJsonObject{{"uuid", op.uuid},
-                                    {"workflow", op.workflow},
-                                    {"started", UtcJson(op.startMs)},
-                                    {"ended", UtcJson(op.endMs)},
-                                    {"status", op.status ? QJsonValue(*op.status) : QJsonValue::Null},
-                                    {"statusText", op.statusText.trimmed()},
-                                    {"step", op.step},
-                                    {"station", op.station},
-                                    {"osUser", op.osUser},
-                                    {"toolVersion", op.toolVersion},
-                                    {"changes", changed}});
+            json += i == 0 ? "\n" : ",\n";
+            json += "    {\"uuid\": " + JsonText(op.uuid) + ", \"workflow\": " + JsonText(op.workflow) +
+                    ", \"started\": " + JsonTime(op.startMs) + ", \"ended\": " + JsonTime(op.endMs) +
+                    ", \"status\": " + (op.status ? QByteArray::number(*op.status) : QByteArray("null")) +
+                    ", \"statusText\": " + JsonText(op.statusText.trimmed()) + ", \"step\": " + JsonText(op.step) +
+                    ", \"station\": " + JsonText(op.station) + ", \"osUser\": " + JsonText(op.osUser) +
+                    ", \"toolVersion\": " + JsonText(op.toolVersion) + ", \"changes\": [";
+            for (qsizetype c = 0; c < changes[i].size(); ++c)
+                json += (c == 0 ? "" : ", ") + JsonText(changes[i][c]);
+            json += "]}";
             continue;
         }
+        const QString result = op.status ? QStringLiteral("%1 %2").arg(*op.status).arg(op.statusText.trimmed())
+                                         : QStringLiteral("interrupted");
         *ctx.out << LocalText(op.startMs).toStdString() << "  " << op.workflow.toStdString() << "  " << result.toStdString()
                  << (op.step.isEmpty() ? "" : "  (step: " + op.step.toStdString() + ")") << "  "
                  << op.osUser.toStdString() << '@' << op.station.toStdString() << "\n";
         for (const QString& change : changes[i])
             *ctx.out << "    " << change.toStdString() << "\n";
     }
-    if (ctx.json)
-        *ctx.out << QJsonDocument(QJsonObject{{"serial", serial}, {"operations", json}}).toJson().toStdString();
+    if (ctx.json) {
+        json += "\n  ]\n}\n";
+        ctx.out->write(json.constData(), json.size());
+    }
     return 0;
 }
 

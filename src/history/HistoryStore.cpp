@@ -106,7 +106,10 @@ bool THistoryStore::Open(const RHistoryLocation& location, QString& error, int s
     if (location.engine == HistoryEngine::Sqlite) {
         QSqlQuery pragma(FDb);
         pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        // In WAL mode NORMAL keeps the file consistent through any crash of
+        // the program and loses at most the last records to a power cut; FULL
+        // would add a disk flush to every record.
+        pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
     if (!historyschema::Migrate(FDb, location.engine, migrateError, schemaVersion)) {
         error = QStringLiteral("The history database %1 cannot be used: %2").arg(location.Display(), migrateError);

@@ -62,5 +62,7 @@ int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 int CmdHistory(CliContext& ctx);
+// The commands that reach a unit, whose operations the history keeps.
+bool CommandRecordsHistory(const QString& command);
 
 #include "CliOperation.inl"

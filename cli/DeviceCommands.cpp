@@ -7,13 +7,18 @@
 #include "CliContext.h"
 #include "ConfigFile.h"
 #include "ConfigPrinting.h"
+#include "OperationRecorder.h"
 #include "RecordFields.h"
 #include "WorkflowSession.h"
 
 int CmdIdentify(CliContext& ctx)
 {
     RZELIdenty identity{};
+    ProcessRecorder().BeginOperation(QStringLiteral("Identify Varnolite"));
     const std::uint8_t status = RunOperation(ctx, [&] { return ctx.link->RequireIdenty(identity); });
+    if (status == 0)
+        ProcessRecorder().UnitIdentified(identity);
+    ProcessRecorder().EndOperation(status);
     if (status == 0) {
         if (ctx.json)
             PrintJson(*ctx.out, QJsonObject{{"identity", RecordToJson(&identity, IdentityFields())}});

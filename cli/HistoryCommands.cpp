@@ -421,6 +421,13 @@ int CmdHistoryVerify(CliContext& ctx)
 
 }  // namespace
 
+bool CommandRecordsHistory(const QString& command)
+{
+    static const QStringList kDeviceCommands{"identify", "read",     "write",   "hibernate", "test",     "eeprom",
+                                             "eventlog", "logreset", "upgrade", "log",       "calibrate"};
+    return kDeviceCommands.contains(command);
+}
+
 int CmdHistory(CliContext& ctx)
 {
     if (ctx.args.isEmpty())

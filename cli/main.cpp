@@ -6,8 +6,10 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <optional>
 
 #include "CliContext.h"
+#include "HistoryRecorder.h"
 #include "ProgramDirectory.h"
 #include "StartUp.h"
 
@@ -122,6 +124,10 @@ int main(int argc, char** argv)
     ctx.port = hasPortOption ? portOption.toStdString()
                              : qEnvironmentVariableIsSet("BEAMDOCK_PORT") ? qEnvironmentVariable("BEAMDOCK_PORT").toStdString()
                                                                           : loaded.port;
+
+    std::optional<TProcessRecording> recording;
+    if (!ctx.noHistory && CommandRecordsHistory(name))
+        recording.emplace(ctx.historyDb, [](const QString& text) { std::cerr << "beamdock-cli: " << text.toStdString() << "\n"; });
 
     TComZEL link;
     ctx.link = &link;

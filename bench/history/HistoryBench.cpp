@@ -261,6 +261,7 @@ void Stations(const QString& url, const RHistoryLocation& location)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QStringList args = app.arguments().mid(1);
     if (args.value(0) == QLatin1String("generate")) {
         QString error;
@@ -294,7 +295,7 @@ int main(int argc, char** argv)
     if (!sqliteOnly) {
         TPgCluster cluster;
         QString error;
-        if (!cluster.Start(error) || !cluster.CreateDatabase(QStringLiteral("bench"), error)) {
+        if (!cluster.Start(error, true) || !cluster.CreateDatabase(QStringLiteral("bench"), error)) {
             std::fprintf(stderr, "PostgreSQL: %s\n", qPrintable(error));
             return 1;
         }

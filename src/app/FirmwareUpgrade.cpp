@@ -96,6 +96,7 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
         std::optional<std::uint8_t> status;
         for (int attempt = 0; attempt < attempts; ++attempt) {
             FView.SetProgress(0);
+            FAttempt = attempt + 1;
             // A cancel that came before the first packet needs no exchange.
             status = FUpgrade.load() ? DownloadImage() : std::optional<std::uint8_t>(fwstatus::kUserStop);
             if (!status || *status == fwstatus::kOK || *status == fwstatus::kUserStop)
@@ -140,6 +141,7 @@ std::optional<std::uint8_t> TFirmwareUpgrade::DownloadImage()
 
 std::uint8_t TFirmwareUpgrade::SendImage()
 {
+    FResent = 0;
     std::uint8_t status = FMain.Link().UpgradeStart();
     for (int row = 0; row < FImage.Rows() && status == zelstatus::kOK; ++row) {
         status = SendPacket(row);
@@ -151,6 +153,11 @@ std::uint8_t TFirmwareUpgrade::SendImage()
     // goes wrong there, the image did not make it.
     if (status == zelstatus::kOK && FMain.Link().UpgradeExecute() != zelstatus::kOK)
         status = fwstatus::kValidationFailed;
+    // The unit is the one "Check Program" has just identified and checked.
+    const std::uint8_t before = FMain.LastIdentity().mSW;
+    FMain.Recorder().UnitIdentified(FMain.LastIdentity());
+    FMain.Recorder().FirmwareSent({FImage.Header().mCRC, before,
+                                   status == zelstatus::kOK ? FImage.Header().mFirmware : before, FResent, FAttempt});
     return status;
 }
 
@@ -162,6 +169,7 @@ std::uint8_t TFirmwareUpgrade::SendPacket(int row)
     std::uint8_t status = FMain.Link().UpgradeData(kFirstSending, packet);
     for (int retry = 0; status != zelstatus::kOK && retry < FMain.Settings().cfg.mFLASHRetry; ++retry) {
         Memo(kRetryLine + QString::number(row));
+        ++FResent;
         status = FMain.Link().UpgradeData(kRepeatSending, packet);
     }
     if (status == zelstatus::kOK)

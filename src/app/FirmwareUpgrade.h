@@ -68,6 +68,8 @@ private:
     std::atomic<bool> FUpgrade{false};
     std::atomic<bool> FRunning{false};
     bool FReloaded = false;
+    int FAttempt = 0;  // of the download running, from 1
+    int FResent = 0;   // packets sent again in it
 };
 
 // The description line of both panels.

@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include "StatusTexts.h"
 
 namespace {
@@ -14,7 +17,8 @@ QString OsUser()
     for (const char* name : {"USER", "LOGNAME", "USERNAME"})
         if (const QString user = qEnvironmentVariable(name); !user.isEmpty())
             return user;
-    return QString();
+    const passwd* entry = getpwuid(geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
 }
 
 QString FixedField(const char* bytes, std::size_t size)
@@ -28,6 +32,21 @@ IOperationRecorder& NullRecorder()
 {
     static TNullRecorder recorder;
     return recorder;
+}
+
+namespace {
+std::atomic<IOperationRecorder*> gProcessRecorder{nullptr};
+}  // namespace
+
+void SetProcessRecorder(IOperationRecorder* recorder)
+{
+    gProcessRecorder.store(recorder);
+}
+
+IOperationRecorder& ProcessRecorder()
+{
+    IOperationRecorder* recorder = gProcessRecorder.load();
+    return recorder ? *recorder : NullRecorder();
 }
 
 RConfigImage ImageRecord(const QString& role, const RZELCFG& cfg)
@@ -50,6 +69,24 @@ QByteArray EventRecords(const std::vector<RZELEvent>& events)
 {
     return QByteArray(reinterpret_cast<const char*>(events.data()),
                       static_cast<qsizetype>(events.size() * sizeof(RZELEvent)));
+}
+
+TProcessRecording::TProcessRecording(const QString& option, std::function<void(const QString&)> notice)
+{
+    QString error;
+    const std::optional<RHistoryLocation> location = ChooseHistoryLocation(option, error);
+    if (!location) {
+        if (notice)
+            notice(QStringLiteral("The history will not be kept: %1").arg(error));
+        return;
+    }
+    FRecorder = std::make_unique<THistoryRecorder>(*location, std::move(notice));
+    SetProcessRecorder(FRecorder.get());
+}
+
+TProcessRecording::~TProcessRecording()
+{
+    SetProcessRecorder(nullptr);
 }
 
 THistoryRecorder::THistoryRecorder(RHistoryLocation location, Notice notice, QString spoolPath)
@@ -138,7 +175,11 @@ void THistoryRecorder::EndOperation(std::uint8_t status)
     FCurrent->endedMs = QDateTime::currentMSecsSinceEpoch();
     FCurrent->status = status;
     const StatusText& text = StatusTextFor(status);
-    FCurrent->statusText = QString::fromStdString(text.message.empty() ? text.suffix : MessageLines(text.message));
+    // The status line's suffix ("... OK") without its dots, or the box text.
+    QString said = QString::fromStdString(text.message.empty() ? text.suffix : MessageLines(text.message));
+    while (said.startsWith(QLatin1Char('.')) || said.startsWith(QLatin1Char(' ')))
+        said.remove(0, 1);
+    FCurrent->statusText = said;
     Hand(std::move(*FCurrent));
     FCurrent.reset();
 }

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -20,6 +21,25 @@
 #include "HistoryLocation.h"
 #include "HistorySink.h"
 #include "OperationRecorder.h"
+
+class THistoryRecorder;
+
+// The program's recorder for its lifetime: made from the chosen location,
+// installed as the process recorder, taken out and drained at the end. A
+// location that cannot even be parsed leaves the null recorder and is told
+// through `notice` at once.
+class TProcessRecording {
+public:
+    TProcessRecording(const QString& option, std::function<void(const QString&)> notice);
+    ~TProcessRecording();
+    TProcessRecording(const TProcessRecording&) = delete;
+    TProcessRecording& operator=(const TProcessRecording&) = delete;
+
+    THistoryRecorder* Recorder() { return FRecorder.get(); }
+
+private:
+    std::unique_ptr<THistoryRecorder> FRecorder;
+};
 
 class THistoryRecorder final : public IOperationRecorder {
 public:

@@ -17,6 +17,7 @@
 #include "DeviceSettings.h"
 #include "FormValues.h"
 #include "MainView.h"
+#include "OperationRecorder.h"
 #include "ZelComms.h"
 #include "ZelRecords.h"
 
@@ -99,6 +100,11 @@ public:
     // "Hibernate" ask again.
     void ForgetHibernateAnswer() { FHibernateBtn = false; }
 
+    // Where every operation cycle is recorded; the process recorder unless
+    // one is set here (tests hand in one that collects).
+    void SetRecorder(IOperationRecorder* recorder) { FRecorder = recorder; }
+    IOperationRecorder& Recorder() const { return FRecorder ? *FRecorder : ProcessRecorder(); }
+
     IMainView& View() { return FView; }
     TComZEL& Link() { return FLink; }
     const LoadedSettings& Settings() const { return FSettings; }
@@ -118,6 +124,9 @@ public:
 
 private:
     const RSensorType* SensorOfCurrentConfig() const;
+    // Records what a write left in the unit (see the definition).
+    template <typename Ranges>
+    void RecordSentImage(const RZELIdenty& identity, const RComZELReadBuf& image, Ranges&& ranges);
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.
     QString DoctorFindings() const;
@@ -133,6 +142,8 @@ private:
     std::optional<std::uint8_t> FLastResult;
     QString FWriteRefusal;  // why WriteDevice refused its ranges, for the box
     RZELIdenty FLastIdentity{};
+    IOperationRecorder* FRecorder = nullptr;
+    std::optional<RZELCFG> FLastRead;  // the configuration last read from a unit
 };
 
 // Trace line of the memo: time stamp "hh:nn:ss:zzz", a blank, the text.

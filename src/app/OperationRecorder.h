@@ -18,6 +18,7 @@ namespace recordrole {
 inline const QString kRead = QStringLiteral("read");
 inline const QString kBefore = QStringLiteral("before");  // as found, before a write
 inline const QString kAfter = QStringLiteral("after");    // as left, read back after a write
+inline const QString kSent = QStringLiteral("sent");      // what a write sent to the unit
 }  // namespace recordrole
 
 class IOperationRecorder {
@@ -49,6 +50,11 @@ public:
 };
 
 IOperationRecorder& NullRecorder();
+
+// The recorder of this program (the window's or the command line's), set
+// once at start-up and reset before it ends; the null recorder until then.
+void SetProcessRecorder(IOperationRecorder* recorder);
+IOperationRecorder& ProcessRecorder();
 
 // The history's form of the device records.
 RConfigImage ImageRecord(const QString& role, const RZELCFG& cfg);

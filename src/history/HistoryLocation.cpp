@@ -1,6 +1,11 @@
 #include "HistoryLocation.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstring>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -9,6 +14,7 @@ namespace {
 const QString kSqliteScheme = QStringLiteral("sqlite:");
 const QString kFileName = QStringLiteral("history.sqlite");
 constexpr char kDbVariable[] = "BEAMDOCK_DB";
+constexpr char kConfigKey[] = "database=";
 // A site server that does not answer must not hold the recorder for long:
 // the records then go to the station's spool.
 const QString kDefaultConnectTimeout = QStringLiteral("connect_timeout=5");
@@ -143,9 +149,43 @@ std::optional<RHistoryLocation> ParseHistoryUrl(const QString& text, QString& er
     return location;
 }
 
+QString HistoryConfigPath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/beamdock/history.conf");
+}
+
+QString ReadConfiguredHistoryUrl()
+{
+    QFile file(HistoryConfigPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(kConfigKey))
+            return QString::fromUtf8(line.mid(static_cast<qsizetype>(std::strlen(kConfigKey)))).trimmed();
+    return QString();
+}
+
+bool WriteConfiguredHistoryUrl(const QString& url)
+{
+    const QString path = HistoryConfigPath();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    // Whole or not at all, like every file the tool writes.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(kConfigKey + url.toUtf8() + "\n");
+    return file.commit();
+}
+
 std::optional<RHistoryLocation> ChooseHistoryLocation(const QString& option, QString& error)
 {
     if (!option.isEmpty())
         return ParseHistoryUrl(option, error);
-    return ParseHistoryUrl(qEnvironmentVariable(kDbVariable), error);
+    if (qEnvironmentVariableIsSet(kDbVariable))
+        return ParseHistoryUrl(qEnvironmentVariable(kDbVariable), error);
+    return ParseHistoryUrl(ReadConfiguredHistoryUrl(), error);
 }

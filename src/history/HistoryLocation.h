@@ -31,5 +31,12 @@ QString DefaultHistoryPath();
 // file. On error, `error` names the value and what is allowed.
 std::optional<RHistoryLocation> ParseHistoryUrl(const QString& text, QString& error);
 
-// The location chosen by an option value, else BEAMDOCK_DB, else the default.
+// The window's choice: `$XDG_CONFIG_HOME/beamdock/history.conf`
+// (`~/.config/...` when unset), one line "database=URL".
+QString HistoryConfigPath();
+QString ReadConfiguredHistoryUrl();
+bool WriteConfiguredHistoryUrl(const QString& url);
+
+// The location chosen by an option value, else BEAMDOCK_DB, else the
+// window's choice, else the station file.
 std::optional<RHistoryLocation> ChooseHistoryLocation(const QString& option, QString& error);

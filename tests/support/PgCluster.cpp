@@ -64,7 +64,7 @@ bool TPgCluster::Run(const QString& program, const QStringList& arguments, QStri
     return true;
 }
 
-bool TPgCluster::Start(QString& error)
+bool TPgCluster::Start(QString& error, bool durable)
 {
     const QString bin = BinDir();
     if (bin.isEmpty()) {
@@ -85,7 +85,9 @@ bool TPgCluster::Start(QString& error)
         FInitialised = true;
     }
     // No TCP at all: only the socket in the private folder.
-    const QString options = QStringLiteral("-k %1 -c listen_addresses= -p %2 -c fsync=off").arg(FDir.path()).arg(kPort);
+    QString options = QStringLiteral("-k %1 -c listen_addresses= -p %2").arg(FDir.path()).arg(kPort);
+    if (!durable)
+        options += QStringLiteral(" -c fsync=off");
     if (!Run(bin + QStringLiteral("/pg_ctl"),
              {QStringLiteral("-D"), data, QStringLiteral("-l"), FDir.filePath(QStringLiteral("server.log")),
               QStringLiteral("-o"), options, QStringLiteral("-w"), QStringLiteral("start")},

@@ -21,8 +21,9 @@ public:
     // empty when the server is not installed.
     static QString BinDir();
 
-    // initdb (once), then the server; false with the reason.
-    bool Start(QString& error);
+    // initdb (once), then the server; false with the reason. Tests run it
+    // without disk flushes; a benchmark asks for a `durable` one.
+    bool Start(QString& error, bool durable = false);
     void Stop();
     bool CreateDatabase(const QString& name, QString& error);
 

@@ -219,7 +219,7 @@ bool THistoryStore::StoreImages(const ROperationEnd& end, qint64 startMs, QStrin
         }
         link.addBindValue(Uuid(end.uuid));
         link.addBindValue(taken.role);
-        link.addBindValue(end.unit ? end.unit->serial : QString());
+        link.addBindValue(end.unit ? end.unit->serial : QStringLiteral(""));
         // As found is the unit before the operation, as left after it.
         link.addBindValue(taken.role == QLatin1String("before") ? startMs : end.endedMs);
         link.addBindValue(sha);

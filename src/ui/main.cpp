@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "DeviceSettings.h"
+#include "HistoryRecorder.h"
 #include "StartUp.h"
 #include "TVarnoIRMainForm.h"
 
@@ -18,6 +19,14 @@ int main(int argc, char** argv)
     }
 
     const QString port = LoadStartUpSettings(QApplication::arguments());
+    // Every operation of the window goes into the history. A record that
+    // cannot be kept is told once, in a box of its own: the operation itself
+    // has ended as it would have.
+    const TProcessRecording recording(QString(), [](const QString& text) {
+        QMetaObject::invokeMethod(
+            qApp, [text] { QMessageBox::warning(QApplication::activeWindow(), startup::kApplicationTitle, text); },
+            Qt::QueuedConnection);
+    });
     TVarnoIRMainForm form(CurrentSettings(), port);
     form.show();
     return app.exec();

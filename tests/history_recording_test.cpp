@@ -1,0 +1,123 @@
+// The workflows against the simulated detector with a history recorder: what
+// each operation leaves in the history, including one whose adapter is
+// unplugged half-way.
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "DeviceSettings.h"
+#include "HistoryQueries.h"
+#include "HistoryRecorder.h"
+#include "MainWorkflows.h"
+#include "ScriptedView.h"
+#include "SimProcess.h"
+#include "ZelComms.h"
+
+namespace {
+
+struct Station {
+    explicit Station(const QStringList& simArgs) : sim(simArgs)
+    {
+        location.sqlitePath = dir.filePath(QStringLiteral("history.sqlite"));
+        settings = LoadSettings(dir.path().toStdString() + "/");
+        link.SetDefPort(sim.portPath().toStdString());
+        recorder = std::make_unique<THistoryRecorder>(location, [this](const QString& text) { notice = text; });
+        main = std::make_unique<TMainWorkflows>(view, link, settings);
+        main->SetRecorder(recorder.get());
+        main->FormCreate();
+    }
+
+    QTemporaryDir dir;
+    SimProcess sim;
+    RHistoryLocation location;
+    LoadedSettings settings;
+    TComZEL link;
+    ScriptedView view;
+    QString notice;
+    std::unique_ptr<THistoryRecorder> recorder;
+    std::unique_ptr<TMainWorkflows> main;
+};
+
+struct Expected {
+    const char* workflow;
+    int status;
+    const char* step;
+    const char* roles;  // the images' roles, joined by ","
+};
+
+}  // namespace
+
+TEST(HistoryRecordingTest, EveryOperationCycleLeavesItsOperation)
+{
+    struct Case {
+        const char* name;
+        QStringList simArgs;
+        void (*run)(Station&);
+        std::vector<Expected> newestFirst;  // of unit SH10000123
+        int interruptedOperations;          // ended without a unit
+    };
+    const Case cases[] = {
+        {"read, write, read back",
+         {},
+         [](Station& s) {
+             s.main->UserReadDeviceBtnClick();
+             s.view.form.user.alarmHigh += 1;
+             s.view.form.opt.alarmHigh += 1;
+             s.main->UserWriteDeviceBtnClick();
+             s.main->UserReadDeviceBtnClick();
+         },
+         // The write's image is what the unit holds afterwards: the read
+         // after it finds no difference.
+         {{"Read Varnolite Information", 0, "ReadCFGData", "read"},
+          {"Write Varnolite Information", 0, "WriteCFGData", "sent"},
+          {"Read Varnolite Information", 0, "ReadCFGData", "read"}},
+         0},
+        {"adapter unplugged during the read", {"--unplug-after", "3"}, [](Station& s) { s.main->UserReadDeviceBtnClick(); },
+         {{"Read Varnolite Information", 161, "ReadCFGData", ""}}, 0},
+        {"adapter unplugged before the unit answered", {"--unplug-after", "1"},
+         [](Station& s) { s.main->UserReadDeviceBtnClick(); }, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station station(c.simArgs);
+        ASSERT_TRUE(station.sim.start());
+        c.run(station);
+        station.recorder->WaitIdle();
+        EXPECT_TRUE(station.notice.isEmpty()) << station.notice.toStdString();
+
+        THistoryStore store;
+        QString error;
+        ASSERT_TRUE(store.Open(station.location, error)) << error.toStdString();
+        const std::vector<ROperationView> ops = historyqueries::UnitOperations(store, QStringLiteral("SH10000123"), error);
+        ASSERT_EQ(ops.size(), c.newestFirst.size());
+        for (std::size_t i = 0; i < ops.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(ops[i].workflow, QString::fromLatin1(c.newestFirst[i].workflow));
+            EXPECT_EQ(ops[i].status, c.newestFirst[i].status);
+            EXPECT_EQ(ops[i].step, QString::fromLatin1(c.newestFirst[i].step));
+            QStringList roles;
+            for (const auto& [role, raw] : ops[i].images)
+                roles << role;
+            EXPECT_EQ(roles.join(QLatin1Char(',')), QString::fromLatin1(c.newestFirst[i].roles));
+        }
+        if (ops.size() == 3) {
+            // The image the write left equals the one read back after it.
+            EXPECT_EQ(ops[1].images.front().second, ops[0].images.front().second);
+            EXPECT_NE(ops[1].images.front().second, ops[2].images.front().second);
+        }
+        // Ended, with the status the user was shown and the step it got to,
+        // but no unit to file it under.
+        QSqlQuery unplugged(store.Db());
+        ASSERT_TRUE(unplugged.exec(QStringLiteral("SELECT status, step FROM operations WHERE kind = 'end' AND serial IS NULL")));
+        int interrupted = 0;
+        while (unplugged.next()) {
+            ++interrupted;
+            EXPECT_EQ(unplugged.value(0).toInt(), 161);
+            EXPECT_FALSE(unplugged.value(1).toString().isEmpty());
+        }
+        EXPECT_EQ(interrupted, c.interruptedOperations);
+        EXPECT_EQ(historyqueries::Verify(store, error), std::nullopt);
+    }
+}

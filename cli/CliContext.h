@@ -62,6 +62,9 @@ int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 int CmdHistory(CliContext& ctx);
+// "Calibration due ..., bump test due ..., status" from the unit's timers,
+// read now.
+void PrintDueDates(std::ostream& out, const RZELCFG& cfg);
 // The commands that reach a unit, whose operations the history keeps.
 bool CommandRecordsHistory(const QString& command);
 

@@ -50,6 +50,7 @@ int CmdRead(CliContext& ctx)
     } else {
         PrintIdentity(*ctx.out, identity);
         PrintConfig(*ctx.out, cfg, ctx.sensors);
+        PrintDueDates(*ctx.out, cfg);
     }
     if (save && !WriteConfigFile(savePath.toStdString(), cfg, ctx.factoryMode, QDateTime::currentDateTime())) {
         const ConfigFileMessage message = WriteConfigFileFailedMessage();

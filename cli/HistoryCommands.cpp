@@ -421,6 +421,18 @@ int CmdHistoryVerify(CliContext& ctx)
 
 }  // namespace
 
+void PrintDueDates(std::ostream& out, const RZELCFG& cfg)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const duedates::RDueDates due =
+        duedates::Compute({now, cfg.mSensor.mLastCal, cfg.mSensor.mCalInterval, cfg.mSensor.mLastBump,
+                           cfg.mSensor.mBumpInterval},
+                          std::nullopt, std::nullopt, now, duedates::kDefaultDueWithinDays, QTimeZone::systemTimeZone());
+    out << "Calibration due: " << (due.calRequired ? LocalText(due.calDueMs) : QStringLiteral("none")).toStdString()
+        << ", bump test due: " << (due.bumpRequired ? LocalText(due.bumpDueMs) : QStringLiteral("none")).toStdString()
+        << ", status: " << duedates::StatusText(due.status, duedates::kDefaultDueWithinDays).toStdString() << "\n";
+}
+
 bool CommandRecordsHistory(const QString& command)
 {
     static const QStringList kDeviceCommands{"identify", "read",     "write",   "hibernate", "test",     "eeprom",

@@ -1,9 +1,11 @@
 // The workflows against the simulated detector with a history recorder: what
 // each operation leaves in the history, including one whose adapter is
 // unplugged half-way.
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -105,7 +107,20 @@ TEST(HistoryRecordingTest, EveryOperationCycleLeavesItsOperation)
         if (ops.size() == 3) {
             // The image the write left equals the one read back after it.
             EXPECT_EQ(ops[1].images.front().second, ops[0].images.front().second);
-            EXPECT_NE(ops[1].images.front().second, ops[2].images.front().second);
+            RZELCFG before{}, after{};
+            std::memcpy(&before, ops[2].images.front().second.constData(), sizeof before);
+            std::memcpy(&after, ops[1].images.front().second.constData(), sizeof after);
+            // The command line names the field that changed, old -> new.
+            QProcess cli;
+            cli.start(QStringLiteral(BEAMDOCK_CLI_PATH), {QStringLiteral("--dir"), station.dir.path(), QStringLiteral("--db"),
+                                                          station.location.sqlitePath, QStringLiteral("history"),
+                                                          QStringLiteral("unit"), QStringLiteral("SH10000123")});
+            ASSERT_TRUE(cli.waitForFinished(30000));
+            const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
+            ASSERT_GE(lines.size(), 4);
+            EXPECT_TRUE(lines[1].contains(QStringLiteral("Write Varnolite Information  0 OK"))) << lines[1].toStdString();
+            EXPECT_EQ(lines[2], QStringLiteral("    mAlarmHigh: %1 -> %2").arg(before.mSensor.mAlarmHigh).arg(after.mSensor.mAlarmHigh));
+            EXPECT_TRUE(lines[3].startsWith(QStringLiteral("    mCRC: "))) << lines[3].toStdString();
         }
         // Ended, with the status the user was shown and the step it got to,
         // but no unit to file it under.

@@ -97,6 +97,19 @@ TEST(HistoryLocationTest, UrlsGiveTheirEngineAndNeverShowThePassword)
               QStringLiteral("s@cret"));
     EXPECT_EQ(ParseHistoryUrl(QStringLiteral("postgresql://ann:pw@db/f?sslmode=require"), error)->connectOptions,
               QStringLiteral("sslmode=require;connect_timeout=5"));
+
+    // The option wins over BEAMDOCK_DB, which wins over the window's choice.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qunsetenv("BEAMDOCK_DB");
+    ASSERT_TRUE(WriteConfiguredHistoryUrl(QStringLiteral("sqlite:/srv/window.sqlite")));
+    EXPECT_EQ(ChooseHistoryLocation(QString(), error)->sqlitePath, QStringLiteral("/srv/window.sqlite"));
+    qputenv("BEAMDOCK_DB", "/srv/env.sqlite");
+    EXPECT_EQ(ChooseHistoryLocation(QString(), error)->sqlitePath, QStringLiteral("/srv/env.sqlite"));
+    EXPECT_EQ(ChooseHistoryLocation(QStringLiteral("/srv/option.sqlite"), error)->sqlitePath,
+              QStringLiteral("/srv/option.sqlite"));
+    qunsetenv("BEAMDOCK_DB");
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(HistorySchemaTest, MigratesFromEveryEarlierVersionAndRefusesANewerOneUntouched)

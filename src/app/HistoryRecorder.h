@@ -35,7 +35,7 @@ public:
     TProcessRecording(const TProcessRecording&) = delete;
     TProcessRecording& operator=(const TProcessRecording&) = delete;
 
-    THistoryRecorder* Recorder() { return FRecorder.get(); }
+    THistoryRecorder* Recorder() const { return FRecorder.get(); }
 
 private:
     std::unique_ptr<THistoryRecorder> FRecorder;

@@ -1,8 +1,10 @@
 // The Beamdock service tool: one window, one copy at a time.
 #include <QApplication>
 #include <QMessageBox>
+#include <QShortcut>
 
 #include "DeviceSettings.h"
+#include "HistoryDbDialog.h"
 #include "HistoryRecorder.h"
 #include "StartUp.h"
 #include "TVarnoIRMainForm.h"
@@ -28,6 +30,12 @@ int main(int argc, char** argv)
             Qt::QueuedConnection);
     });
     TVarnoIRMainForm form(CurrentSettings(), port);
+    // Ctrl+Shift+H: "History database" (where the history is kept, records
+    // waiting for the site server).
+    const QShortcut historyDb(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), &form, [&] {
+        THistoryDbDialog dialog(recording.Recorder(), &form);
+        dialog.exec();
+    });
     form.show();
     return app.exec();
 }

@@ -11,6 +11,7 @@
 namespace {
 
 const QString kStart = QStringLiteral("start");
+constexpr qint64 kRetryPauseMs = 30'000;
 const QString kEnd = QStringLiteral("end");
 
 QString UuidOf(const RHistoryEntry& entry)
@@ -99,7 +100,10 @@ RSinkResult THistorySink::Put(const RHistoryEntry& entry)
         result.problem = error;
         return result;
     }
-    if (EnsurePrimary(error)) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now < FRetryAfterMs)
+        error = QStringLiteral("the site history database did not answer a moment ago");
+    else if (EnsurePrimary(error)) {
         // Older records first, so that the server's chain keeps their order.
         if (Waiting() > 0)
             Sync();
@@ -109,6 +113,8 @@ RSinkResult THistorySink::Put(const RHistoryEntry& entry)
         }
         FPrimary.Close();  // reconnect next time: the server may have gone
     }
+    if (!FPrimary.IsOpen() && now >= FRetryAfterMs)
+        FRetryAfterMs = now + kRetryPauseMs;
     result.problem = error;
     QString spoolError;
     result.spooled = result.kept = Spool(entry, spoolError);

@@ -46,4 +46,7 @@ private:
     QString FSpoolPath;
     THistoryStore FPrimary;
     THistoryStore FSpool;
+    // After a server that did not answer, records go straight to the spool
+    // for a while instead of each waiting for the connect time-out.
+    qint64 FRetryAfterMs = 0;
 };

@@ -1,6 +1,7 @@
 #include "HistoryQueries.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -93,7 +94,7 @@ std::vector<RUnitRow> Units(THistoryStore& store, QString& error)
 std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& serial, QString& error)
 {
     std::vector<ROperationView> operations;
-    std::map<QString, std::size_t> byUuid;
+    QHash<QString, std::size_t> byUuid;
     QSqlQuery query(store.Db());
     if (!Run(query,
              QStringLiteral("SELECT e.op_uuid, s.workflow, s.station, s.os_user, s.tool_version, s.at_ms, e.at_ms,"
@@ -124,8 +125,8 @@ std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& 
              error, {serial}))
         return {};
     while (query.next())
-        if (const auto found = byUuid.find(query.value(0).toString()); found != byUuid.end())
-            operations[found->second].images.emplace_back(query.value(1).toString(), query.value(2).toByteArray());
+        if (const auto found = byUuid.constFind(query.value(0).toString()); found != byUuid.constEnd())
+            operations[*found].images.emplace_back(query.value(1).toString(), query.value(2).toByteArray());
     for (ROperationView& op : operations)
         std::stable_sort(op.images.begin(), op.images.end(),
                          [](const auto& a, const auto& b) { return RoleOrder(a.first) < RoleOrder(b.first); });

@@ -136,3 +136,29 @@ TEST(HistoryRecordingTest, EveryOperationCycleLeavesItsOperation)
         EXPECT_EQ(historyqueries::Verify(store, error), std::nullopt);
     }
 }
+
+TEST(HistoryRecordingTest, DeviceCommandsRecordUnlessToldNot)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("history.sqlite"));
+    auto run = [&](const QStringList& args) {
+        QProcess cli;
+        cli.setWorkingDirectory(dir.path());
+        cli.start(QStringLiteral(BEAMDOCK_CLI_PATH),
+                  QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--db"), db, QStringLiteral("--port"),
+                              sim.portPath()} + args);
+        EXPECT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        return QString::fromUtf8(cli.readAllStandardOutput());
+    };
+    run({QStringLiteral("identify")});
+    run({QStringLiteral("--no-history"), QStringLiteral("read")});
+    EXPECT_TRUE(run({QStringLiteral("read")}).contains(QStringLiteral("Calibration due: ")));
+    const QStringList lines = run({QStringLiteral("history"), QStringLiteral("unit"), QStringLiteral("SH10000123")})
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("  Read Varnolite Information  0 OK  (step: ReadCFGData)")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("  Identify Varnolite  0 OK")));
+}

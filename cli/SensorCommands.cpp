@@ -1,11 +1,13 @@
 // log and calibrate: the sensor tools of the window, headless. They run the
 // dialogs' own workflows with terminal views; Ctrl-C is the Stop or Cancel
 // button.
+#include <cmath>
 #include <unistd.h>
 
 #include <iostream>
 
 #include "CliContext.h"
+#include "OperationRecorder.h"
 #include "InterruptWatch.h"
 #include "SensorCalibration.h"
 #include "SensorConsoleViews.h"
@@ -48,6 +50,23 @@ bool TakeNumber(QStringList& args, const QString& option, double low, double hig
 }
 
 // Exit status of a calibration: the status byte a script can tell apart.
+// What the history keeps as a calibration's result.
+const char* CalibrationResultText(CalOutcome outcome)
+{
+    switch (outcome) {
+    case CalOutcome::Ok: return "passed";
+    case CalOutcome::ZeroRefused: return "zero refused";
+    case CalOutcome::Failed: return "failed";
+    case CalOutcome::UserStop: return "stopped by the user";
+    case CalOutcome::TimeOut: return "no answer";
+    case CalOutcome::NotStarted:
+    case CalOutcome::ConnectFailed:
+    case CalOutcome::StartFailed:
+    case CalOutcome::None: break;
+    }
+    return "not started";
+}
+
 int CalibrationExit(const TSensorCalWorkflow& run)
 {
     switch (run.Outcome()) {
@@ -144,6 +163,13 @@ int CmdCalibrate(CliContext& ctx)
         return kRefused;
 
     TInterruptWatch watch([&requests] { requests.Cancel(); });
+    ProcessRecorder().BeginOperation(QStringLiteral("Sensor Calibration"));
+    // The unit is the one the read before has just identified and checked.
+    ProcessRecorder().UnitIdentified(session.workflows.LastIdentity());
     run.CalBtnClick(value);
-    return CalibrationExit(run);
+    const int exit = CalibrationExit(run);
+    ProcessRecorder().CalibrationDone(
+        {static_cast<int>(std::lround(value * 10)), QString::fromLatin1(CalibrationResultText(run.Outcome())), exit});
+    ProcessRecorder().EndOperation(static_cast<std::uint8_t>(exit));
+    return exit;
 }

@@ -102,7 +102,7 @@ RSinkResult THistorySink::Put(const RHistoryEntry& entry)
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (now < FRetryAfterMs)
-        error = QStringLiteral("the site history database did not answer a moment ago");
+        error = FRetryReason;
     else if (EnsurePrimary(error)) {
         // Older records first, so that the server's chain keeps their order.
         if (Waiting() > 0)
@@ -113,8 +113,10 @@ RSinkResult THistorySink::Put(const RHistoryEntry& entry)
         }
         FPrimary.Close();  // reconnect next time: the server may have gone
     }
-    if (!FPrimary.IsOpen() && now >= FRetryAfterMs)
+    if (!FPrimary.IsOpen() && now >= FRetryAfterMs) {
         FRetryAfterMs = now + kRetryPauseMs;
+        FRetryReason = error;
+    }
     result.problem = error;
     QString spoolError;
     result.spooled = result.kept = Spool(entry, spoolError);
@@ -142,6 +144,8 @@ RSyncResult THistorySink::Sync()
     if (!EnsureSpool(result.problem))
         return result;
     if (!EnsurePrimary(result.problem)) {
+        FRetryAfterMs = QDateTime::currentMSecsSinceEpoch() + kRetryPauseMs;
+        FRetryReason = result.problem;
         result.waiting = Waiting();
         return result;
     }

@@ -49,4 +49,5 @@ private:
     // After a server that did not answer, records go straight to the spool
     // for a while instead of each waiting for the connect time-out.
     qint64 FRetryAfterMs = 0;
+    QString FRetryReason;
 };

@@ -50,44 +50,11 @@ bool TakeNumber(QStringList& args, const QString& option, double low, double hig
 }
 
 // Exit status of a calibration: the status byte a script can tell apart.
-// What the history keeps as a calibration's result.
-const char* CalibrationResultText(CalOutcome outcome)
-{
-    switch (outcome) {
-    case CalOutcome::Ok: return "passed";
-    case CalOutcome::ZeroRefused: return "zero refused";
-    case CalOutcome::Failed: return "failed";
-    case CalOutcome::UserStop: return "stopped by the user";
-    case CalOutcome::TimeOut: return "no answer";
-    case CalOutcome::NotStarted:
-    case CalOutcome::ConnectFailed:
-    case CalOutcome::StartFailed:
-    case CalOutcome::None: break;
-    }
-    return "not started";
-}
-
 int CalibrationExit(const TSensorCalWorkflow& run)
 {
-    switch (run.Outcome()) {
-    case CalOutcome::Ok:
-        return 0;
-    case CalOutcome::ZeroRefused:
-        return 194;  // "Zero calibration failed"
-    case CalOutcome::UserStop:
-        return 134;  // "User Stop..."
-    case CalOutcome::TimeOut:
-        return zelstatus::kNoResponse;
-    case CalOutcome::Failed:
-        return zelstatus::kOtherStatus;
-    case CalOutcome::NotStarted:
-    case CalOutcome::ConnectFailed:
-    case CalOutcome::StartFailed:
-        return run.OutcomeStatus();
-    case CalOutcome::None:
-        break;
-    }
-    return kRefused;
+    if (run.Outcome() == CalOutcome::None)
+        return kRefused;
+    return CalOutcomeStatusByte(run.Outcome(), run.OutcomeStatus());
 }
 
 }  // namespace
@@ -169,7 +136,7 @@ int CmdCalibrate(CliContext& ctx)
     run.CalBtnClick(value);
     const int exit = CalibrationExit(run);
     ProcessRecorder().CalibrationDone(
-        {static_cast<int>(std::lround(value * 10)), QString::fromLatin1(CalibrationResultText(run.Outcome())), exit});
+        {static_cast<int>(std::lround(value * 10)), QString::fromLatin1(CalOutcomeText(run.Outcome())), exit});
     ProcessRecorder().EndOperation(static_cast<std::uint8_t>(exit));
     return exit;
 }

@@ -19,6 +19,7 @@ const QString kNoImage = QStringLiteral("Varnolite Firmware Upgrade ... Select F
 const QString kImageVersion = QStringLiteral("Varnolite Firmware Upgrade ... Firmware Version ");
 const QString kVersionCaption = QStringLiteral("File Version Check");
 const QString kVersionQuestion = QStringLiteral("This file is not old version\rExecute upgrade?");
+const QString kUpgradeCaption = QStringLiteral("Upgrade Firmware");
 const QString kRetryLine = QStringLiteral("[SEND] Retry ");
 const QString kOkLine = QStringLiteral("[SEND] OK ");
 
@@ -81,6 +82,8 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
     // The button is off without an image; a script may still ask.
     if (!FImage.Loaded())
         return;
+    if (!ConfirmStart())
+        return;
     FMain.ForgetHibernateAnswer();
     const TDeviceButtonsOff busy(FMain.View());
     FView.SetUpgradeEnabled(false);
@@ -103,6 +106,8 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
         }
         if (status)
             FMain.ShowResult(*status, opname::kDownloadImage, true);
+        if (status && *status == fwstatus::kOK)
+            ReadUpgradedUnit();
     }
 
     FView.SetUpgradeEnabled(true);
@@ -123,7 +128,7 @@ std::optional<std::uint8_t> TFirmwareUpgrade::CheckProgram()
         if (header.mMinFirmware > identity.mSW || header.mMinHardware > identity.mHW)
             status = fwstatus::kNotForThisUnit;
         else if ((header.mFirmware < identity.mSW || header.mHardware < identity.mHW) &&
-                 !FMain.View().AskYesNo(kVersionCaption, kVersionQuestion))
+                 !FMain.View().AskYesNoDefaultNo(kVersionCaption, kVersionQuestion))
             status = fwstatus::kOlderDeclined;
     }
     FMain.ShowResult(*status, opname::kCheckProgram, true);
@@ -167,6 +172,26 @@ std::uint8_t TFirmwareUpgrade::SendPacket(int row)
     if (status == zelstatus::kOK)
         Memo(kOkLine + QString::number(row));
     return status;
+}
+
+bool TFirmwareUpgrade::ConfirmStart()
+{
+    // The unit is read again once the upgrade is done, which replaces the
+    // values shown.
+    if (!FMain.ConfirmDiscardEdits(kUpgradeCaption))
+        return false;
+    return FMain.View().AskYesNoDefaultNo(kUpgradeCaption,
+                                          QStringLiteral("Upgrade the firmware of %1?").arg(FMain.ShownUnitName()));
+}
+
+void TFirmwareUpgrade::ReadUpgradedUnit()
+{
+    // The window shows the unit as it now is, new firmware version included.
+    // The download's result stays on the status line; a read that fails
+    // leaves the unit line at "No unit read".
+    const auto status = FMain.RunCycle(opname::kReadDevice, false, [this] { return FMain.ReadDevice(); });
+    if (!status || *status != zelstatus::kOK)
+        FMain.NoteRead(status.value_or(zelstatus::kChannelError));
 }
 
 void TFirmwareUpgrade::Memo(const QString& text)

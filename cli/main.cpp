@@ -26,13 +26,13 @@ const std::map<QString, Command>& Commands()
         {"identify", {CmdIdentify, "identify", "model, versions, sensor, life and serial of the unit"}},
         {"read", {CmdRead, "read [--json] [--save FILE]", "the unit's configuration; --save writes it as a .cfg file"}},
         {"cfg", {CmdCfgShow, "cfg show FILE [--json]", "a configuration file's contents"}},
-        {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
+        {"write", {CmdWrite, "write --file FILE", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change fields (write --help lists them)"}},
         {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table"}},
-        {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down, calibrate-now"}},
+        {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down (ask first; --yes),\n                                 calibrate-now"}},
         {"eeprom", {CmdEeprom, "eeprom [--out FILE] [--json]", "factory mode: the EEPROM dump; a hex view, or the CSV file"}},
         {"eventlog", {CmdEventLog, "eventlog [--out FILE]", "download the event log as CSV (default: the proposed name in the event folder)"}},
-        {"logreset", {CmdLogReset, "logreset", "clear the unit's event log"}},
+        {"logreset", {CmdLogReset, "logreset [--yes]", "save the unit's event log as CSV, then clear it (asks first)"}},
         {"image", {CmdImage, "image check FILE [--json]", "a firmware image's checks and header"}},
         {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
@@ -79,7 +79,10 @@ int main(int argc, char** argv)
         std::cout << "beamdock-cli " << BEAMDOCK_VERSION << "\n";
         return 0;
     }
-    if (args.isEmpty() || TakeFlag(args, "--help") || TakeFlag(args, "-h")) {
+    // write lists its fields itself.
+    const bool writeHelp = args.contains(QStringLiteral("write")) &&
+                           args.indexOf(QStringLiteral("write")) < args.indexOf(QStringLiteral("--help"));
+    if (args.isEmpty() || (!writeHelp && (TakeFlag(args, "--help") || TakeFlag(args, "-h")))) {
         Usage(args.isEmpty() ? std::cerr : std::cout);
         return args.isEmpty() ? 2 : 0;
     }

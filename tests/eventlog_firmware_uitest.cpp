@@ -166,6 +166,7 @@ TEST(FirmwarePanels, DownloadHoldsTheButtonsAndCancelStopsWithinAPacket)
     peer.Play(s.Steps());
     window.form->show();
     ModalAnswerer boxes;
+    boxes.confirm = true;  // the question before the upgrade starts
 
     // The clock of the GUI thread: how long it ever waited between ticks.
     QElapsedTimer sinceTick;
@@ -226,6 +227,7 @@ TEST(FirmwarePanels, CloseDuringADownloadWaitsAndSavesNothing)
     peer.Play(s.Steps());
     window.form->show();
     ModalAnswerer boxes;
+    boxes.confirm = true;  // the question before the upgrade starts
 
     auto* bar = window.Find<QProgressBar>("UserFMProgressBar");
     window.Find<QPushButton>("UserOptFMUpgradeBtn")->click();
@@ -276,6 +278,7 @@ TEST(FirmwarePanels, Screenshots)
     peer.Play(SlowUnit(image, 30).Steps());
     window.form->show();
     ModalAnswerer boxes;
+    boxes.confirm = true;  // the question before the upgrade starts
     auto* bar = window.Find<QProgressBar>("UserOptFMProgressBar");
     window.Find<QPushButton>("UserOptFMUpgradeBtn")->click();
     ASSERT_TRUE(Window::RunUntil([&] { return bar->value() >= 12; }));

@@ -812,6 +812,31 @@ TEST(MainWindow, UnitLineWheelAndCloseWithEdits)
     answer.stop();
 }
 
+// A page that opens never leaves the focus on a button that resets, clears
+// or switches off the unit, whichever control had it before.
+TEST(MainWindow, OpeningAPageLeavesNoDestructiveButtonFocused)
+{
+    Window window(kFactoryIni);
+    window.form->show();
+    QApplication::setActiveWindow(window.form.get());
+    auto* pages = window.Find<QTabWidget>("PageControl");
+    for (const char* name : {"FatoryOptLogResetBtn", "FatoryOptTurnOffBtn", "EtcFactoryResetBtn"}) {
+        SCOPED_TRACE(name);
+        auto* button = window.Find<QPushButton>(name);
+        const int page = QByteArray(name).startsWith("Etc") ? 2 : 1;
+        pages->setCurrentIndex(page);
+        button->setFocus();
+        ASSERT_TRUE(button->hasFocus());
+        // Away and back: the page gives the focus back to the control that
+        // had it there.
+        pages->setCurrentIndex(0);
+        pages->setCurrentIndex(page);
+        EXPECT_TRUE(button->hasFocus()) << "Qt's own restore";
+        ASSERT_TRUE(WaitFor([&] { return !button->hasFocus(); }));
+        EXPECT_TRUE(pages->isAncestorOf(QApplication::focusWidget())) << "the focus stays on the pages";
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)

@@ -175,6 +175,16 @@ TEST(WriteSafety, EditsAreNotReplacedWithoutAQuestion)
     ASSERT_EQ(bench.view.confirmations.size(), 3u);
     EXPECT_EQ(bench.view.confirmations[2].text, QStringLiteral("Discard the edits to 1 fields?"));
     EXPECT_EQ(bench.sim.recordedLines().size(), framesBefore);
+
+    // A read that fails keeps the values, greyed, and says no unit was read.
+    SimProcess other({"--model", "3"});
+    ASSERT_TRUE(other.start());
+    bench.link.SetDefPort(other.portPath().toStdString());
+    const RFormValues kept = bench.view.form;
+    bench.main->UserReadDeviceBtnClick();
+    EXPECT_EQ(bench.view.form, kept);
+    EXPECT_EQ(bench.view.unitLines.back().Text(bench.view.form), QStringLiteral("No unit read"));
+    EXPECT_TRUE(bench.view.unitLines.back().ValuesGreyed());
 }
 
 TEST(WriteSafety, LogResetClearsOnlyAfterTheLogIsKept)

@@ -315,6 +315,8 @@ void TMainWorkflows::UserReadDeviceBtnClick()
     const TDeviceButtonsOff busy(FView);
     if (const auto status = RunCycle(opname::kReadDevice, true, [this] { return ReadDevice(); }))
         ShowResult(*status, opname::kReadDevice, true);
+    else
+        NoteRead(zelstatus::kChannelError);  // the port would not open: no unit was read either
 }
 
 void TMainWorkflows::UserWriteDeviceBtnClick()

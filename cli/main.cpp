@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "CliContext.h"
+#include "HistoryRecorder.h"
 #include "MainWorkflows.h"
 #include "ProfileFile.h"
 #include "ProgramDirectory.h"
@@ -47,6 +48,7 @@ const std::map<QString, Command>& Commands()
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
         {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes", true}},
+        {"history", {CmdHistory, "history units|unit|events|sync|verify", "\n                                 the history database (--db URL, BEAMDOCK_DB)", true}},
     };
     return commands;
 }
@@ -103,7 +105,9 @@ void Usage(std::ostream& out)
            "  --trace       every frame sent and received, on standard error\n"
            "  --dir DIR     run as if DIR were the program directory (where LUMBRA.INI\n"
            "                and the save folders live; else BEAMDOCK_DIR, else the\n"
-           "                current directory)\n\n"
+           "                current directory)\n"
+           "  --db URL      the history database (else BEAMDOCK_DB, else the station file)\n"
+           "  --no-history  leave this operation out of the history\n\n"
            "commands:\n";
     for (const auto& [name, command] : Commands())
         out << "  " << std::left << std::setw(31) << command.synopsis << command.summary << "\n";
@@ -179,6 +183,8 @@ int main(int argc, char** argv)
         dirArguments << QString() << QStringLiteral("--dir") << dirOption;
     ctx.trace = TakeFlag(args, "--trace");
     ctx.json = TakeFlag(args, "--json");
+    TakeValue(args, "--db", ctx.historyDb);
+    ctx.noHistory = TakeFlag(args, "--no-history");
 
     if (args.isEmpty()) {
         Usage(std::cerr);
@@ -217,6 +223,10 @@ int main(int argc, char** argv)
     ctx.port = hasPortOption ? portOption.toStdString()
                              : qEnvironmentVariableIsSet("BEAMDOCK_PORT") ? qEnvironmentVariable("BEAMDOCK_PORT").toStdString()
                                                                           : loaded.port;
+
+    std::optional<TProcessRecording> recording;
+    if (!ctx.noHistory && CommandRecordsHistory(name))
+        recording.emplace(ctx.historyDb, [](const QString& text) { std::cerr << "beamdock-cli: " << text.toStdString() << "\n"; });
 
     TComZEL link;
     ctx.link = &link;

@@ -139,11 +139,14 @@ TEST(BumpTest, OutcomesAndWhatReachesTheUnit)
             EXPECT_TRUE(result.alarmsCleared);
             EXPECT_EQ(view.steps.filter(bumptext::kRemove).size(), 1);
         }
-        if (c.outcome == BumpOutcome::Failed)
+        if (c.outcome == BumpOutcome::Failed) {
             EXPECT_TRUE(result.confirmed) << "the unit shows the failed test";
-        if (c.outcome == BumpOutcome::Refused)
+        }
+        if (c.outcome == BumpOutcome::Refused) {
             EXPECT_FALSE(result.reason.isEmpty());
-        if (c.outcome == BumpOutcome::FailedToRun)
+        }
+        if (c.outcome == BumpOutcome::FailedToRun) {
             EXPECT_NE(result.status, 0);
+        }
     }
 }

@@ -133,16 +133,6 @@ void Draw(QPdfWriter& writer, const QJsonObject& record, const QString& sha256)
 
 }  // namespace
 
-QByteArray RecordBytes(const QJsonObject& record)
-{
-    return QJsonDocument(record).toJson(QJsonDocument::Compact);
-}
-
-QString RecordSha256(const QByteArray& recordBytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(recordBytes, QCryptographicHash::Sha256).toHex());
-}
-
 QString CertificateNumber(const QString& operationUuid)
 {
     QString bare = operationUuid;

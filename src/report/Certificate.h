@@ -12,11 +12,10 @@
 
 #include <optional>
 
+#include "HistoryRecords.h"
+
 inline const QString kRecordAttachment = QStringLiteral("record.json");
 
-// The bytes a record is kept and hashed as: compact JSON.
-QByteArray RecordBytes(const QJsonObject& record);
-QString RecordSha256(const QByteArray& recordBytes);
 
 // "BD-" and the operation UUID without braces, upper case.
 QString CertificateNumber(const QString& operationUuid);

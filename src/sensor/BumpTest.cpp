@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "BlockAttempts.h"
+#include "BumpRecord.h"
+#include "OperationRecorder.h"
 #include "CommError.h"
 #include "SensorLogging.h"
 #include "SensorReading.h"
@@ -19,6 +21,8 @@ constexpr std::uint8_t kBumpFail = 0x45;
 constexpr std::uint8_t kBumpPass = 0x46;
 constexpr double kPollSeconds = 1.0;
 constexpr double kTenths = 10.0;
+// The end status of a test cancelled or refused before it reached the unit.
+constexpr std::uint8_t kNotRunStatus = 134;
 
 QString FixedText(const char* text, std::size_t size)
 {
@@ -335,6 +339,7 @@ void TBumpTest::SendVerdict(RBumpResult& result, bool passed)
     RZELSensor reading{};
     const bool flagRead = FLink.RequireSensor(reading, sensormode::kGas) == kStatusOK;
     if (read == kStatusOK) {
+        FSensorAfter = sensor;
         result.bumpTimerAfter = sensor.mLastBump;
         result.confirmed = passed ? sensor.mLastBump != result.bumpTimerBefore.value_or(sensor.mLastBump + 1)
                                   : flagRead && (reading.mHistory & historybit::kBumpTestFail);
@@ -343,6 +348,34 @@ void TBumpTest::SendVerdict(RBumpResult& result, bool passed)
     if (status != kStatusOK || !result.confirmed)
         result.reason += (result.reason.isEmpty() ? QString() : QStringLiteral("; ")) +
                          QStringLiteral("The unit did not confirm the result (status %1)").arg(status);
+}
+
+void TBumpTest::BeginRecord()
+{
+    FRecord.clear();
+    FSensorAfter = RZELSensorCFG{};
+    FRecorder.BeginOperation(QStringLiteral("bump test"));
+}
+
+void TBumpTest::RecordUnit(const RZELIdenty& identity, const RZELCFG& cfg)
+{
+    FRecorder.UnitIdentified(identity);
+    FRecorder.ConfigImageTaken(recordrole::kRead, cfg);
+    FSensorAfter = cfg.mSensor;
+}
+
+void TBumpTest::EndRecord(const RBumpResult& result)
+{
+    const QUuid uuid = FRecorder.OperationUuid();
+    const RRecordContext context =
+        CurrentRecordContext(uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces));
+    FRecord = ::RecordBytes(BumpRecordJson(result, FSensorAfter, context));
+    FRecorder.StepReached(BumpOutcomeText(result.outcome).toLower());
+    FRecorder.TestRecorded({QStringLiteral("bump test"), BumpOutcomeText(result.outcome), FRecord, RecordSha256(FRecord)});
+    // Cancelled, refused and failed-to-run tests end with a status that
+    // says so; a test that ran to a verdict is a completed operation.
+    const bool ran = result.outcome == BumpOutcome::Passed || result.outcome == BumpOutcome::Failed;
+    FRecorder.EndOperation(ran ? kStatusOK : (result.status != 0 ? result.status : kNotRunStatus));
 }
 
 RBumpResult TBumpTest::Finish(RBumpResult& result)

@@ -105,6 +105,8 @@ public:
               TBumpRequests& requests, IOperationRecorder& recorder);
 
     RBumpResult Run(const RTestGas& proposed, const RBumpRule& rule);
+    // The record of the last run as the history keeps it (compact JSON).
+    const QByteArray& RecordBytes() const { return FRecord; }
 
 private:
     bool ReadUnit(RBumpResult& result, RZELIdenty& identity, RZELCFG& cfg);
@@ -130,6 +132,8 @@ private:
     double FApplied = 0;  // Seconds() at "Apply gas now"
     double FLastAnswer = 0;
     bool FOpen = false;
+    RZELSensorCFG FSensorAfter{};
+    QByteArray FRecord;
 };
 
 // A unit that has not answered for this long ends the test as failed to run.

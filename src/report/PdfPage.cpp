@@ -1,5 +1,8 @@
 #include "PdfPage.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 constexpr double kPageWidth = 210.0;
@@ -75,11 +78,19 @@ void TPdfPage::Section(const QString& heading)
 
 void TPdfPage::Field(const QString& label, const QString& value)
 {
-    NewPageIfBelow(kRow);
-    Text(kMargin, FY, kLabelWidth, kRow, label, FBody, Qt::AlignLeft | Qt::AlignVCenter, kNeutral);
-    Text(kMargin + kLabelWidth, FY, kPageWidth - 2 * kMargin - kLabelWidth, kRow, value, FBold,
-         Qt::AlignLeft | Qt::AlignVCenter, kInk);
-    FY += kRow;
+    // A long value (a pass rule) wraps onto further lines of its own.
+    const double width = kPageWidth - 2 * kMargin - kLabelWidth;
+    FPainter.setFont(FBold);
+    const QRectF needed = FPainter.boundingRect(QRectF(0, 0, Px(width), Px(kRow * 4)), Qt::TextWordWrap, value);
+    const double lines = std::max(1.0, std::ceil(needed.height() / Px(kRow * 0.72)));
+    const double height = lines > 1 ? kRow * 0.72 * lines + kRow * 0.28 : kRow;
+    NewPageIfBelow(height);
+    const double top = lines > 1 ? 0.8 : 0.0;
+    const int vertical = lines > 1 ? Qt::AlignTop : Qt::AlignVCenter;
+    Text(kMargin, FY + top, kLabelWidth, height, label, FBody, Qt::AlignLeft | vertical, kNeutral);
+    Text(kMargin + kLabelWidth, FY + top, width, height, value, FBold, Qt::AlignLeft | vertical | Qt::TextWordWrap,
+         kInk);
+    FY += height;
 }
 
 void TPdfPage::Verdict(const QString& result)

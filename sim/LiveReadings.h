@@ -79,6 +79,8 @@ public:
     // bump test); the gas reading carries them beside its decimals.
     RZELSensor Read(Mode mode, const RZELSensorCFG& sensor, std::uint8_t statusFlags, Clock::time_point now);
     void ClearPeak(Clock::time_point now);
+    // Takes up a new value of the control file.
+    void PollControl(Clock::time_point now);
 
     // The noise-free concentration now, in tenths of the gas unit.
     double ConcentrationTenths(Clock::time_point now) const;
@@ -94,7 +96,6 @@ private:
     // and the highest response on the way.
     double ResponseAt(double t, double* highest = nullptr) const;
     void Advance(double t);
-    void PollControl(Clock::time_point now);
     // Raw value in the gas reading's units for a concentration in the gas unit.
     std::int64_t Raw(double value) const;
     double Jitter(double amplitude);

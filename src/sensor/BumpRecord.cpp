@@ -37,6 +37,28 @@ QString DueDate(qint64 fromMs, int intervalDays, const QString& zone)
         .toString(Qt::ISODate);
 }
 
+QJsonObject CalibrationRecordJson(QJsonObject check, const RBumpUnit& unit, const RZELSensorCFG& sensor, bool passed,
+                                  const RRecordContext& context)
+{
+    check.insert(QStringLiteral("operation"), context.operation);
+    check.insert(QStringLiteral("station"), context.station);
+    check.insert(QStringLiteral("zone"), context.zone);
+    check.insert(QStringLiteral("started"),
+                 QDateTime::fromMSecsSinceEpoch(context.nowMs, QTimeZone::utc()).toString(Qt::ISODateWithMs));
+    check.insert(QStringLiteral("unit"), BumpUnitToJson(unit));
+    const QTimeZone zone(context.zone.toUtf8());
+    const QTimeZone shown = zone.isValid() ? zone : QTimeZone::systemTimeZone();
+    const duedates::RUnitTimers timers{context.nowMs, sensor.mLastCal, sensor.mCalInterval, sensor.mLastBump,
+                                       sensor.mBumpInterval};
+    const duedates::RDueDates due =
+        duedates::Compute(timers, passed ? std::optional<qint64>(context.nowMs) : std::nullopt, std::nullopt,
+                          context.nowMs, duedates::kDefaultDueWithinDays, shown);
+    check.insert(QStringLiteral("nextCalibrationDue"), passed ? DayText(due.calDueMs, due.calRequired, shown)
+                                                              : QStringLiteral("now: the calibration did not pass"));
+    check.insert(QStringLiteral("nextBumpDue"), DayText(due.bumpDueMs, due.bumpRequired, shown));
+    return check;
+}
+
 QJsonObject BumpRecordJson(const RBumpResult& result, const RZELSensorCFG& sensor, const RRecordContext& context)
 {
     QJsonObject json = BumpResultToJson(result);

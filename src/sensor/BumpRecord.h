@@ -20,6 +20,12 @@ RRecordContext CurrentRecordContext(const QString& operation);
 // shown), for the due dates.
 QJsonObject BumpRecordJson(const RBumpResult& result, const RZELSensorCFG& sensor, const RRecordContext& context);
 
+// The record of a guided calibration: `check` (TCalibrationCheck's record)
+// with the unit, the operation's context and the due dates; a calibration
+// that passed (adjusted or checked) restarts the interval.
+QJsonObject CalibrationRecordJson(QJsonObject check, const RBumpUnit& unit, const RZELSensorCFG& sensor, bool passed,
+                                  const RRecordContext& context);
+
 // "yyyy-MM-dd" in the station's zone of the day `intervalDays` after
 // `fromMs`; "-" when there is no interval.
 QString DueDate(qint64 fromMs, int intervalDays, const QString& zone);

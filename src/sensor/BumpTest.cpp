@@ -183,7 +183,14 @@ bool TBumpTest::ReadUnit(RBumpResult& result, RZELIdenty& identity, RZELCFG& cfg
         result.reason = QStringLiteral("The unit could not be read (status %1)").arg(status);
         return false;
     }
-    RBumpUnit& unit = result.unit;
+    result.unit = UnitFromConfig(identity, cfg, FSettings);
+    RecordUnit(identity, cfg);
+    return true;
+}
+
+RBumpUnit UnitFromConfig(const RZELIdenty& identity, const RZELCFG& cfg, const LoadedSettings& settings)
+{
+    RBumpUnit unit;
     unit.serial = FixedText(cfg.mUnit.mSerial, sizeof cfg.mUnit.mSerial);
     unit.userId = FixedText(cfg.mUnit.mUserID, sizeof cfg.mUnit.mUserID);
     unit.productId = identity.mPID;
@@ -195,15 +202,14 @@ bool TBumpTest::ReadUnit(RBumpResult& result, RZELIdenty& identity, RZELCFG& cfg
     unit.calInterval = cfg.mSensor.mCalInterval;
     unit.bumpInterval = cfg.mSensor.mBumpInterval;
     unit.oxygen = unit.sensorType == kOxygenSensorType;
-    const int row = FindSensorType(FSettings.sensors, unit.sensorType);
+    const int row = FindSensorType(settings.sensors, unit.sensorType);
     if (row >= 0) {
-        unit.sensorName = QString::fromStdString(FSettings.sensors[static_cast<std::size_t>(row)].mName);
-        unit.gasUnit = QString::fromStdString(FSettings.sensors[static_cast<std::size_t>(row)].mUnit);
+        unit.sensorName = QString::fromStdString(settings.sensors[static_cast<std::size_t>(row)].mName);
+        unit.gasUnit = QString::fromStdString(settings.sensors[static_cast<std::size_t>(row)].mUnit);
     } else {
         unit.sensorName = QStringLiteral("Sensor %1").arg(unit.sensorType);
     }
-    RecordUnit(identity, cfg);
-    return true;
+    return unit;
 }
 
 std::optional<QString> TBumpTest::GasRefusal(const RBumpUnit& unit, const RTestGas& gas) const

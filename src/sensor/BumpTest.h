@@ -45,6 +45,9 @@ struct RBumpUnit {
     bool oxygen = false;
 };
 QJsonObject BumpUnitToJson(const RBumpUnit& unit);
+// The unit as its identity and configuration describe it, named from the
+// sensor table.
+RBumpUnit UnitFromConfig(const RZELIdenty& identity, const RZELCFG& cfg, const LoadedSettings& settings);
 
 struct RBumpResult {
     BumpOutcome outcome = BumpOutcome::FailedToRun;

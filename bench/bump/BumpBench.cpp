@@ -166,7 +166,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s\n", qPrintable(error));
         certificate.push_back(timer.nsecsElapsed() / 1e6);
     }
-    Report("Certificate written (first run loads fonts)", certificate, certificateLoads, "ms");
+    Report("Certificate written", certificate, certificateLoads, "ms");
 
     const QString db = dir.filePath(QStringLiteral("fleet.sqlite"));
     if (!MakeFleet(db, 1000))

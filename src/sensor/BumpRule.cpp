@@ -52,8 +52,12 @@ RTestGas RememberedGas(const std::string& programDir, std::uint8_t sensorType)
     const ProfileFile ini(SettingsFilePath(programDir));
     RTestGas gas;
     bool ok = false;
-    const double value =
-        QString::fromStdString(ini.ReadString(kSection, "Gas" + std::to_string(sensorType), "")).toDouble(&ok);
+    // The sensor type's own gas, else the last gas used on any unit (the
+    // window asks before it knows the unit).
+    std::string text = ini.ReadString(kSection, "Gas" + std::to_string(sensorType), "");
+    if (text.empty())
+        text = ini.ReadString(kSection, "LastGas", "");
+    const double value = QString::fromStdString(text).toDouble(&ok);
     if (ok)
         gas.concentration = value;
     gas.lot = QString::fromStdString(ini.ReadString(kSection, "Lot", ""));
@@ -64,7 +68,9 @@ RTestGas RememberedGas(const std::string& programDir, std::uint8_t sensorType)
 void RememberGas(const std::string& programDir, std::uint8_t sensorType, const RTestGas& gas)
 {
     ProfileFile ini(SettingsFilePath(programDir));
-    ini.WriteString(kSection, "Gas" + std::to_string(sensorType), QString::number(gas.concentration).toStdString());
+    const std::string value = QString::number(gas.concentration).toStdString();
+    ini.WriteString(kSection, "Gas" + std::to_string(sensorType), value);
+    ini.WriteString(kSection, "LastGas", value);
     ini.WriteString(kSection, "Lot", gas.lot.toStdString());
     ini.WriteString(kSection, "Expiry", gas.expiry.toString(Qt::ISODate).toStdString());
 }

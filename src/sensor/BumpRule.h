@@ -8,7 +8,8 @@
 //                        high set point (0: the LOW alarm alone)
 // The rule in force is stored with every result, so an old record still
 // says what it was judged by. The same section remembers the last gas per
-// sensor type (Gas<code>=VALUE) and the last cylinder (Lot=, Expiry=).
+// sensor type (Gas<code>=VALUE, and LastGas=VALUE of any) and the last
+// cylinder (Lot=, Expiry=).
 #include <QDate>
 #include <QJsonObject>
 #include <QString>

@@ -133,10 +133,12 @@ RBumpResult TBumpTest::Run(const RTestGas& proposed, const RBumpRule& rule)
         return Finish(result);
     }
     result.gas = *gas;
-    if (const auto refusal = CylinderRefusal(result.gas, FClock.LocalTime().date()).value_or(QString());
-        !refusal.isEmpty() || GasRefusal(result.unit, result.gas)) {
+    std::optional<QString> refusal = CylinderRefusal(result.gas, FClock.LocalTime().date());
+    if (!refusal)
+        refusal = GasRefusal(result.unit, result.gas);
+    if (refusal) {
         result.outcome = BumpOutcome::Refused;
-        result.reason = refusal.isEmpty() ? *GasRefusal(result.unit, result.gas) : refusal;
+        result.reason = *refusal;
         return Finish(result);
     }
 

@@ -23,6 +23,7 @@ PACKAGES=(
   libgtest-dev googletest
   xvfb xauth fonts-liberation
   umockdev
+  poppler-utils   # pdftotext and pdftoppm: the tests read certificates back
   tzdata   # named zones for local times in the event log (Qt reads /usr/share/zoneinfo)
   libqt6sql6-sqlite libqt6sql6-psql   # the history database's drivers (station file, site server)
   postgresql   # the server the history tests start a throwaway cluster of

@@ -68,6 +68,10 @@ int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 int CmdHistory(CliContext& ctx);
+int CmdBump(CliContext& ctx);
+int CmdHistoryCertificate(CliContext& ctx);
+int CmdHistoryVerifyCertificate(CliContext& ctx);
+int CmdHistoryReport(CliContext& ctx);
 // "Calibration due ..., bump test due ..., status" from the unit's timers,
 // read now.
 void PrintDueDates(std::ostream& out, const RZELCFG& cfg);

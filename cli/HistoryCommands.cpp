@@ -31,6 +31,9 @@ const char* const kUsage =
     "       beamdock-cli [--db URL] history unit SERIAL [--json]\n"
     "       beamdock-cli [--db URL] history events SERIAL [--out FILE]\n"
     "       beamdock-cli [--db URL] history sync|verify\n"
+    "       beamdock-cli [--db URL] history certificate OPERATION-UUID --out FILE.pdf\n"
+    "       beamdock-cli [--db URL] history verify-certificate FILE.pdf\n"
+    "       beamdock-cli [--db URL] history report [--due-within DAYS] [--since DAYS] --out FILE.pdf\n"
     "  URL: a path, sqlite:PATH or postgresql://user@host:port/dbname[?host=SOCKETDIR&sslmode=...];\n"
     "       else BEAMDOCK_DB, else $XDG_DATA_HOME/beamdock/history.sqlite\n";
 
@@ -436,7 +439,7 @@ void PrintDueDates(std::ostream& out, const RZELCFG& cfg)
 bool CommandRecordsHistory(const QString& command)
 {
     static const QStringList kDeviceCommands{"identify", "read",     "write",   "hibernate", "test",     "eeprom",
-                                             "eventlog", "logreset", "upgrade", "log",       "calibrate"};
+                                             "eventlog", "logreset", "upgrade", "log",       "calibrate", "bump"};
     return kDeviceCommands.contains(command);
 }
 
@@ -455,6 +458,12 @@ int CmdHistory(CliContext& ctx)
         return CmdHistorySync(ctx);
     if (sub == QLatin1String("verify"))
         return CmdHistoryVerify(ctx);
+    if (sub == QLatin1String("certificate"))
+        return CmdHistoryCertificate(ctx);
+    if (sub == QLatin1String("verify-certificate"))
+        return CmdHistoryVerifyCertificate(ctx);
+    if (sub == QLatin1String("report"))
+        return CmdHistoryReport(ctx);
     *ctx.err << "history: unknown subcommand '" << sub.toStdString() << "'\n";
     return Usage(ctx);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "GuidedCalibration.h"
 #include "CliContext.h"
 #include "OperationRecorder.h"
 #include "InterruptWatch.h"
@@ -32,7 +33,9 @@ int CalibrateUsage(CliContext& ctx)
     *ctx.err << "usage: beamdock-cli calibrate [--span VALUE] [--yes]\n"
                 "  --span VALUE  span gas concentration in the sensor's unit (default: the one\n"
                 "                remembered for the sensor type, or the unit's own)\n"
-                "  --yes         start without asking\n";
+                "  --yes         start without asking\n"
+                "  guided, with a record and certificate: [--as-found] [--as-left] [--tolerance PERCENT]\n"
+                "                [--lot L --expiry YYYY-MM-DD] [--technician NAME] [--certificate FILE.pdf]\n";
     return kUsageError;
 }
 
@@ -123,6 +126,7 @@ int CmdCalibrate(CliContext& ctx)
     std::optional<double> span;
     TakeNumber(ctx, "--span", 0.1, 6553.5, span, bad);
     const bool yes = TakeFlag(ctx.args, "--yes");
+    std::optional<RGuidedCalibration> guided = TakeGuidedCalibration(ctx, bad);
     if (bad || !ctx.args.isEmpty())
         return CalibrateUsage(ctx);
 
@@ -154,6 +158,8 @@ int CmdCalibrate(CliContext& ctx)
         return kRefused;
 
     TInterruptWatch watch([&requests] { requests.Cancel(); });
+    if (guided)
+        return RunGuidedCalibration(ctx, *guided, run, requests, clock, session.workflows.LastIdentity(), *cfg, value);
     ProcessRecorder().BeginOperation(QStringLiteral("Sensor Calibration"));
     // The unit is the one the read before has just identified and checked.
     ProcessRecorder().UnitIdentified(session.workflows.LastIdentity());

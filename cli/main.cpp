@@ -1,6 +1,7 @@
 // beamdock-cli: the detector operations of the window, for scripts and
 // terminals. Every command runs the same open / commands / close cycle.
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -8,6 +9,7 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -48,7 +50,8 @@ const std::map<QString, Command>& Commands()
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
         {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes", true}},
-        {"history", {CmdHistory, "history units|unit|events|sync|verify", "\n                                 the history database (--db URL, BEAMDOCK_DB)", true}},
+        {"bump", {CmdBump, "bump --gas VALUE [--lot L --expiry YYYY-MM-DD] [--technician NAME]", "\n                                 [--time-limit S] [--yes] [--certificate FILE.pdf]: guided bump test;\n                                 exit 0 passed, 1 failed, 134 cancelled"}},
+        {"history", {CmdHistory, "history units|unit|events|sync|verify|certificate|verify-certificate|report", "\n                                 the history database (--db URL, BEAMDOCK_DB)", true}},
     };
     return commands;
 }
@@ -56,7 +59,9 @@ const std::map<QString, Command>& Commands()
 // Options that take a value, the command's own and the common ones: one
 // without its value is named rather than left to look like a stray argument.
 const char* const kValueOptions[] = {"--port", "--dir", "--file", "--set", "--save", "--out",
-                                     "--seconds", "--interval", "--span"};
+                                     "--seconds", "--interval", "--span", "--gas", "--lot", "--expiry",
+                                     "--technician", "--time-limit", "--certificate", "--due-within", "--since",
+                                     "--tolerance"};
 
 bool IsOptionName(const QString& arg)
 {
@@ -156,9 +161,25 @@ void InstallCliTrace(CliContext& ctx)
     });
 }
 
+bool NeedsPrinting(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char* name : {"bump", "certificate", "report", "--certificate"})
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+    return false;
+}
+
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // Certificates and reports need fonts, which come with a GUI application
+    // object; one without a display uses the offscreen platform.
+    const bool printing = NeedsPrinting(argc, argv);
+    if (printing && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> application =
+        printing ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
     QStringList args = app.arguments().mid(1);
     CliContext ctx;
     ctx.out = &std::cout;

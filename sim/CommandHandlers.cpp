@@ -138,6 +138,8 @@ Outcome DetectorSession::Handle(std::span<const std::uint8_t> frame)
     if (!awake_)
         return HandleAsleep(frame);
     const auto now = Clock::now();
+    // The cell sees the gas applied since the last exchange, whatever is asked.
+    readings_.PollControl(now);
     const bool finished = FinishCalibration(now);
     // A test output stays on until the next command comes in.
     outputs_.SwitchOff(now);

@@ -80,6 +80,24 @@ bool GasSource::LoadScript(const std::string& path, std::vector<GasStep>& steps,
     return true;
 }
 
+void GasSource::Apply(double at, double value)
+{
+    while (!steps_.empty() && steps_.back().at >= at)
+        steps_.pop_back();
+    if (steps_.size() >= kMaxSteps)
+        steps_.erase(steps_.begin());
+    steps_.push_back({at, std::clamp(value, -kMaxMagnitude, kMaxMagnitude)});
+}
+
+std::vector<GasStep> GasSource::StepsBetween(double from, double to) const
+{
+    std::vector<GasStep> inside;
+    for (const GasStep& step : steps_)
+        if (step.at > from && step.at < to)
+            inside.push_back(step);
+    return inside;
+}
+
 double GasSource::At(double t) const
 {
     // The last step at or before t.

@@ -32,7 +32,13 @@ public:
     // False with "line N: reason" (or why the file cannot be read).
     static bool LoadScript(const std::string& path, std::vector<GasStep>& steps, std::string& error);
 
+    // From `at` on the gas is `value`; later scripted steps are dropped (the
+    // gas a test applies by hand overrides the script from then on).
+    void Apply(double at, double value);
+
     double At(double t) const;
+    // The steps strictly inside (from, to), for integrating a response.
+    std::vector<GasStep> StepsBetween(double from, double to) const;
     // The highest concentration at any moment of (from, to].
     double MaxBetween(double from, double to) const;
     // The average concentration over [from, to]; At(to) for an empty span.

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace sim {
 namespace {
@@ -43,10 +46,12 @@ LiveReadings::LiveReadings(ReadingSettings settings, std::uint32_t seed, Clock::
     : settings_(std::move(settings)), rng_(seed), start_(start)
 {
     settings_.gasDecimals = std::clamp(settings_.gasDecimals, 0, 3);
+    response_ = responseHighest_ = settings_.gas.At(0.0);
 }
 
 RZELSensor LiveReadings::Read(Mode mode, const RZELSensorCFG& sensor, std::uint8_t statusFlags, Clock::time_point now)
 {
+    PollControl(now);
     switch (mode) {
     case kGas:
         return Gas(sensor, statusFlags, now);
@@ -66,7 +71,7 @@ void LiveReadings::ClearPeak(Clock::time_point now)
 
 double LiveReadings::ConcentrationTenths(Clock::time_point now) const
 {
-    return settings_.gas.At(Seconds(now)) * kTenthsPerUnit;
+    return ResponseAt(Seconds(now)) * kTenthsPerUnit;
 }
 
 std::int16_t LiveReadings::EventReading(const RZELSensorCFG& sensor, Clock::time_point now) const
@@ -81,7 +86,12 @@ std::int16_t LiveReadings::EventReading(const RZELSensorCFG& sensor, Clock::time
 RZELSensor LiveReadings::Gas(const RZELSensorCFG& sensor, std::uint8_t statusFlags, Clock::time_point now)
 {
     const double t = Seconds(now);
-    const double value = settings_.gas.At(t) + Jitter(settings_.noiseTenths) / kTenthsPerUnit;
+    const double from = peakSeenUntil_;
+    const double lagged = settings_.t90 > 0.0;
+    double highest = 0.0;
+    const double response = ResponseAt(t, &highest);
+    Advance(t);
+    const double value = response + Jitter(settings_.noiseTenths) / kTenthsPerUnit;
     // Set points and limits are whole tenths: compare in whole tenths, so
     // 15.0 reads as exactly the 150 it is.
     const double tenths = std::round(value * kTenthsPerUnit);
@@ -89,7 +99,7 @@ RZELSensor LiveReadings::Gas(const RZELSensorCFG& sensor, std::uint8_t statusFla
 
     // The cell keeps watching between two readings: a short burst of gas
     // shows in the peak even when nobody asked during it.
-    const double seen = std::max(settings_.gas.MaxBetween(peakSeenUntil_, t), value);
+    const double seen = std::max(lagged ? highest : settings_.gas.MaxBetween(from, t), value);
     peakRaw_ = std::max(peakRaw_, Raw(seen));
     peakSeenUntil_ = t;
 
@@ -100,15 +110,16 @@ RZELSensor LiveReadings::Gas(const RZELSensorCFG& sensor, std::uint8_t statusFla
     const std::uint16_t low = sensor.mAlarmLow;
     const std::uint16_t high = sensor.mAlarmHigh;
     std::uint8_t alarms = 0;
-    if (low != 0 && tenths >= low)
+    const bool oxygen = sensor.mSensorType == kOxygenSensor;
+    if (low != 0 && (oxygen ? tenths <= low : tenths >= low))
         alarms |= alarm::kLow;
     if (high != 0 && tenths >= high)
         alarms |= alarm::kHigh;
     const double stel = std::round(settings_.gas.MeanOver(std::max(0.0, t - kStelWindow), t) * kTenthsPerUnit);
     const double twa = std::round(settings_.gas.MeanOver(std::max(0.0, t - kTwaWindow), t) * kTenthsPerUnit);
-    if (high != 0 && stel > high)
+    if (!oxygen && high != 0 && stel > high)
         alarms |= alarm::kStel;
-    if (low != 0 && twa > low)
+    if (!oxygen && low != 0 && twa > low)
         alarms |= alarm::kTwa;
 
     const auto decimals = static_cast<std::uint8_t>(settings_.gasDecimals);
@@ -135,6 +146,65 @@ RZELSensor LiveReadings::Battery()
 double LiveReadings::Seconds(Clock::time_point now) const
 {
     return std::max(0.0, std::chrono::duration<double>(now - start_).count());
+}
+
+double LiveReadings::ResponseAt(double t, double* highest) const
+{
+    if (settings_.t90 <= 0.0) {
+        if (highest)
+            *highest = settings_.gas.At(t);
+        return settings_.gas.At(t);
+    }
+    double value = response_;
+    double top = value;
+    if (t > responseAt_) {
+        // The gas is constant between steps: each stretch decays exactly
+        // towards its value.
+        const double tau = settings_.t90 / std::log(10.0);
+        double at = responseAt_;
+        auto stretch = [&](double until) {
+            const double target = settings_.gas.At(at);
+            value = target + (value - target) * std::exp(-(until - at) / tau);
+            top = std::max(top, value);
+            at = until;
+        };
+        for (const GasStep& step : settings_.gas.StepsBetween(responseAt_, t))
+            stretch(step.at);
+        stretch(t);
+    }
+    if (highest)
+        *highest = top;
+    return value;
+}
+
+void LiveReadings::Advance(double t)
+{
+    if (t <= responseAt_)
+        return;
+    response_ = ResponseAt(t);
+    responseAt_ = t;
+}
+
+void LiveReadings::PollControl(Clock::time_point now)
+{
+    if (settings_.controlPath.empty())
+        return;
+    std::ifstream in(settings_.controlPath);
+    if (!in)
+        return;
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    if (text.size() > 64 || text == controlText_)
+        return;
+    std::istringstream fields(text);
+    double value = 0.0;
+    std::string extra;
+    // A file caught half written is read again at the next reading.
+    if (!(fields >> value) || (fields >> extra) || !std::isfinite(value))
+        return;
+    controlText_ = text;
+    const double t = Seconds(now);
+    Advance(t);
+    settings_.gas.Apply(t, value);
 }
 
 std::int64_t LiveReadings::Raw(double value) const

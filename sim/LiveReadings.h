@@ -15,11 +15,21 @@
 // The two means cover the time since the simulator started while it has run
 // for less than their window, so they respond within a demonstration.
 //
+// Response: with a t90 the reading follows the gas as a first-order lag
+// (90 % of a step after t90 seconds), as an electrochemical cell does.
+// Oxygen cells (sensor type 4) alarm LOW at or below the low set point, on a
+// falling reading, and have no STEL or TWA.
+//
+// Control file: a file holding one value; whenever its content changes the
+// gas becomes that value from that moment on (a test or demonstration
+// applying and removing a cylinder while the simulator runs).
+//
 // Battery: volts with two decimals, temperature: degrees C with one decimal;
 // both report the raw converter count of their input in the peak field.
 #include <chrono>
 #include <cstdint>
 #include <random>
+#include <string>
 
 #include "GasSource.h"
 #include "ZelRecords.h"
@@ -30,7 +40,12 @@ struct ReadingSettings {
     GasSource gas;
     double noiseTenths = 3.0;  // gas noise amplitude; 0 makes every value exact
     int gasDecimals = 1;       // 0..3
+    double t90 = 0.0;          // seconds; 0 for a reading that follows at once
+    std::string controlPath;   // empty for none
 };
+
+constexpr std::uint8_t kOxygenSensor = 4;
+constexpr double kOxygenInAir = 20.9;  // % by volume
 
 namespace history {
 constexpr std::uint8_t kDecimalsMask = 0x03;
@@ -64,6 +79,8 @@ public:
     // bump test); the gas reading carries them beside its decimals.
     RZELSensor Read(Mode mode, const RZELSensorCFG& sensor, std::uint8_t statusFlags, Clock::time_point now);
     void ClearPeak(Clock::time_point now);
+    // Takes up a new value of the control file.
+    void PollControl(Clock::time_point now);
 
     // The noise-free concentration now, in tenths of the gas unit.
     double ConcentrationTenths(Clock::time_point now) const;
@@ -75,6 +92,10 @@ private:
     RZELSensor Temperature();
     RZELSensor Battery();
     double Seconds(Clock::time_point now) const;
+    // The cell's response at t from the state last stored; Advance stores it
+    // and the highest response on the way.
+    double ResponseAt(double t, double* highest = nullptr) const;
+    void Advance(double t);
     // Raw value in the gas reading's units for a concentration in the gas unit.
     std::int64_t Raw(double value) const;
     double Jitter(double amplitude);
@@ -84,6 +105,10 @@ private:
     Clock::time_point start_;
     std::int64_t peakRaw_ = 0;
     double peakSeenUntil_ = 0.0;
+    double responseAt_ = 0.0;
+    double response_ = 0.0;
+    double responseHighest_ = 0.0;
+    std::string controlText_;
 };
 
 }  // namespace sim

@@ -203,9 +203,14 @@ const ValueRules<SimOptions>& SimValueOptions()
           },
           "a packet number K or K:TIMES (TIMES 1..1000)"}},
         {"--gas",
-         {[](auto v, auto& o) { return ParseDecimal(v, -GasSource::kMaxMagnitude, GasSource::kMaxMagnitude, o.gas); },
+         {[](auto v, auto& o) {
+              o.gasGiven = true;
+              return ParseDecimal(v, -GasSource::kMaxMagnitude, GasSource::kMaxMagnitude, o.gas);
+          },
           "a concentration in the gas unit, e.g. 25 or 12.5"}},
         {"--gas-script", {[](auto v, auto& o) { o.gasScriptPath = v; return !v.empty(); }, "a path"}},
+        {"--gas-control", {[](auto v, auto& o) { o.gasControlPath = v; return !v.empty(); }, "a path"}},
+        {"--gas-t90", {[](auto v, auto& o) { return ParseDecimal(v, 0.0, 3600.0, o.gasT90); }, "seconds 0..3600"}},
         {"--noise", {[](auto v, auto& o) { return ParseInteger<int>(v, 0, 1000, o.noiseTenths); }, "tenths 0..1000"}},
         {"--gas-decimals", {[](auto v, auto& o) { return ParseInteger<int>(v, 0, 3, o.gasDecimals); }, "0..3"}},
         {"--cal-seconds",
@@ -376,6 +381,12 @@ Gas readings (0x20 gas, 0x21 temperature, 0x22 battery):
   --gas-script FILE    lines "SECONDS VALUE": from that many seconds after the
                        start the value holds until the next line; '#' starts a
                        comment; before the first line --gas applies
+  --gas-control FILE   a file holding one value: whenever its content changes
+                       the gas becomes that value from then on
+  --gas-t90 SECONDS    response time: the reading reaches 90 % of a change of
+                       gas after SECONDS, as a first-order lag (default 0)
+                       An oxygen unit (--sensor 4) reads 20.9 without --gas
+                       and alarms LOW at or below its low set point.
   --noise TENTHS       random noise of the gas value, in tenths of the gas
                        unit (default 3); 0 gives exact values everywhere
   --gas-decimals D     decimals of the gas value and peak, 0..3 (default 1)

@@ -30,7 +30,10 @@ struct SimOptions {
     std::uint32_t seed = 1;
     SessionSettings session;
     double gas = 0.0;  // gas unit
+    bool gasGiven = false;
     std::string gasScriptPath;
+    std::string gasControlPath;
+    double gasT90 = 0.0;  // seconds
     int noiseTenths = 3;
     int gasDecimals = 1;
     bool help = false;

@@ -79,7 +79,12 @@ std::optional<sim::ReadingSettings> MakeReadingSettings(const sim::SimOptions& o
     if (!options.gasScriptPath.empty() && !sim::GasSource::LoadScript(options.gasScriptPath, steps, error))
         return std::nullopt;
     sim::ReadingSettings settings;
-    settings.gas = sim::GasSource(options.gas, std::move(steps));
+    // Clean air for an oxygen cell is 20.9 % by volume, not nothing.
+    const bool oxygen = options.FreshIdentity().sensor == sim::kOxygenSensor;
+    const double clean = !options.gasGiven && oxygen ? sim::kOxygenInAir : options.gas;
+    settings.gas = sim::GasSource(clean, std::move(steps));
+    settings.t90 = options.gasT90;
+    settings.controlPath = options.gasControlPath;
     settings.noiseTenths = options.noiseTenths;
     settings.gasDecimals = options.gasDecimals;
     return settings;

@@ -168,6 +168,17 @@ void THistoryRecorder::CalibrationDone(const RCalibrationRecord& calibration)
         FCurrent->calibration = calibration;
 }
 
+QUuid THistoryRecorder::OperationUuid() const
+{
+    return FCurrent ? FCurrent->uuid : QUuid();
+}
+
+void THistoryRecorder::TestRecorded(const RTestRecord& record)
+{
+    if (FCurrent)
+        FCurrent->test = record;
+}
+
 void THistoryRecorder::EndOperation(std::uint8_t status)
 {
     if (!FCurrent)

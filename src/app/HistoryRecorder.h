@@ -58,6 +58,8 @@ public:
     void FirmwareSent(const RFirmwareRecord& firmware) override;
     void CalibrationDone(const RCalibrationRecord& calibration) override;
     void EndOperation(std::uint8_t status) override;
+    QUuid OperationUuid() const override;
+    void TestRecorded(const RTestRecord& record) override;
 
     // Blocks until everything handed over so far is written (tests, exit).
     void WaitIdle();

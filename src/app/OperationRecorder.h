@@ -7,6 +7,7 @@
 //
 // Every call returns at once: recording never waits for the database.
 #include <QString>
+#include <QUuid>
 
 #include <cstdint>
 #include <vector>
@@ -34,6 +35,12 @@ public:
     virtual void FirmwareSent(const RFirmwareRecord& firmware) = 0;
     virtual void CalibrationDone(const RCalibrationRecord& calibration) = 0;
     virtual void EndOperation(std::uint8_t status) = 0;
+
+    // The running operation's UUID, which a test's record and certificate
+    // carry; null outside one or when nothing is recorded.
+    virtual QUuid OperationUuid() const { return {}; }
+    // A bump test's or guided calibration's whole record.
+    virtual void TestRecorded(const RTestRecord&) {}
 };
 
 // For the command line's --no-history, and for workflows nobody records.

@@ -178,7 +178,59 @@ std::optional<QString> Verify(THistoryStore& store, QString& error)
         if (QCryptographicHash::hash(query.value(1).toByteArray(), QCryptographicHash::Sha256).toHex() != sha.toLatin1())
             return QStringLiteral("configuration image %1 was changed: its bytes no longer give its hash").arg(sha);
     }
+    if (!Run(query, QStringLiteral("SELECT op_uuid, record, sha256 FROM test_records"), error))
+        return std::nullopt;
+    while (query.next()) {
+        const QByteArray hash = QCryptographicHash::hash(query.value(1).toString().toUtf8(), QCryptographicHash::Sha256);
+        if (hash.toHex() != query.value(2).toString().toLatin1())
+            return QStringLiteral("the test record of operation %1 was changed: it no longer gives its hash %2")
+                .arg(query.value(0).toString(), query.value(2).toString());
+    }
     return std::nullopt;
+}
+
+namespace {
+
+RStoredTest StoredTest(const QSqlQuery& query)
+{
+    return {query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+            query.value(3).toString(), query.value(4).toString(), query.value(5).toLongLong(),
+            query.value(6).toString().toUtf8()};
+}
+
+}  // namespace
+
+std::optional<RStoredTest> TestRecord(THistoryStore& store, const QString& opUuid, QString& error)
+{
+    QString bare = opUuid.trimmed().toLower();
+    bare.remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+    QSqlQuery query(store.Db());
+    query.prepare(QStringLiteral("SELECT op_uuid, kind, serial, result, sha256, at_ms, record FROM test_records"
+                                 " WHERE lower(op_uuid) = ? OR lower(op_uuid) = ?"));
+    query.addBindValue(bare);
+    query.addBindValue(QLatin1Char('{') + bare + QLatin1Char('}'));
+    if (!query.exec()) {
+        error = query.lastError().text();
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return StoredTest(query);
+}
+
+std::vector<RStoredTest> LatestTests(THistoryStore& store, QString& error)
+{
+    QSqlQuery query(store.Db());
+    std::vector<RStoredTest> tests;
+    if (!Run(query,
+             QStringLiteral("SELECT t.op_uuid, t.kind, t.serial, t.result, t.sha256, t.at_ms, t.record FROM test_records t"
+                            " JOIN (SELECT serial, kind, MAX(at_ms) AS at_ms FROM test_records GROUP BY serial, kind) l"
+                            " ON t.serial = l.serial AND t.kind = l.kind AND t.at_ms = l.at_ms"),
+             error))
+        return tests;
+    while (query.next())
+        tests.push_back(StoredTest(query));
+    return tests;
 }
 
 }  // namespace historyqueries

@@ -34,6 +34,13 @@ struct RStoredEvent {
     std::optional<qint64> calendarMs;
 };
 
+// A bump test's or guided calibration's record as kept.
+struct RStoredTest {
+    QString opUuid, kind, serial, result, sha256;
+    qint64 atMs = 0;
+    QByteArray json;
+};
+
 namespace historyqueries {
 
 std::vector<RUnitRow> Units(THistoryStore& store, QString& error);
@@ -44,5 +51,11 @@ QByteArray LatestImage(THistoryStore& store, const QString& serial, QString& err
 std::vector<RStoredEvent> UnitEvents(THistoryStore& store, const QString& serial, QString& error);
 // The first problem of the chain or of the stored images; nothing when whole.
 std::optional<QString> Verify(THistoryStore& store, QString& error);
+
+// The record of operation `opUuid` (with or without braces); nothing when
+// none is kept (`error` empty) or the query failed.
+std::optional<RStoredTest> TestRecord(THistoryStore& store, const QString& opUuid, QString& error);
+// Every unit's latest record of each kind, in no particular order.
+std::vector<RStoredTest> LatestTests(THistoryStore& store, QString& error);
 
 }  // namespace historyqueries

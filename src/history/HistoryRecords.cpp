@@ -1,6 +1,8 @@
 #include "HistoryRecords.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace {
 
@@ -85,6 +87,11 @@ QJsonObject EndToJson(const ROperationEnd& e)
         j.insert("calibration", QJsonObject{{"spanGas", e.calibration->spanGas},
                                             {"result", e.calibration->result},
                                             {"status", e.calibration->status}});
+    if (e.test)
+        j.insert("test", QJsonObject{{"kind", e.test->kind},
+                                     {"result", e.test->result},
+                                     {"record", QString::fromUtf8(e.test->json)},
+                                     {"sha256", e.test->sha256}});
     return j;
 }
 
@@ -126,5 +133,20 @@ std::optional<ROperationEnd> EndFromJson(const QJsonObject& j)
         e.calibration = RCalibrationRecord{c.value("spanGas").toInt(), c.value("result").toString(),
                                            c.value("status").toInt()};
     }
+    if (j.contains("test")) {
+        const QJsonObject t = j.value("test").toObject();
+        e.test = RTestRecord{t.value("kind").toString(), t.value("result").toString(),
+                             t.value("record").toString().toUtf8(), t.value("sha256").toString()};
+    }
     return e;
+}
+
+QByteArray RecordBytes(const QJsonObject& record)
+{
+    return QJsonDocument(record).toJson(QJsonDocument::Compact);
+}
+
+QString RecordSha256(const QByteArray& recordBytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(recordBytes, QCryptographicHash::Sha256).toHex());
 }

@@ -60,6 +60,15 @@ struct RCalibrationRecord {
     int status = 0;
 };
 
+// A bump test's or guided calibration's whole record, kept as the compact
+// JSON its certificate carries, with that text's SHA-256.
+struct RTestRecord {
+    QString kind;    // "bump test" or "calibration"
+    QString result;  // as the record says: "PASSED", "FAILED", "CHECK PASSED", ...
+    QByteArray json;
+    QString sha256;
+};
+
 struct ROperationEnd {
     QUuid uuid;  // the operation's, as at its start
     qint64 endedMs = 0;
@@ -71,10 +80,16 @@ struct ROperationEnd {
     std::optional<REventDownload> events;
     std::optional<RFirmwareRecord> firmware;
     std::optional<RCalibrationRecord> calibration;
+    std::optional<RTestRecord> test;
 };
 
 inline constexpr int kEventRecordSize = 9;
 inline constexpr int kConfigImageSize = 128;
+
+// The bytes a test's record is kept and hashed as: compact JSON; and their
+// SHA-256 in hex.
+QByteArray RecordBytes(const QJsonObject& record);
+QString RecordSha256(const QByteArray& recordBytes);
 
 QJsonObject StartToJson(const ROperationStart& start);
 std::optional<ROperationStart> StartFromJson(const QJsonObject& json);

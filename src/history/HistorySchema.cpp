@@ -54,6 +54,12 @@ const std::vector<Migration>& Migrations()
           " gas TEXT NOT NULL, concentration INTEGER NOT NULL, result TEXT NOT NULL)",
           "CREATE INDEX bump_tests_unit ON bump_tests (serial, at_ms)",
           "CREATE INDEX calibrations_unit ON calibrations (serial, at_ms)"}},
+        {3,
+         // The whole record of a bump test or guided calibration, as its
+         // certificate carries it.
+         {"CREATE TABLE test_records (op_uuid TEXT PRIMARY KEY, kind TEXT NOT NULL, serial TEXT, at_ms BIGINT NOT NULL,"
+          " result TEXT NOT NULL, record TEXT NOT NULL, sha256 TEXT NOT NULL)",
+          "CREATE INDEX test_records_unit ON test_records (serial, at_ms)"}},
     };
     return migrations;
 }

@@ -1,7 +1,11 @@
 #include "HistoryStore.h"
 
+#include <cmath>
+
 #include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -296,6 +300,8 @@ bool THistoryStore::StoreExtras(const ROperationEnd& end, QString& error)
             return false;
         }
     }
+    if (end.test && !StoreTest(end, error))
+        return false;
     if (end.unit && !end.unit->serial.isEmpty()) {
         query.prepare(QStringLiteral("INSERT INTO units (serial, first_seen_ms) VALUES (?, ?) ON CONFLICT (serial) DO NOTHING"));
         query.addBindValue(end.unit->serial);
@@ -304,6 +310,45 @@ bool THistoryStore::StoreExtras(const ROperationEnd& end, QString& error)
             error = Failed(QStringLiteral("store the unit"), query);
             return false;
         }
+    }
+    return true;
+}
+
+bool THistoryStore::StoreTest(const ROperationEnd& end, QString& error)
+{
+    const QString uuid = Uuid(end.uuid);
+    const QString serial = end.unit ? end.unit->serial : QString();
+    QSqlQuery query(FDb);
+    query.prepare(QStringLiteral("INSERT INTO test_records (op_uuid, kind, serial, at_ms, result, record, sha256)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (op_uuid) DO NOTHING"));
+    for (const QVariant& value : {QVariant(uuid), QVariant(end.test->kind), QVariant(serial), QVariant(end.endedMs),
+                                  QVariant(end.test->result), QVariant(QString::fromUtf8(end.test->json)),
+                                  QVariant(end.test->sha256)})
+        query.addBindValue(value);
+    if (!query.exec()) {
+        error = Failed(QStringLiteral("store the test record"), query);
+        return false;
+    }
+    if (end.test->kind != QStringLiteral("bump test") || serial.isEmpty())
+        return true;
+    // The unit's bump tests, as the due dates read them: "pass" or "fail".
+    const QJsonObject record = QJsonDocument::fromJson(end.test->json).object();
+    const QJsonObject gas = record.value(QStringLiteral("gas")).toObject();
+    const QJsonObject unit = record.value(QStringLiteral("unit")).toObject();
+    const QString result = end.test->result == QStringLiteral("PASSED")   ? QStringLiteral("pass")
+                           : end.test->result == QStringLiteral("FAILED") ? QStringLiteral("fail")
+                                                                          : end.test->result.toLower();
+    query.prepare(QStringLiteral("INSERT INTO bump_tests (uuid, op_uuid, serial, at_ms, gas, concentration, result)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (uuid) DO NOTHING"));
+    for (const QVariant& value :
+         {QVariant(uuid), QVariant(uuid), QVariant(serial), QVariant(end.endedMs),
+          QVariant(unit.value(QStringLiteral("sensorName")).toString()),
+          QVariant(static_cast<int>(std::lround(gas.value(QStringLiteral("concentration")).toDouble() * 10))),
+          QVariant(result)})
+        query.addBindValue(value);
+    if (!query.exec()) {
+        error = Failed(QStringLiteral("store the bump test"), query);
+        return false;
     }
     return true;
 }

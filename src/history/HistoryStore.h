@@ -43,6 +43,7 @@ private:
     bool StoreImages(const ROperationEnd& end, qint64 startMs, QString& error);
     bool StoreEvents(const ROperationEnd& end, QString& error);
     bool StoreExtras(const ROperationEnd& end, QString& error);
+    bool StoreTest(const ROperationEnd& end, QString& error);
     std::optional<bool> RowExists(const QString& opUuid, const QString& kind, QString& error);
     std::optional<qint64> StartOf(const QString& opUuid);
 

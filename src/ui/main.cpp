@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QShortcut>
 
+#include "BumpTestDialog.h"
 #include "DeviceSettings.h"
 #include "HistoryDbDialog.h"
 #include "HistoryRecorder.h"
@@ -34,6 +35,13 @@ int main(int argc, char** argv)
     // waiting for the site server).
     const QShortcut historyDb(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), &form, [&] {
         THistoryDbDialog dialog(recording.Recorder(), &form);
+        dialog.exec();
+    });
+    // Ctrl+Shift+B: "Bump Test", in either mode, beside the specified layouts.
+    const QShortcut bumpTest(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B), &form, [&] {
+        if (form.OperationRunning())
+            return;
+        TBumpTestDlg dialog(CurrentSettings(), port, &form);
         dialog.exec();
     });
     form.show();

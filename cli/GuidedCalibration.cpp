@@ -1,0 +1,127 @@
+#include "GuidedCalibration.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "BumpRecord.h"
+#include "Certificate.h"
+#include "OperationRecorder.h"
+
+namespace {
+
+class TConsoleCheckView final : public ICalCheckView {
+public:
+    explicit TConsoleCheckView(std::ostream& err) : FErr(err) {}
+    void ShowStep(const QString& text) override { FErr << text.toStdString() << "\n" << std::flush; }
+    void ShowReading(double elapsed, double value) override
+    {
+        FErr << "  " << std::lround(elapsed) << " s  " << value << "\n" << std::flush;
+    }
+
+private:
+    std::ostream& FErr;
+};
+
+int ExitOf(const RCalCheckResult& result)
+{
+    if (result.result == QStringLiteral("PASSED") || result.result == QStringLiteral("CHECK PASSED"))
+        return 0;
+    if (result.result == QStringLiteral("CANCELLED"))
+        return 134;
+    if (result.result == QStringLiteral("REFUSED"))
+        return kRefused;
+    if (result.result == QStringLiteral("FAILED TO RUN"))
+        return result.status != 0 ? result.status : kRefused;
+    return 1;
+}
+
+}  // namespace
+
+std::optional<RGuidedCalibration> TakeGuidedCalibration(CliContext& ctx, bool& bad)
+{
+    RGuidedCalibration guided;
+    bool any = false;
+    guided.options.asFound = TakeFlag(ctx.args, "--as-found");
+    guided.options.asLeft = TakeFlag(ctx.args, "--as-left");
+    any = guided.options.asFound || guided.options.asLeft;
+    QString text;
+    if (TakeValue(ctx.args, "--tolerance", text)) {
+        any = true;
+        bool ok = false;
+        guided.options.tolerancePercent = text.toDouble(&ok);
+        if (!ok || guided.options.tolerancePercent <= 0 || guided.options.tolerancePercent > 50) {
+            *ctx.err << "beamdock-cli: --tolerance '" << text.toStdString()
+                     << "' is not allowed: a percentage of the span gas above 0, at most 50\n";
+            bad = true;
+        }
+    }
+    guided.gas = RememberedGas(ctx.programDir, 0);
+    guided.gas.technician = DefaultTechnician();
+    if (TakeValue(ctx.args, "--lot", text)) {
+        any = true;
+        guided.gas.lot = text;
+    }
+    if (TakeValue(ctx.args, "--expiry", text)) {
+        any = true;
+        guided.gas.expiry = QDate::fromString(text, Qt::ISODate);
+        if (!guided.gas.expiry.isValid()) {
+            *ctx.err << "beamdock-cli: --expiry '" << text.toStdString() << "' is not allowed: a date YYYY-MM-DD\n";
+            bad = true;
+        }
+    }
+    if (TakeValue(ctx.args, "--technician", text)) {
+        any = true;
+        guided.gas.technician = text;
+    }
+    if (TakeValue(ctx.args, "--certificate", guided.certificate))
+        any = true;
+    if (!any)
+        return std::nullopt;
+    return guided;
+}
+
+int RunGuidedCalibration(CliContext& ctx, const RGuidedCalibration& guided, TSensorCalWorkflow& run,
+                         TSensorCalRequests& requests, ISensorClock& clock, const RZELIdenty& identity,
+                         const RZELCFG& cfg, double span)
+{
+    IOperationRecorder& recorder = ProcessRecorder();
+    recorder.BeginOperation(QStringLiteral("Sensor Calibration"));
+    recorder.UnitIdentified(identity);
+    recorder.ConfigImageTaken(recordrole::kBefore, cfg);
+
+    TConsoleCheckView view(*ctx.err);
+    RTestGas gas = guided.gas;
+    gas.concentration = span;
+    TCalibrationCheck check(view, run, *ctx.link, CurrentSettings(), clock, requests);
+    const RCalCheckResult result = check.Run(span, gas, guided.options);
+    const bool passed = ExitOf(result) == 0;
+    if (result.result != QStringLiteral("REFUSED"))
+        RememberGas(ctx.programDir, cfg.mSensor.mSensorType, gas);
+
+    const QUuid uuid = recorder.OperationUuid();
+    const RRecordContext context = CurrentRecordContext(uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces));
+    const RBumpUnit unit = UnitFromConfig(identity, cfg, CurrentSettings());
+    const QByteArray record = RecordBytes(CalibrationRecordJson(check.RecordJson(result, span, gas, guided.options),
+                                                                unit, cfg.mSensor, passed, context));
+    const int exit = ExitOf(result);
+    if (result.calOutcome != CalOutcome::None)
+        recorder.CalibrationDone({static_cast<int>(std::lround(span * 10)), result.result, passed ? 0 : exit});
+    recorder.TestRecorded({QStringLiteral("calibration"), result.result, record, RecordSha256(record)});
+    recorder.EndOperation(static_cast<std::uint8_t>(exit));
+
+    *ctx.err << "Calibration " << result.result.toStdString()
+             << (result.reason.isEmpty() ? std::string() : ": " + result.reason.toStdString()) << "\n";
+    if (ctx.json)
+        *ctx.out << record.toStdString() << "\n";
+    else
+        *ctx.out << result.result.toStdString() << "\n";
+    if (!guided.certificate.isEmpty()) {
+        QString error;
+        if (!WriteCertificate(guided.certificate, record, error)) {
+            *ctx.err << "beamdock-cli: no certificate: " << error.toStdString() << "\n";
+            return kFileFailed;
+        }
+        *ctx.err << "Certificate written to " << guided.certificate.toStdString() << "\n";
+    }
+    return exit;
+}

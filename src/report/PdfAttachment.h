@@ -1,0 +1,22 @@
+#pragma once
+// A file attached to a finished PDF by an incremental update: the original
+// bytes stay as they are, and an appended section adds the embedded file,
+// its file specification, an /EmbeddedFiles name tree and a new catalog
+// that points at it, with a cross-reference section chained to the old one
+// by /Prev. Readers list the file under the document's attachments.
+//
+// Only classic cross-reference tables (what QPdfWriter writes) are handled;
+// a file with a cross-reference stream is refused.
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// `pdf` with `content` attached as `name` (MIME type `mime`); nothing, with
+// `error`, when the PDF's trailer cannot be understood.
+std::optional<QByteArray> AttachFile(const QByteArray& pdf, const QString& name, const QByteArray& mime,
+                                     const QByteArray& content, QString& error);
+
+// The content of the first attached file named `name`; nothing when the
+// PDF holds none (or it cannot be read).
+std::optional<QByteArray> AttachedFile(const QByteArray& pdf, const QString& name);

@@ -1,0 +1,176 @@
+#include "CalibrationCheck.h"
+
+#include <QJsonValue>
+
+#include <cmath>
+#include <deque>
+
+#include "BumpTest.h"
+#include "CommError.h"
+#include "SensorLogging.h"
+#include "SensorReading.h"
+
+namespace {
+
+constexpr std::uint8_t kStatusOK = 0;
+constexpr double kPollSeconds = 1.0;
+// Steady: the last five readings lie within 2 % of the span gas of each other.
+constexpr std::size_t kSteadyCount = 5;
+constexpr double kSteadyShare = 0.02;
+
+QString OutcomeText(CalOutcome outcome)
+{
+    switch (outcome) {
+    case CalOutcome::Ok:
+        return QStringLiteral("PASSED");
+    case CalOutcome::UserStop:
+        return QStringLiteral("CANCELLED");
+    case CalOutcome::NotStarted:
+    case CalOutcome::ConnectFailed:
+    case CalOutcome::StartFailed:
+        return QStringLiteral("FAILED TO RUN");
+    default:
+        return QStringLiteral("FAILED");
+    }
+}
+
+QJsonValue Optional(const std::optional<double>& value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+}  // namespace
+
+bool WithinTolerance(double reading, double span, double percent)
+{
+    return std::fabs(reading - span) <= span * percent / 100.0 + 1e-9;
+}
+
+TCalibrationCheck::TCalibrationCheck(ICalCheckView& view, TSensorCalWorkflow& calibration, TComZEL& link,
+                                     const LoadedSettings& settings, ISensorClock& clock,
+                                     TSensorCalRequests& requests)
+    : FView(view), FCalibration(calibration), FLink(link), FSettings(settings), FClock(clock), FRequests(requests)
+{
+}
+
+std::optional<double> TCalibrationCheck::SteadyReading(double limit, RCalCheckResult& result)
+{
+    std::uint8_t status = kStatusOK;
+    try {
+        status = FLink.OpenUSB(static_cast<float>(FSettings.cfg.mConnectTime) / 1000.0f);
+    } catch (const ECommError& error) {
+        FLink.ComClose();
+        result.result = QStringLiteral("FAILED TO RUN");
+        result.reason = QString::fromStdString(error.UserMessage());
+        result.status = zelstatus::kChannelError;
+        return std::nullopt;
+    }
+    const double start = FClock.Seconds();
+    double lastAnswer = start;
+    std::deque<double> recent;
+    std::optional<double> steady;
+    const double span = FCalibration.Config().mSensor.mSpanGas / 10.0;
+    for (double next = start; status == kStatusOK || !IsAdapterFailure(status); next += kPollSeconds) {
+        FClock.WaitUntil(next, FRequests.Wakeup());
+        if (FRequests.TakeCancel()) {
+            result.result = QStringLiteral("CANCELLED");
+            break;
+        }
+        RZELSensor reading{};
+        status = FLink.RequireSensor(reading, sensormode::kGas);
+        if (status != kStatusOK && !IsAdapterFailure(status)) {
+            status = FLink.ConnectZEL(static_cast<float>(FSettings.cfg.mConnectTime) / 1000.0f);
+            if (status == kStatusOK)
+                status = FLink.RequireSensor(reading, sensormode::kGas);
+        }
+        const double now = FClock.Seconds();
+        if (status != kStatusOK) {
+            if (now - lastAnswer < kBumpSilenceLimit && !IsAdapterFailure(status))
+                continue;
+            result.result = QStringLiteral("FAILED TO RUN");
+            result.reason = QStringLiteral("The unit stopped answering (status %1)").arg(status);
+            result.status = status;
+            break;
+        }
+        lastAnswer = now;
+        const double value = DecodeGas(reading).value;
+        FView.ShowReading(now - start, value);
+        recent.push_back(value);
+        if (recent.size() > kSteadyCount)
+            recent.pop_front();
+        const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
+        const bool settled = recent.size() == kSteadyCount && *high - *low <= std::max(span, 1.0) * kSteadyShare;
+        if (settled || now - start >= limit) {
+            steady = value;
+            break;
+        }
+    }
+    FLink.CloseUSB(status);
+    return steady;
+}
+
+RCalCheckResult TCalibrationCheck::Run(double span, const RTestGas& gas, const RCalCheckOptions& options)
+{
+    RCalCheckResult result;
+    if (const auto refusal = CylinderRefusal(gas, FClock.LocalTime().date())) {
+        result.result = QStringLiteral("REFUSED");
+        result.reason = *refusal;
+        return result;
+    }
+    if (options.asFound) {
+        FView.ShowStep(calchecktext::kApplySpan);
+        result.asFound = SteadyReading(options.steadyLimit, result);
+        if (!result.asFound)
+            return result;
+        if (options.checkOnly && WithinTolerance(*result.asFound, span, options.tolerancePercent)) {
+            result.result = QStringLiteral("CHECK PASSED");
+            return result;
+        }
+        FView.ShowStep(calchecktext::kRemove);
+    }
+    FCalibration.CalBtnClick(span);
+    result.calOutcome = FCalibration.Outcome();
+    result.status = FCalibration.OutcomeStatus();
+    result.adjusted = result.calOutcome == CalOutcome::Ok;
+    result.result = OutcomeText(result.calOutcome);
+    if (result.calOutcome == CalOutcome::NeverInProgress)
+        result.reason = caltext::kNeverInProgress;
+    if (result.calOutcome == CalOutcome::Ok && options.asLeft) {
+        FView.ShowStep(calchecktext::kAsLeft);
+        RCalCheckResult left;
+        result.asLeft = SteadyReading(options.steadyLimit, left);
+        if (!result.asLeft) {
+            result.result = left.result;
+            result.reason = left.reason;
+        } else if (!WithinTolerance(*result.asLeft, span, options.tolerancePercent)) {
+            result.result = QStringLiteral("FAILED");
+            result.reason = QStringLiteral("As left reading outside the tolerance");
+        }
+    }
+    return result;
+}
+
+QJsonObject TCalibrationCheck::RecordJson(const RCalCheckResult& result, double span, const RTestGas& gas,
+                                          const RCalCheckOptions& options) const
+{
+    const auto verdict = [&](const std::optional<double>& value) {
+        if (!value)
+            return QStringLiteral("not taken");
+        return WithinTolerance(*value, span, options.tolerancePercent) ? QStringLiteral("pass") : QStringLiteral("fail");
+    };
+    return {{QStringLiteral("kind"), QStringLiteral("calibration")},
+            {QStringLiteral("result"), result.result},
+            {QStringLiteral("reason"), result.reason},
+            {QStringLiteral("status"), result.status},
+            {QStringLiteral("gas"),
+             QJsonObject{{QStringLiteral("concentration"), span},
+                         {QStringLiteral("lot"), gas.lot},
+                         {QStringLiteral("expiry"), gas.expiry.toString(Qt::ISODate)}}},
+            {QStringLiteral("technician"), gas.technician},
+            {QStringLiteral("asFound"), Optional(result.asFound)},
+            {QStringLiteral("asLeft"), Optional(result.asLeft)},
+            {QStringLiteral("asFoundResult"), verdict(result.asFound)},
+            {QStringLiteral("asLeftResult"), verdict(result.asLeft)},
+            {QStringLiteral("tolerancePercent"), options.tolerancePercent},
+            {QStringLiteral("adjusted"), result.adjusted}};
+}

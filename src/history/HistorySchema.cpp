@@ -54,6 +54,8 @@ const std::vector<Migration>& Migrations()
           " gas TEXT NOT NULL, concentration INTEGER NOT NULL, result TEXT NOT NULL)",
           "CREATE INDEX bump_tests_unit ON bump_tests (serial, at_ms)",
           "CREATE INDEX calibrations_unit ON calibrations (serial, at_ms)"}},
+        // A configuration file loaded or written: its path beside its image.
+        {3, {"ALTER TABLE operation_images ADD COLUMN file_path TEXT"}},
     };
     return migrations;
 }

@@ -15,24 +15,30 @@ void TVarnoIRMainForm::SetUpHistoryLine()
     FDueWithinDays = ReadConfiguredDueWithinDays();
     FDueLineLabel = new QLabel(this);
     FDueLineLabel->setObjectName(QStringLiteral("DueLineLabel"));
+    FDueLineLabel->setAccessibleName(QStringLiteral("Due dates"));
     FDueLineLabel->setAccessibleDescription(QStringLiteral("When the unit shown is due for calibration and a bump test"));
     FWaitingLabel = new QLabel(this);
     FWaitingLabel->setObjectName(QStringLiteral("HistoryWaitingLabel"));
+    FWaitingLabel->setAccessibleName(QStringLiteral("History records waiting"));
     FWaitingLabel->setAccessibleDescription(QStringLiteral("History records waiting for the site database"));
     FWaitingLabel->hide();
     for (QLabel* label : {FDueLineLabel, FWaitingLabel}) {
         label->setContentsMargins(4, 2, 4, 2);
         label->setFont(font());
     }
+    // Never widens the window: a long line is cut, its tooltip keeps it whole.
+    FDueLineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    FDueLineLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // One row with the unit line: the window grows by no line of its own.
+    // The unit line keeps all its room; the due line has what is left.
+    FUnitLineLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
     const int at = ui->FormLayout->indexOf(FUnitLineLabel);
     ui->FormLayout->removeWidget(FUnitLineLabel);
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     row->addWidget(FUnitLineLabel);
-    row->addStretch(1);
-    row->addWidget(FDueLineLabel);
+    row->addWidget(FDueLineLabel, 1);
     row->addWidget(FWaitingLabel);
     ui->FormLayout->insertLayout(at, row);
 }
@@ -44,6 +50,7 @@ void TVarnoIRMainForm::RefreshDueLine()
     const std::optional<duedates::RUnitTimers>& timers = FShownUnit.Timers();
     if (FShownUnit.From() != TUnitLine::Source::Unit || !timers) {
         FDueLineLabel->clear();
+        FDueLineLabel->setToolTip(QString());
         return;
     }
     const auto known = FServiceKnown.find(FShownUnit.Serial());
@@ -53,6 +60,7 @@ void TVarnoIRMainForm::RefreshDueLine()
     const duedates::RDueDates due =
         duedates::Compute(*timers, service.calibrationMs, service.bumpTestMs, now, FDueWithinDays, zone);
     FDueLineLabel->setText(duedates::DueLine(due, now, FDueWithinDays, zone));
+    FDueLineLabel->setToolTip(FDueLineLabel->text());
 }
 
 void TVarnoIRMainForm::ShowRecorded(const RRecordedState& state)

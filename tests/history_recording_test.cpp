@@ -217,11 +217,17 @@ TEST(HistoryRecordingTest, LookingCreatesNoHistoryAndOperationsWithoutAUnitAreFo
     // An adapter that is not there: the operation ends before any unit answers.
     EXPECT_NE(std::get<0>(run({"--db", db, "--port", dir.filePath(QStringLiteral("no-such-port")), "identify"})), 0);
     run({"--db", db, "--port", sim.portPath(), "identify"});
+    // A logging run belongs to its unit; a saved file to none.
+    EXPECT_EQ(std::get<0>(run({"--db", db, "--port", sim.portPath(), "log", "--seconds", "1.5", "--out", "log.csv"})), 0);
+    EXPECT_EQ(std::get<0>(run({"--db", db, "--port", sim.portPath(), "read", "--save", "unit.cfg"})), 0);
+    EXPECT_TRUE(std::get<1>(run({"--db", db, "history", "unit", "SH10000123"}))
+                    .contains(QStringLiteral("  Sensor Reading Data Logging  0 OK")));
     EXPECT_TRUE(std::get<1>(run({"--db", db, "history", "units"}))
-                    .contains(QStringLiteral("\n1 operations without a unit (configuration files, and operations that ended "
+                    .contains(QStringLiteral("\n2 operations without a unit (configuration files, and operations that ended "
                                              "before a unit answered; history unit --unknown lists them)\n")));
     const auto [code, out, err] = run({"--db", db, "history", "unit", "--unknown"});
     EXPECT_EQ(code, 0) << err.toStdString();
     EXPECT_EQ(out.count(QStringLiteral("  Identify Varnolite  ")), 1) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("  Save Configuration File  0 OK"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("  Identify Varnolite  161 "))) << out.toStdString();
 }

@@ -2,6 +2,7 @@
 // writers at once, merged event downloads, due dates, the audit chain and a
 // history that cannot be written.
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
@@ -414,4 +415,29 @@ TEST(HistoryRecorderTest, ToldAfterEachRecordWhatWaitsAndTheUnitsLastCalibration
     std::lock_guard lock(mutex);
     ASSERT_FALSE(told.empty());
     EXPECT_EQ(told.back().waiting, 2);
+}
+
+// The window's "due within" days live beside its database choice; saving a
+// new choice keeps them, and a value out of range falls back to 7.
+TEST(HistoryLocationTest, DueWithinDaysKeptBesideTheDatabaseChoice)
+{
+    QTemporaryDir dir;
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const struct {
+        QByteArray file;
+        int days;
+    } cases[] = {{"due_within=3\n", 3}, {"database=old.sqlite\ndue_within=0\n", 0}, {"due_within=3651\n", 7},
+                 {"due_within=soon\n", 7}, {"", 7}};
+    for (const auto& c : cases) {
+        QDir().mkpath(dir.filePath(QStringLiteral("beamdock")));
+        QFile file(HistoryConfigPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.file);
+        file.close();
+        ASSERT_TRUE(WriteConfiguredHistoryUrl(QStringLiteral("new.sqlite")));
+        EXPECT_EQ(ReadConfiguredHistoryUrl(), QStringLiteral("new.sqlite"));
+        EXPECT_EQ(ReadConfiguredDueWithinDays(), c.days) << c.file.toStdString();
+    }
+    qputenv("XDG_CONFIG_HOME", before);
 }

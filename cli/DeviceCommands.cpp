@@ -62,5 +62,7 @@ int CmdRead(CliContext& ctx)
         *ctx.err << message.caption << ":\n" << MessageLines(message.text) << "\n";
         return kFileFailed;
     }
+    if (save)
+        RecordConfigFile(ProcessRecorder(), QStringLiteral("Save Configuration File"), savePath, cfg);
     return 0;
 }

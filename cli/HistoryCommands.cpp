@@ -1,6 +1,7 @@
 // history: what the history database holds about the units, the merged event
 // log, sending the station's spool and checking the audit chain.
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,7 +29,7 @@ namespace {
 constexpr int kVerifyFailed = 1;
 const char* const kUsage =
     "usage: beamdock-cli [--db URL] history units [--due-within DAYS] [--json|--csv]\n"
-    "       beamdock-cli [--db URL] history unit SERIAL [--json]\n"
+    "       beamdock-cli [--db URL] history unit SERIAL|--unknown [--json]\n"
     "       beamdock-cli [--db URL] history events SERIAL [--out FILE]\n"
     "       beamdock-cli [--db URL] history sync|verify\n"
     "       beamdock-cli [--db URL] history certificate OPERATION-UUID --out FILE.pdf\n"
@@ -52,17 +53,25 @@ std::optional<RHistoryLocation> Location(CliContext& ctx)
     return location;
 }
 
-bool OpenStore(CliContext& ctx, THistoryStore& store)
+enum class Opened { Yes, NoHistoryYet, Failed };
+
+// Looking at a history that was never written leaves none behind: opening
+// a station file would create it and its folder.
+Opened OpenToRead(CliContext& ctx, THistoryStore& store)
 {
     const std::optional<RHistoryLocation> location = Location(ctx);
     if (!location)
-        return false;
+        return Opened::Failed;
+    if (location->engine == HistoryEngine::Sqlite && !QFileInfo::exists(location->sqlitePath)) {
+        *ctx.err << "no history at " << location->sqlitePath.toStdString() << " yet\n";
+        return Opened::NoHistoryYet;
+    }
     QString error;
     if (!store.Open(*location, error)) {
         *ctx.err << error.toStdString() << "\n";
-        return false;
+        return Opened::Failed;
     }
-    return true;
+    return Opened::Yes;
 }
 
 QString LocalText(std::optional<qint64> ms)
@@ -115,10 +124,17 @@ int CmdHistoryUnits(CliContext& ctx)
     if (!ctx.args.isEmpty() || (csv && ctx.json))
         return Usage(ctx);
     THistoryStore store;
-    if (!OpenStore(ctx, store))
+    const Opened opened = OpenToRead(ctx, store);
+    if (opened == Opened::Failed)
         return kFileFailed;
     QString error;
-    const std::vector<RUnitRow> units = historyqueries::Units(store, error);
+    const std::vector<RUnitRow> units =
+        opened == Opened::Yes ? historyqueries::Units(store, error) : std::vector<RUnitRow>{};
+    if (!error.isEmpty()) {
+        *ctx.err << error.toStdString() << "\n";
+        return kFileFailed;
+    }
+    const int withoutUnit = opened == Opened::Yes ? historyqueries::OperationsWithoutUnit(store, error) : 0;
     if (!error.isEmpty()) {
         *ctx.err << error.toStdString() << "\n";
         return kFileFailed;
@@ -181,9 +197,14 @@ int CmdHistoryUnits(CliContext& ctx)
         }
     }
     if (ctx.json)
-        *ctx.out << QJsonDocument(QJsonObject{{"units", json}}).toJson(QJsonDocument::Indented).toStdString();
+        *ctx.out << QJsonDocument(QJsonObject{{"units", json}, {"operationsWithoutUnit", withoutUnit}})
+                        .toJson(QJsonDocument::Indented)
+                        .toStdString();
     else if (csv)
         *ctx.out << csvText.toStdString();
+    else if (withoutUnit > 0)
+        *ctx.out << withoutUnit << " operations without a unit (configuration files, and operations that ended "
+                 << "before a unit answered; history unit --unknown lists them)\n";
     return 0;
 }
 
@@ -268,11 +289,12 @@ QByteArray JsonTime(std::optional<qint64> ms)
 
 int CmdHistoryUnit(CliContext& ctx)
 {
-    if (ctx.args.size() != 1)
+    const bool unknown = TakeFlag(ctx.args, "--unknown");
+    if (ctx.args.size() != (unknown ? 0 : 1))
         return Usage(ctx);
-    const QString serial = ctx.args.takeFirst();
+    const QString serial = unknown ? QString() : ctx.args.takeFirst();
     THistoryStore store;
-    if (!OpenStore(ctx, store))
+    if (OpenToRead(ctx, store) != Opened::Yes)
         return kFileFailed;
     QString error;
     const std::vector<ROperationView> operations = historyqueries::UnitOperations(store, serial, error);
@@ -281,6 +303,8 @@ int CmdHistoryUnit(CliContext& ctx)
         return kFileFailed;
     }
     if (operations.empty()) {
+        if (unknown)
+            return 0;
         *ctx.err << "history unit: the history holds no operation of unit '" << serial.toStdString() << "'\n";
         return kFileFailed;
     }
@@ -336,7 +360,7 @@ int CmdHistoryEvents(CliContext& ctx)
         return Usage(ctx);
     const QString serial = ctx.args.takeFirst();
     THistoryStore store;
-    if (!OpenStore(ctx, store))
+    if (OpenToRead(ctx, store) != Opened::Yes)
         return kFileFailed;
     QString error;
     const std::vector<RStoredEvent> stored = historyqueries::UnitEvents(store, serial, error);
@@ -406,8 +430,9 @@ int CmdHistoryVerify(CliContext& ctx)
     if (!ctx.args.isEmpty())
         return Usage(ctx);
     THistoryStore store;
-    if (!OpenStore(ctx, store))
-        return kFileFailed;
+    const Opened opened = OpenToRead(ctx, store);
+    if (opened != Opened::Yes)
+        return opened == Opened::NoHistoryYet ? 0 : kFileFailed;
     QString error;
     const std::optional<QString> finding = historyqueries::Verify(store, error);
     if (!error.isEmpty()) {

@@ -11,6 +11,7 @@
 #include "CliContext.h"
 #include "OperationRecorder.h"
 #include "InterruptWatch.h"
+#include "LoggingRunRecord.h"
 #include "SensorCalibration.h"
 #include "SensorConsoleViews.h"
 #include "TextHelpers.h"
@@ -109,7 +110,7 @@ int CmdLog(CliContext& ctx)
     TInterruptWatch watch([&requests] { requests.Stop(); });
     if (seconds)
         view.onLoopStart = [&watch, &seconds] { watch.StopAfter(*seconds); };
-    run.StartBtnClick();
+    RunRecordedLogging(ProcessRecorder(), run);
 
     if (run.EndStatus() != 0)
         return run.EndStatus();

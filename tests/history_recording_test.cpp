@@ -1,6 +1,7 @@
 // The workflows against the simulated detector with a history recorder: what
 // each operation leaves in the history, including one whose adapter is
 // unplugged half-way.
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <tuple>
 
 #include "DeviceSettings.h"
 #include "HistoryQueries.h"
@@ -164,4 +166,68 @@ TEST(HistoryRecordingTest, DeviceCommandsRecordUnlessToldNot)
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].contains(QStringLiteral("  Read Varnolite Information  0 OK  (step: ReadCFGData)")));
     EXPECT_TRUE(lines[1].contains(QStringLiteral("  Identify Varnolite  0 OK")));
+}
+
+// Looking never creates a history, and an operation that failed before any
+// unit answered is still found.
+TEST(HistoryRecordingTest, LookingCreatesNoHistoryAndOperationsWithoutAUnitAreFound)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("station/history.sqlite"));
+    auto run = [&](const QStringList& args, QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        env.remove(QStringLiteral("BEAMDOCK_DB"));
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.setWorkingDirectory(dir.path());
+        cli.start(QStringLiteral(BEAMDOCK_CLI_PATH), QStringList{QStringLiteral("--dir"), dir.path()} + args);
+        EXPECT_TRUE(cli.waitForFinished(60000));
+        return std::make_tuple(cli.exitCode(), QString::fromUtf8(cli.readAllStandardOutput()),
+                               QString::fromUtf8(cli.readAllStandardError()));
+    };
+    const QString station = dir.filePath(QStringLiteral("data/beamdock/history.sqlite"));
+    const struct {
+        QStringList args;
+        bool succeeds;
+        const char* said;
+    } looks[] = {
+        {{"history", "units"}, true, "no history at @S yet"},
+        {{"--json", "history", "units"}, true, "no history at @S yet"},
+        {{"history", "unit", "SH10000123"}, false, "no history at @S yet"},
+        {{"history", "unit", "--unknown"}, false, "no history at @S yet"},
+        {{"history", "events", "SH10000123"}, false, "no history at @S yet"},
+        {{"history", "verify"}, true, "no history at @S yet"},
+        {{"--db", db, "history", "units"}, true, "no history at @D yet"},
+        {{"--no-history", "--port", sim.portPath(), "identify"}, true, ""},
+        {{"--no-history", "--port", sim.portPath(), "read"}, true, ""},
+    };
+    for (const auto& look : looks) {
+        const auto [code, out, err] = run(look.args);
+        EXPECT_EQ(code == 0, look.succeeds) << look.args.join(' ').toStdString() << ": " << err.toStdString();
+        EXPECT_TRUE(err.contains(QString::fromLatin1(look.said).replace("@S", station).replace("@D", db)))
+            << err.toStdString();
+    }
+    EXPECT_EQ(std::get<1>(run({"--json", "history", "units"})).simplified(),
+              QStringLiteral("{ \"operationsWithoutUnit\": 0, \"units\": [ ] }"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("data"))));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("station"))));
+
+    // An adapter that is not there: the operation ends before any unit answers.
+    EXPECT_NE(std::get<0>(run({"--db", db, "--port", dir.filePath(QStringLiteral("no-such-port")), "identify"})), 0);
+    run({"--db", db, "--port", sim.portPath(), "identify"});
+    // A logging run belongs to its unit; a saved file to none.
+    EXPECT_EQ(std::get<0>(run({"--db", db, "--port", sim.portPath(), "log", "--seconds", "1.5", "--out", "log.csv"})), 0);
+    EXPECT_EQ(std::get<0>(run({"--db", db, "--port", sim.portPath(), "read", "--save", "unit.cfg"})), 0);
+    EXPECT_TRUE(std::get<1>(run({"--db", db, "history", "unit", "SH10000123"}))
+                    .contains(QStringLiteral("  Sensor Reading Data Logging  0 OK")));
+    EXPECT_TRUE(std::get<1>(run({"--db", db, "history", "units"}))
+                    .contains(QStringLiteral("\n2 operations without a unit (configuration files, and operations that ended "
+                                             "before a unit answered; history unit --unknown lists them)\n")));
+    const auto [code, out, err] = run({"--db", db, "history", "unit", "--unknown"});
+    EXPECT_EQ(code, 0) << err.toStdString();
+    EXPECT_EQ(out.count(QStringLiteral("  Identify Varnolite  ")), 1) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("  Save Configuration File  0 OK"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("  Identify Varnolite  161 "))) << out.toStdString();
 }

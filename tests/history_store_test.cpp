@@ -2,6 +2,7 @@
 // writers at once, merged event downloads, due dates, the audit chain and a
 // history that cannot be written.
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
@@ -9,6 +10,7 @@
 #include <QTimeZone>
 
 #include <atomic>
+#include <mutex>
 #include <gtest/gtest.h>
 
 #include "DueDates.h"
@@ -340,4 +342,102 @@ TEST(HistoryRecorderTest, AHistoryThatCannotBeWrittenIsToldOnceAndNeverHoldsTheC
     EXPECT_EQ(notices.load(), 1);
     EXPECT_TRUE(said.contains(QStringLiteral("could not be kept"))) << said.toStdString();
     EXPECT_TRUE(said.contains(QStringLiteral("not-a-folder"))) << said.toStdString();
+}
+
+TEST(DueDatesTest, TheWindowsDueLine)
+{
+    const QTimeZone utc = QTimeZone::utc();
+    const qint64 now = QDateTime(QDate(2026, 12, 10), QTime(12, 0), utc).toMSecsSinceEpoch();
+    constexpr std::uint32_t kDay = 86400;
+    const struct {
+        duedates::RUnitTimers timers;
+        int days;
+        const char* line;
+    } cases[] = {
+        {{now, 0, 25 * kDay, 9 * kDay, 8}, 7,
+         "Calibration due 2027-01-04 (in 25 days) \u00B7 bump test overdue since 2026-12-09"},
+        {{now, 0, 5 * kDay, 0, 1}, 7, "Calibration due 2026-12-15 (in 5 days) \u00B7 bump test due 2026-12-11 (in 1 day)"
+                                      " \u00B7 due within 7 days"},
+        {{now, 0, 5 * kDay, 0, 0}, 3, "Calibration due 2026-12-15 (in 5 days) \u00B7 bump test not required"},
+        {{now, duedates::kUnknownTimer + 1, kDay, 0, 0}, 7, "Calibration due unknown \u00B7 bump test not required"},
+    };
+    for (const auto& c : cases) {
+        const duedates::RDueDates due = duedates::Compute(c.timers, std::nullopt, std::nullopt, now, c.days, utc);
+        EXPECT_EQ(duedates::DueLine(due, now, c.days, utc), QString::fromUtf8(c.line));
+    }
+}
+
+// What the window is told after each record: the records waiting for a site
+// server that cannot be reached, and the history's latest calibration of the
+// unit just recorded; a configuration file's image keeps its path.
+TEST(HistoryRecorderTest, ToldAfterEachRecordWhatWaitsAndTheUnitsLastCalibration)
+{
+    QTemporaryDir dir;
+    std::mutex mutex;
+    std::vector<RRecordedState> told;
+    auto collect = [&](const RRecordedState& state) {
+        std::lock_guard lock(mutex);
+        told.push_back(state);
+    };
+    RHistoryLocation local;
+    local.sqlitePath = dir.filePath(QStringLiteral("history.sqlite"));
+    {
+        THistoryRecorder recorder(local, {}, QString(), collect);
+        recorder.BeginOperation(QStringLiteral("Sensor Calibration"));
+        recorder.ConfigImageTaken(recordrole::kRead, SampleConfig(QStringLiteral("SH7")));
+        recorder.CalibrationDone({500, QStringLiteral("passed"), 0});
+        recorder.EndOperation(0);
+        RecordConfigFile(recorder, QStringLiteral("Save Configuration File"), dir.filePath(QStringLiteral("unit.cfg")),
+                         SampleConfig(QStringLiteral("SH7")));
+        recorder.WaitIdle();
+    }
+    ASSERT_EQ(told.size(), 4u);
+    EXPECT_EQ(told[1].serial, QStringLiteral("SH7"));
+    ASSERT_TRUE(told[1].service && told[1].service->calibrationMs);
+    EXPECT_FALSE(told[1].service->bumpTestMs);
+    EXPECT_TRUE(told[3].serial.isEmpty());
+    THistoryStore store;
+    QString error;
+    ASSERT_TRUE(store.Open(local, error)) << error.toStdString();
+    QSqlQuery query(store.Db());
+    ASSERT_TRUE(query.exec(QStringLiteral("SELECT role, file_path FROM operation_images WHERE role = 'file'")));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(1).toString(), dir.filePath(QStringLiteral("unit.cfg")));
+
+    // A server that is not there: start and end wait in the station's spool.
+    RHistoryLocation site = *ParseHistoryUrl(
+        QStringLiteral("postgresql://nobody@/fleet?host=%1").arg(dir.filePath(QStringLiteral("no-server"))), error);
+    told.clear();
+    THistoryRecorder recorder(site, {}, dir.filePath(QStringLiteral("spool.sqlite")), collect);
+    recorder.BeginOperation(QStringLiteral("Read Varnolite Information"));
+    recorder.EndOperation(0);
+    recorder.WaitIdle();
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back().waiting, 2);
+}
+
+// The window's "due within" days live beside its database choice; saving a
+// new choice keeps them, and a value out of range falls back to 7.
+TEST(HistoryLocationTest, DueWithinDaysKeptBesideTheDatabaseChoice)
+{
+    QTemporaryDir dir;
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const struct {
+        QByteArray file;
+        int days;
+    } cases[] = {{"due_within=3\n", 3}, {"database=old.sqlite\ndue_within=0\n", 0}, {"due_within=3651\n", 7},
+                 {"due_within=soon\n", 7}, {"", 7}};
+    for (const auto& c : cases) {
+        QDir().mkpath(dir.filePath(QStringLiteral("beamdock")));
+        QFile file(HistoryConfigPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.file);
+        file.close();
+        ASSERT_TRUE(WriteConfiguredHistoryUrl(QStringLiteral("new.sqlite")));
+        EXPECT_EQ(ReadConfiguredHistoryUrl(), QStringLiteral("new.sqlite"));
+        EXPECT_EQ(ReadConfiguredDueWithinDays(), c.days) << c.file.toStdString();
+    }
+    qputenv("XDG_CONFIG_HOME", before);
 }

@@ -810,6 +810,14 @@ TEST(MainWindow, UnitLineWheelAndCloseWithEdits)
                                              .hasMatch(); }))
             << line->text().toStdString();
         EXPECT_EQ(high->palette().color(QPalette::Text) == QColor(128, 128, 128), state.greyed);
+        // The due dates beside it come from a unit's read, never from a file.
+        const QString due = window.Find<QLabel>("DueLineLabel")->text();
+        const bool fromUnit = QByteArray(state.name) == "unit-line-read.png" || QByteArray(state.name) == "unit-line-edited.png";
+        EXPECT_EQ(QRegularExpression(QStringLiteral("^Calibration (due|overdue|not).* \u00B7 bump test (due|overdue|not)"))
+                      .match(due)
+                      .hasMatch(),
+                  fromUnit)
+            << due.toStdString();
         EXPECT_TRUE(window.form->grab().save(shots + QLatin1Char('/') + QLatin1String(state.name)));
         if (QByteArray(state.name) == "unit-line-edited.png") {
             // The wheel over a spin box without the focus scrolls the page;

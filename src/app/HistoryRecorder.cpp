@@ -1,6 +1,7 @@
 #include "HistoryRecorder.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QSysInfo>
 
 #include <cstring>
@@ -49,6 +50,13 @@ IOperationRecorder& ProcessRecorder()
     return recorder ? *recorder : NullRecorder();
 }
 
+void RecordConfigFile(IOperationRecorder& recorder, const QString& workflow, const QString& path, const RZELCFG& cfg)
+{
+    recorder.BeginOperation(workflow);
+    recorder.ConfigFileUsed(QFileInfo(path).absoluteFilePath(), cfg);
+    recorder.EndOperation(0);
+}
+
 RConfigImage ImageRecord(const QString& role, const RZELCFG& cfg)
 {
     RConfigImage image;
@@ -71,7 +79,8 @@ QByteArray EventRecords(const std::vector<RZELEvent>& events)
                       static_cast<qsizetype>(events.size() * sizeof(RZELEvent)));
 }
 
-TProcessRecording::TProcessRecording(const QString& option, std::function<void(const QString&)> notice)
+TProcessRecording::TProcessRecording(const QString& option, std::function<void(const QString&)> notice,
+                                     RecordedHandler recorded)
 {
     QString error;
     const std::optional<RHistoryLocation> location = ChooseHistoryLocation(option, error);
@@ -80,7 +89,7 @@ TProcessRecording::TProcessRecording(const QString& option, std::function<void(c
             notice(QStringLiteral("The history will not be kept: %1").arg(error));
         return;
     }
-    FRecorder = std::make_unique<THistoryRecorder>(*location, std::move(notice));
+    FRecorder = std::make_unique<THistoryRecorder>(*location, std::move(notice), QString(), std::move(recorded));
     SetProcessRecorder(FRecorder.get());
 }
 
@@ -89,8 +98,12 @@ TProcessRecording::~TProcessRecording()
     SetProcessRecorder(nullptr);
 }
 
-THistoryRecorder::THistoryRecorder(RHistoryLocation location, Notice notice, QString spoolPath)
-    : FLocation(std::move(location)), FSpoolPath(std::move(spoolPath)), FNotice(std::move(notice))
+THistoryRecorder::THistoryRecorder(RHistoryLocation location, Notice notice, QString spoolPath,
+                                   RecordedHandler recorded)
+    : FLocation(std::move(location)),
+      FSpoolPath(std::move(spoolPath)),
+      FNotice(std::move(notice)),
+      FRecorded(std::move(recorded))
 {
     FWorker = std::thread([this] { Run(); });
 }
@@ -148,6 +161,14 @@ void THistoryRecorder::ConfigImageTaken(const QString& role, const RZELCFG& cfg)
         FCurrent->unit->hwVersion = cfg.mUnit.mHWVersion;
     }
     FCurrent->unit->userId = FixedField(cfg.mUnit.mUserID, sizeof cfg.mUnit.mUserID);
+}
+
+void THistoryRecorder::ConfigFileUsed(const QString& path, const RZELCFG& cfg)
+{
+    if (!FCurrent)
+        return;
+    FCurrent->images.push_back(ImageRecord(recordrole::kFile, cfg));
+    FCurrent->images.back().filePath = path;
 }
 
 void THistoryRecorder::EventsDownloaded(const std::vector<RZELEvent>& events, std::uint32_t lifeRemaining)
@@ -227,6 +248,8 @@ void THistoryRecorder::Run()
     if (FLocation.engine == HistoryEngine::Postgres) {
         const RSyncResult synced = sink.Sync();
         FWaiting = synced.waiting;
+        if (FRecorded)
+            FRecorded({FWaiting.load(), QString(), std::nullopt});
     }
     for (;;) {
         std::unique_lock lock(FMutex);
@@ -254,5 +277,19 @@ void THistoryRecorder::Run()
         }
         if (FLocation.engine == HistoryEngine::Postgres)
             FWaiting = sink.Waiting();
+        Report(sink, entry);
     }
+}
+
+void THistoryRecorder::Report(THistorySink& sink, const RHistoryEntry& entry)
+{
+    if (!FRecorded)
+        return;
+    RRecordedState state;
+    state.waiting = FWaiting.load();
+    if (const auto* end = std::get_if<ROperationEnd>(&entry); end && end->unit && !end->unit->serial.isEmpty()) {
+        state.serial = end->unit->serial;
+        state.service = sink.LatestService(state.serial);
+    }
+    FRecorded(state);
 }

@@ -24,13 +24,25 @@
 
 class THistoryRecorder;
 
+// What the window shows of the history after each record and after the
+// spool was sent: the records waiting for the site server, and what the
+// history knows of the unit just recorded.
+struct RRecordedState {
+    int waiting = 0;
+    QString serial;  // empty: the record names no unit
+    std::optional<RServiceDates> service;
+};
+// Called on the worker thread.
+using RecordedHandler = std::function<void(const RRecordedState& state)>;
+
 // The program's recorder for its lifetime: made from the chosen location,
 // installed as the process recorder, taken out and drained at the end. A
 // location that cannot even be parsed leaves the null recorder and is told
 // through `notice` at once.
 class TProcessRecording {
 public:
-    TProcessRecording(const QString& option, std::function<void(const QString&)> notice);
+    TProcessRecording(const QString& option, std::function<void(const QString&)> notice,
+                      RecordedHandler recorded = {});
     ~TProcessRecording();
     TProcessRecording(const TProcessRecording&) = delete;
     TProcessRecording& operator=(const TProcessRecording&) = delete;
@@ -46,7 +58,8 @@ public:
     // Called on the worker thread.
     using Notice = std::function<void(const QString& text)>;
 
-    THistoryRecorder(RHistoryLocation location, Notice notice, QString spoolPath = QString());
+    THistoryRecorder(RHistoryLocation location, Notice notice, QString spoolPath = QString(),
+                     RecordedHandler recorded = {});
     // Writes what is queued, then stops the worker.
     ~THistoryRecorder() override;
 
@@ -54,6 +67,7 @@ public:
     void StepReached(const QString& step) override;
     void UnitIdentified(const RZELIdenty& identity) override;
     void ConfigImageTaken(const QString& role, const RZELCFG& cfg) override;
+    void ConfigFileUsed(const QString& path, const RZELCFG& cfg) override;
     void EventsDownloaded(const std::vector<RZELEvent>& events, std::uint32_t lifeRemaining) override;
     void FirmwareSent(const RFirmwareRecord& firmware) override;
     void CalibrationDone(const RCalibrationRecord& calibration) override;
@@ -70,10 +84,12 @@ private:
     void Run();
     void Hand(RHistoryEntry entry);
     void Tell(const QString& text);
+    void Report(THistorySink& sink, const RHistoryEntry& entry);
 
     RHistoryLocation FLocation;
     QString FSpoolPath;
     Notice FNotice;
+    RecordedHandler FRecorded;
     std::optional<ROperationEnd> FCurrent;
 
     std::mutex FMutex;

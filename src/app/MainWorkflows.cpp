@@ -534,6 +534,7 @@ void TMainWorkflows::UserReadFileBtnClick()
                              QStringLiteral("The file was not loaded.")))
         return;
     FZELCFG = loaded;
+    RecordConfigFile(Recorder(), QStringLiteral("Open Configuration File"), *path, loaded);
     ShowConfig();
     NoteLoadedFile(*path);
     TellFieldsNotInFile(notHeld);
@@ -568,6 +569,8 @@ void TMainWorkflows::UserWriteFileBtnClick()
     if (!WriteConfigFile(path->toStdString(), FZELCFG, FSettings.factoryMode, QDateTime::currentDateTime())) {
         const ConfigFileMessage message = WriteConfigFileFailedMessage();
         FView.ShowMessage(BoxIcon::Error, QString::fromUtf8(message.caption), QString::fromUtf8(message.text));
+        return;
     }
+    RecordConfigFile(Recorder(), QStringLiteral("Save Configuration File"), *path, FZELCFG);
 }
 

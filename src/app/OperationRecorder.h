@@ -20,6 +20,7 @@ inline const QString kRead = QStringLiteral("read");
 inline const QString kBefore = QStringLiteral("before");  // as found, before a write
 inline const QString kAfter = QStringLiteral("after");    // as left, read back after a write
 inline const QString kSent = QStringLiteral("sent");      // what a write sent to the unit
+inline const QString kFile = QStringLiteral("file");      // a configuration file loaded or written
 }  // namespace recordrole
 
 class IOperationRecorder {
@@ -31,6 +32,9 @@ public:
     virtual void StepReached(const QString& step) = 0;
     virtual void UnitIdentified(const RZELIdenty& identity) = 0;
     virtual void ConfigImageTaken(const QString& role, const RZELCFG& cfg) = 0;
+    // A configuration file's image: the file names no unit the operation
+    // talked to, so it leaves the operation's unit as it is.
+    virtual void ConfigFileUsed(const QString& path, const RZELCFG& cfg) { (void)path, (void)cfg; }
     virtual void EventsDownloaded(const std::vector<RZELEvent>& events, std::uint32_t lifeRemaining) = 0;
     virtual void FirmwareSent(const RFirmwareRecord& firmware) = 0;
     virtual void CalibrationDone(const RCalibrationRecord& calibration) = 0;
@@ -62,6 +66,10 @@ IOperationRecorder& NullRecorder();
 // once at start-up and reset before it ends; the null recorder until then.
 void SetProcessRecorder(IOperationRecorder* recorder);
 IOperationRecorder& ProcessRecorder();
+
+// A configuration file loaded or written, as an operation of its own: its
+// absolute path and its image. Only a file that was read or written whole.
+void RecordConfigFile(IOperationRecorder& recorder, const QString& workflow, const QString& path, const RZELCFG& cfg);
 
 // The history's form of the device records.
 RConfigImage ImageRecord(const QString& role, const RZELCFG& cfg);

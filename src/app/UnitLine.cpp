@@ -105,6 +105,7 @@ void TUnitLine::FileLoaded(const QString& fileName, const RFormValues& shown, co
 {
     FSource = Source::File;
     FFileName = fileName;
+    FTimers.reset();
     FBaseline = shown;
     FGasUnit = gasUnit;
 }

@@ -9,7 +9,10 @@
 #include <QStringList>
 #include <QTime>
 
+#include <optional>
 #include <vector>
+
+#include "DueDates.h"
 
 #include "DeviceSettings.h"
 #include "FormValues.h"
@@ -46,7 +49,16 @@ public:
     void UnitRead(const QString& serial, const QTime& at, const RFormValues& shown, const QString& gasUnit);
     void FileLoaded(const QString& fileName, const RFormValues& shown, const QString& gasUnit);
     // Keeps the values and what they are compared with.
-    void ReadFailed() { FSource = Source::ReadFailed; }
+    void ReadFailed()
+    {
+        FSource = Source::ReadFailed;
+        FTimers.reset();
+    }
+    // The unit's service timers as read, for the due line; a failed read or
+    // a loaded file has none.
+    void SetTimers(const duedates::RUnitTimers& timers) { FTimers = timers; }
+    const std::optional<duedates::RUnitTimers>& Timers() const { return FTimers; }
+    const QString& Serial() const { return FSerial; }
 
     Source From() const { return FSource; }
     // Placeholders or stale values: the view greys them.
@@ -69,6 +81,7 @@ private:
     QString FFileName;
     RFormValues FBaseline;  // what was read or loaded
     RFormValues FKnown;     // what was read from or written to a unit, or the defaults
+    std::optional<duedates::RUnitTimers> FTimers;
 };
 
 // The gas unit ("ppm", "%VOL") of the sensor type code; empty when unknown.

@@ -1,6 +1,7 @@
 // The main window's safeguards around the values it shows: the unit line,
 // the edits not yet written, the question before a write to a unit other
 // than the one shown, and the alarm set point rule.
+#include <QDateTime>
 #include <QFileInfo>
 
 #include "AlarmSetPoints.h"
@@ -63,6 +64,8 @@ void TMainWorkflows::NoteRead(std::uint8_t status)
         FUnitSerial = SerialOf(FLastIdentity.mSerial, sizeof FLastIdentity.mSerial);
         FUnitLine.UnitRead(SerialOf(FZELCFG.mUnit.mSerial, sizeof FZELCFG.mUnit.mSerial), QTime::currentTime(),
                            FView.FormValues(), GasUnitOf(FSettings.sensors, FZELCFG.mSensor.mSensorType));
+        FUnitLine.SetTimers({QDateTime::currentMSecsSinceEpoch(), FZELCFG.mSensor.mLastCal,
+                             FZELCFG.mSensor.mCalInterval, FZELCFG.mSensor.mLastBump, FZELCFG.mSensor.mBumpInterval});
     }
     PublishUnitLine();
 }

@@ -57,6 +57,37 @@ RDueDates Compute(const RUnitTimers& t, std::optional<qint64> historyCalMs, std:
     return d;
 }
 
+namespace {
+
+QString DuePart(const QString& name, bool required, std::optional<qint64> dueMs, qint64 nowMs, const QTimeZone& zone)
+{
+    if (!required)
+        return name + QStringLiteral(" not required");
+    if (!dueMs)
+        return name + QStringLiteral(" due unknown");
+    const QDate dueDay = QDateTime::fromMSecsSinceEpoch(*dueMs, zone).date();
+    const QString date = dueDay.toString(Qt::ISODate);
+    if (*dueMs <= nowMs)
+        return name + QStringLiteral(" overdue since ") + date;
+    const qint64 days = QDateTime::fromMSecsSinceEpoch(nowMs, zone).date().daysTo(dueDay);
+    const QString when = days == 0   ? QStringLiteral("today")
+                         : days == 1 ? QStringLiteral("in 1 day")
+                                     : QStringLiteral("in %1 days").arg(days);
+    return name + QStringLiteral(" due ") + date + QStringLiteral(" (") + when + QLatin1Char(')');
+}
+
+}  // namespace
+
+QString DueLine(const RDueDates& due, qint64 nowMs, int dueWithinDays, const QTimeZone& zone)
+{
+    const QString dot = QStringLiteral(" \u00B7 ");
+    QString line = DuePart(QStringLiteral("Calibration"), due.calRequired, due.calDueMs, nowMs, zone) + dot +
+                   DuePart(QStringLiteral("bump test"), due.bumpRequired, due.bumpDueMs, nowMs, zone);
+    if (due.status == DueStatus::DueSoon)
+        line += dot + StatusText(due.status, dueWithinDays);
+    return line;
+}
+
 QString StatusText(DueStatus status, int dueWithinDays)
 {
     switch (status) {

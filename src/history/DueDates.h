@@ -42,4 +42,9 @@ RDueDates Compute(const RUnitTimers& timers, std::optional<qint64> historyCalMs,
 // "ok", "due within 7 days", "overdue", "unknown".
 QString StatusText(DueStatus status, int dueWithinDays);
 
+// The window's due line: "Calibration due 2027-01-04 (in 25 days) · bump
+// test overdue since 2026-12-01", dates in `zone`, and "· due within N days"
+// when one falls due that soon.
+QString DueLine(const RDueDates& due, qint64 nowMs, int dueWithinDays, const QTimeZone& zone);
+
 }  // namespace duedates

@@ -15,6 +15,7 @@ const QString kSqliteScheme = QStringLiteral("sqlite:");
 const QString kFileName = QStringLiteral("history.sqlite");
 constexpr char kDbVariable[] = "BEAMDOCK_DB";
 constexpr char kConfigKey[] = "database=";
+constexpr char kDueWithinKey[] = "due_within=";
 // A site server that does not answer must not hold the recorder for long:
 // the records then go to the station's spool.
 const QString kDefaultConnectTimeout = QStringLiteral("connect_timeout=5");
@@ -157,15 +158,31 @@ QString HistoryConfigPath()
     return base + QStringLiteral("/beamdock/history.conf");
 }
 
-QString ReadConfiguredHistoryUrl()
+namespace {
+
+QString ConfigValue(const char* key)
 {
     QFile file(HistoryConfigPath());
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     for (const QByteArray& line : file.readAll().split('\n'))
-        if (line.startsWith(kConfigKey))
-            return QString::fromUtf8(line.mid(static_cast<qsizetype>(std::strlen(kConfigKey)))).trimmed();
+        if (line.startsWith(key))
+            return QString::fromUtf8(line.mid(static_cast<qsizetype>(std::strlen(key)))).trimmed();
     return QString();
+}
+
+}  // namespace
+
+QString ReadConfiguredHistoryUrl()
+{
+    return ConfigValue(kConfigKey);
+}
+
+int ReadConfiguredDueWithinDays()
+{
+    bool ok = false;
+    const int days = ConfigValue(kDueWithinKey).toInt(&ok);
+    return ok && days >= 0 && days <= 3650 ? days : 7;
 }
 
 bool WriteConfiguredHistoryUrl(const QString& url)
@@ -174,10 +191,15 @@ bool WriteConfiguredHistoryUrl(const QString& url)
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     // Whole or not at all, like every file the tool writes.
+    QByteArray kept;
+    if (QFile old(path); old.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : old.readAll().split('\n'))
+            if (!line.isEmpty() && !line.startsWith(kConfigKey))
+                kept += line + '\n';
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(kConfigKey + url.toUtf8() + "\n");
+    file.write(kConfigKey + url.toUtf8() + "\n" + kept);
     return file.commit();
 }
 

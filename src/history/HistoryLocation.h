@@ -35,7 +35,11 @@ std::optional<RHistoryLocation> ParseHistoryUrl(const QString& text, QString& er
 // (`~/.config/...` when unset), one line "database=URL".
 QString HistoryConfigPath();
 QString ReadConfiguredHistoryUrl();
+// Keeps the file's other lines.
 bool WriteConfiguredHistoryUrl(const QString& url);
+// The window's "due within N days" for its due line: a line "due_within=N"
+// in the same file, N from 0 to 3650; 7 without one.
+int ReadConfiguredDueWithinDays();
 
 // The location chosen by an option value, else BEAMDOCK_DB, else the
 // window's choice, else the station file.

@@ -91,6 +91,31 @@ std::vector<RUnitRow> Units(THistoryStore& store, QString& error)
     return rows;
 }
 
+RServiceDates LatestService(THistoryStore& store, const QString& serial, QString& error)
+{
+    RServiceDates dates;
+    QSqlQuery query(store.Db());
+    if (Run(query,
+            QStringLiteral("SELECT (SELECT MAX(at_ms) FROM calibrations WHERE serial = ? AND status = 0),"
+                           " (SELECT MAX(at_ms) FROM bump_tests WHERE serial = ? AND result = 'pass')"),
+            error, {serial, serial}) &&
+        query.next()) {
+        dates.calibrationMs = OptMs(query.value(0));
+        dates.bumpTestMs = OptMs(query.value(1));
+    }
+    return dates;
+}
+
+int OperationsWithoutUnit(THistoryStore& store, QString& error)
+{
+    QSqlQuery query(store.Db());
+    if (!Run(query, QStringLiteral("SELECT COUNT(*) FROM operations WHERE kind = 'end' AND (serial IS NULL OR serial = '')"),
+             error) ||
+        !query.next())
+        return 0;
+    return query.value(0).toInt();
+}
+
 std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& serial, QString& error)
 {
     std::vector<ROperationView> operations;
@@ -100,8 +125,10 @@ std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& 
              QStringLiteral("SELECT e.op_uuid, s.workflow, s.station, s.os_user, s.tool_version, s.at_ms, e.at_ms,"
                             " e.status, e.status_text, e.step FROM operations e"
                             " LEFT JOIN operations s ON s.op_uuid = e.op_uuid AND s.kind = 'start'"
-                            " WHERE e.kind = 'end' AND e.serial = ? ORDER BY e.seq DESC"),
-             error, {serial}))
+                            " WHERE e.kind = 'end' AND %1 ORDER BY e.seq DESC")
+                 .arg(serial.isEmpty() ? QStringLiteral("(e.serial IS NULL OR e.serial = '')")
+                                       : QStringLiteral("e.serial = ?")),
+             error, serial.isEmpty() ? QVariantList{} : QVariantList{serial}))
         return {};
     while (query.next()) {
         ROperationView op;
@@ -119,14 +146,23 @@ std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& 
         byUuid[op.uuid] = operations.size();
         operations.push_back(std::move(op));
     }
+    // A unit's images repeat (every read of an unchanged unit refers to the
+    // same one): each one's bytes are fetched once, not once per operation.
+    QHash<QString, QByteArray> raws;
     if (!Run(query,
-             QStringLiteral("SELECT i.op_uuid, i.role, c.raw FROM operation_images i JOIN config_images c"
-                            " ON c.sha256 = i.image_sha256 WHERE i.serial = ? ORDER BY i.at_ms"),
+             QStringLiteral("SELECT sha256, raw FROM config_images WHERE sha256 IN"
+                            " (SELECT image_sha256 FROM operation_images WHERE serial = ?)"),
+             error, {serial}))
+        return {};
+    while (query.next())
+        raws.insert(query.value(0).toString(), query.value(1).toByteArray());
+    if (!Run(query,
+             QStringLiteral("SELECT op_uuid, role, image_sha256 FROM operation_images WHERE serial = ? ORDER BY at_ms"),
              error, {serial}))
         return {};
     while (query.next())
         if (const auto found = byUuid.constFind(query.value(0).toString()); found != byUuid.constEnd())
-            operations[*found].images.emplace_back(query.value(1).toString(), query.value(2).toByteArray());
+            operations[*found].images.emplace_back(query.value(1).toString(), raws.value(query.value(2).toString()));
     for (ROperationView& op : operations)
         std::stable_sort(op.images.begin(), op.images.end(),
                          [](const auto& a, const auto& b) { return RoleOrder(a.first) < RoleOrder(b.first); });

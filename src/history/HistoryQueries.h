@@ -41,10 +41,19 @@ struct RStoredTest {
     QByteArray json;
 };
 
+// The latest successful calibration and bump test the history holds of a unit.
+struct RServiceDates {
+    std::optional<qint64> calibrationMs, bumpTestMs;
+};
+
 namespace historyqueries {
 
+RServiceDates LatestService(THistoryStore& store, const QString& serial, QString& error);
+
 std::vector<RUnitRow> Units(THistoryStore& store, QString& error);
-// Newest first.
+// Operations that ended before any unit answered: they belong to no unit.
+int OperationsWithoutUnit(THistoryStore& store, QString& error);
+// Newest first; an empty serial: the operations without a unit.
 std::vector<ROperationView> UnitOperations(THistoryStore& store, const QString& serial, QString& error);
 // The unit's latest configuration image; empty when none was taken.
 QByteArray LatestImage(THistoryStore& store, const QString& serial, QString& error);

@@ -71,7 +71,8 @@ QJsonObject EndToJson(const ROperationEnd& e)
         images.append(QJsonObject{{"role", image.role},
                                   {"raw", Base64(image.raw)},
                                   {"unitCrcOk", image.unitCrcOk},
-                                  {"sensorCrcOk", image.sensorCrcOk}});
+                                  {"sensorCrcOk", image.sensorCrcOk},
+                                  {"filePath", image.filePath}});
     j.insert("images", images);
     if (e.events)
         j.insert("events", QJsonObject{{"records", Base64(e.events->records)},
@@ -114,7 +115,7 @@ std::optional<ROperationEnd> EndFromJson(const QJsonObject& j)
     for (const QJsonValue& value : j.value("images").toArray()) {
         const QJsonObject i = value.toObject();
         e.images.push_back({i.value("role").toString(), FromBase64(i.value("raw")), i.value("unitCrcOk").toBool(),
-                            i.value("sensorCrcOk").toBool()});
+                            i.value("sensorCrcOk").toBool(), i.value("filePath").toString()});
     }
     if (j.contains("events")) {
         const QJsonObject v = j.value("events").toObject();

@@ -36,6 +36,7 @@ struct RConfigImage {
     QByteArray raw;
     bool unitCrcOk = false;
     bool sensorCrcOk = false;
+    QString filePath;  // role "file": the configuration file loaded or written
 };
 
 // The downloaded records (9 bytes each, as the unit sent them) and the unit's

@@ -60,6 +60,8 @@ const std::vector<Migration>& Migrations()
          {"CREATE TABLE test_records (op_uuid TEXT PRIMARY KEY, kind TEXT NOT NULL, serial TEXT, at_ms BIGINT NOT NULL,"
           " result TEXT NOT NULL, record TEXT NOT NULL, sha256 TEXT NOT NULL)",
           "CREATE INDEX test_records_unit ON test_records (serial, at_ms)"}},
+        // A configuration file loaded or written: its path beside its image.
+        {4, {"ALTER TABLE operation_images ADD COLUMN file_path TEXT"}},
     };
     return migrations;
 }

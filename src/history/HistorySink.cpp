@@ -185,3 +185,12 @@ RSyncResult THistorySink::Sync()
     result.waiting = Waiting();
     return result;
 }
+
+std::optional<RServiceDates> THistorySink::LatestService(const QString& serial)
+{
+    if (!FPrimary.IsOpen())
+        return std::nullopt;
+    QString error;
+    const RServiceDates dates = historyqueries::LatestService(FPrimary, serial, error);
+    return error.isEmpty() ? std::optional<RServiceDates>(dates) : std::nullopt;
+}

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "HistoryLocation.h"
+#include "HistoryQueries.h"
 #include "HistoryRecords.h"
 #include "HistoryStore.h"
 
@@ -36,6 +37,8 @@ public:
     // Sends what the spool holds; nothing to do for a station file.
     RSyncResult Sync();
     int Waiting();
+    // From the database the records go to; nothing while it is away.
+    std::optional<RServiceDates> LatestService(const QString& serial);
 
 private:
     bool EnsurePrimary(QString& error);

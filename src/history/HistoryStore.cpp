@@ -208,8 +208,8 @@ bool THistoryStore::StoreImages(const ROperationEnd& end, qint64 startMs, QStrin
     image.prepare(QStringLiteral("INSERT INTO config_images (sha256, raw, unit_crc_ok, sensor_crc_ok) VALUES (?, ?, ?, ?)"
                                  " ON CONFLICT (sha256) DO NOTHING"));
     QSqlQuery link(FDb);
-    link.prepare(QStringLiteral("INSERT INTO operation_images (op_uuid, role, serial, at_ms, image_sha256)"
-                                " VALUES (?, ?, ?, ?, ?) ON CONFLICT (op_uuid, role) DO NOTHING"));
+    link.prepare(QStringLiteral("INSERT INTO operation_images (op_uuid, role, serial, at_ms, image_sha256, file_path)"
+                                " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (op_uuid, role) DO NOTHING"));
     for (const RConfigImage& taken : end.images) {
         const QString sha =
             QString::fromLatin1(QCryptographicHash::hash(taken.raw, QCryptographicHash::Sha256).toHex());
@@ -227,6 +227,7 @@ bool THistoryStore::StoreImages(const ROperationEnd& end, qint64 startMs, QStrin
         // As found is the unit before the operation, as left after it.
         link.addBindValue(taken.role == QLatin1String("before") ? startMs : end.endedMs);
         link.addBindValue(sha);
+        link.addBindValue(taken.filePath.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(taken.filePath));
         if (!link.exec()) {
             error = Failed(QStringLiteral("refer to a configuration image"), link);
             return false;

@@ -116,6 +116,7 @@ void TSensorLogWorkflow::StartBtnClick()
     FLogFile.clear();
     FLogFileOk = false;
     FLostRecords = 0;
+    FIdentity = RZELIdenty{};
 
     // However the run ends (an exception from the link included), the
     // window gets its buttons back and may be closed again.
@@ -134,6 +135,7 @@ void TSensorLogWorkflow::StartBtnClick()
         FView.ShowMessage(BoxIcon::Error, logtext::kUnitInfoCaption, logtext::kUnitInfoText);
         return;
     }
+    FIdentity = identity;
     FLogFile = ChooseLogFile(identity, unit);
     const int sensor = FindSensorType(FSettings.sensors, identity.mSensor);
     FValueTitle = sensor < 0 ? QStringLiteral("Gas")

@@ -69,6 +69,8 @@ public:
     // failed (161 when the port would not open), the adapter failure, or the
     // link status when it ended while the unit did not answer.
     std::uint8_t EndStatus() const { return FEndStatus; }
+    // The unit of the last run; zeros when it did not answer.
+    const RZELIdenty& Identity() const { return FIdentity; }
 
 private:
     std::optional<std::uint8_t> ReadUnitInformation(RZELIdenty& identity, RZELUnitCFG& unit);
@@ -105,6 +107,7 @@ private:
     TReadingHistory FHistory;
     TChartAxis FAxis;
 
+    RZELIdenty FIdentity{};
     QString FLogFile;
     bool FLogFileOk = false;
     int FLostRecords = 0;

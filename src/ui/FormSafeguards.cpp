@@ -77,6 +77,7 @@ void TVarnoIRMainForm::RefreshUnitLine()
 {
     if (FUnitLineLabel)
         FUnitLineLabel->setText(FShownUnit.Text(FormValues()));
+    RefreshDueLine();
 }
 
 void TVarnoIRMainForm::GreyValues(bool greyed)

@@ -8,6 +8,7 @@
 
 #include "Accessibility.h"
 #include "FileDialogs.h"
+#include "LoggingRunRecord.h"
 #include "SensorChart.h"
 #include "SensorLook.h"
 #include "ui_TSensorLogDlg.h"
@@ -143,7 +144,7 @@ void TSensorLogDlg::StartBtnClick()
     // click cannot queue a second run.
     ui->StartBtn->setEnabled(false);
     FCloseEnable = false;
-    if (!FLinkThread.Run([this] { FWorkflow.StartBtnClick(); })) {
+    if (!FLinkThread.Run([this] { RunRecordedLogging(ProcessRecorder(), FWorkflow); })) {
         ui->StartBtn->setEnabled(true);
         FCloseEnable = true;
     }

@@ -168,6 +168,7 @@ TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString
             [this](const QString& message) { ShowMessage(BoxIcon::Error, startup::kApplicationTitle, message); });
     ConnectButtons();
     SetUpSafeguards();
+    SetUpHistoryLine();
 
     FLinkThread.Link().SetDefPort(port.toStdString());
     FWorkflows.FormCreate();

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "FirmwareUpgrade.h"
 #include "GuiThreadFirmwareView.h"
 #include "GuiThreadView.h"
+#include "HistoryRecorder.h"
 #include "LinkThread.h"
 #include "MainView.h"
 #include "MainWorkflows.h"
@@ -47,6 +49,8 @@ public:
     // on again), not only until the link thread is free: in between, a key
     // or a click would still find the buttons grey.
     bool OperationRunning() const { return FLinkThread.Busy() || FOperationPending; }
+    // After each history record and each sending of the spool.
+    void ShowRecorded(const RRecordedState& state);
 
     // IMainView, on the GUI thread.
     void PaintStatus(RColour background, RColour font, const QString& text) override;
@@ -106,6 +110,15 @@ private:
     bool ConfirmCloseWithEdits();
     QLabel* FUnitLineLabel = nullptr;
     TUnitLine FShownUnit;
+
+    // Beside the unit line: its due dates and the records waiting for the
+    // site history server (FormHistoryLine.cpp).
+    void SetUpHistoryLine();
+    void RefreshDueLine();
+    QLabel* FDueLineLabel = nullptr;
+    QLabel* FWaitingLabel = nullptr;
+    std::map<QString, RServiceDates> FServiceKnown;  // by serial, from the history
+    int FDueWithinDays = 7;
 
     // Control handlers.
     void UserOptSensorTypeComboChange(int index);

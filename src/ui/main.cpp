@@ -1,6 +1,7 @@
 // The Beamdock service tool: one window, one copy at a time.
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QShortcut>
 
 #include "BumpTestDialog.h"
@@ -25,12 +26,25 @@ int main(int argc, char** argv)
     // Every operation of the window goes into the history. A record that
     // cannot be kept is told once, in a box of its own: the operation itself
     // has ended as it would have.
-    const TProcessRecording recording(QString(), [](const QString& text) {
-        QMetaObject::invokeMethod(
-            qApp, [text] { QMessageBox::warning(QApplication::activeWindow(), startup::kApplicationTitle, text); },
-            Qt::QueuedConnection);
-    });
+    QPointer<TVarnoIRMainForm> shown;
+    const TProcessRecording recording(
+        QString(),
+        [](const QString& text) {
+            QMetaObject::invokeMethod(
+                qApp, [text] { QMessageBox::warning(QApplication::activeWindow(), startup::kApplicationTitle, text); },
+                Qt::QueuedConnection);
+        },
+        [&shown](const RRecordedState& state) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [&shown, state] {
+                    if (shown)
+                        shown->ShowRecorded(state);
+                },
+                Qt::QueuedConnection);
+        });
     TVarnoIRMainForm form(CurrentSettings(), port);
+    shown = &form;
     // Ctrl+Shift+H: "History database" (where the history is kept, records
     // waiting for the site server).
     const QShortcut historyDb(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), &form, [&] {

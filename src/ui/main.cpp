@@ -1,9 +1,12 @@
 // The Beamdock service tool: one window, one copy at a time.
+#include <QAction>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QShortcut>
 
 #include "DeviceSettings.h"
+#include "FleetWindow.h"
 #include "HistoryDbDialog.h"
 #include "HistoryRecorder.h"
 #include "StartUp.h"
@@ -35,6 +38,30 @@ int main(int argc, char** argv)
     const QShortcut historyDb(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), &form, [&] {
         THistoryDbDialog dialog(recording.Recorder(), &form);
         dialog.exec();
+    });
+    // Ctrl+Shift+F: "Fleet", every unit of the history, kept beside the form
+    // and read again whenever an operation of this station has ended.
+    // Also "Fleet..." in the form's context menu, which leaves its layout as it is.
+    QPointer<TFleetWindow> fleet;
+    QAction fleetList(QStringLiteral("&Fleet..."), &form);
+    fleetList.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    form.addAction(&fleetList);
+    form.setContextMenuPolicy(Qt::ActionsContextMenu);
+    QObject::connect(&fleetList, &QAction::triggered, &form, [&] {
+        if (!fleet) {
+            QString error;
+            const std::optional<RHistoryLocation> location = ChooseHistoryLocation(QString(), error);
+            if (!location)
+                return void(QMessageBox::warning(&form, startup::kApplicationTitle, error));
+            THistoryRecorder* recorder = recording.Recorder();
+            fleet = new TFleetWindow(*location, CurrentSettings().sensors, QString(),
+                                     [recorder] { if (recorder) recorder->WaitIdle(); });
+            fleet->setAttribute(Qt::WA_DeleteOnClose);
+            QObject::connect(&form, &TVarnoIRMainForm::OperationFinished, fleet, &TFleetWindow::Refresh);
+        }
+        fleet->show();
+        fleet->raise();
+        fleet->activateWindow();
     });
     form.show();
     return app.exec();

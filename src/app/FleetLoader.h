@@ -1,0 +1,52 @@
+#pragma once
+// Reads the fleet and a unit's records on a thread of its own, with its own
+// database connection (a Qt SQL connection belongs to the thread that opened
+// it), so the window never waits on the database. A site server that cannot
+// be reached gives the records this station still holds in its spool,
+// with the reason on the status line.
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+#include "FleetRows.h"
+#include "HistoryLocation.h"
+#include "HistoryQueries.h"
+#include "HistoryStore.h"
+
+struct RUnitTimeline {
+    QString serial;
+    std::vector<ROperationView> operations;  // newest first
+    std::vector<RStoredEvent> events;
+    QString problem;
+};
+
+class TFleetWorker;
+
+class TFleetLoader : public QObject {
+    Q_OBJECT
+
+public:
+    // `spoolPath`: the station file holding the spool (the default one when
+    // empty). `beforeLoad` runs on the worker first (waiting for this
+    // station's recorder to finish writing), may be empty.
+    TFleetLoader(RHistoryLocation location, std::vector<RSensorType> sensors, QString spoolPath = QString(),
+                 std::function<void()> beforeLoad = {}, QObject* parent = nullptr);
+    ~TFleetLoader() override;
+
+    void Load();                          // -> FleetLoaded
+    void LoadUnit(const QString& serial); // -> UnitLoaded
+    bool Busy() const { return FPending > 0; }
+    const RHistoryLocation& Location() const { return FLocation; }
+
+signals:
+    void FleetLoaded(std::shared_ptr<const RFleetSnapshot> snapshot);
+    void UnitLoaded(std::shared_ptr<const RUnitTimeline> timeline);
+
+private:
+    RHistoryLocation FLocation;
+    QThread FThread;
+    TFleetWorker* FWorker = nullptr;
+    int FPending = 0;
+};

@@ -1,0 +1,229 @@
+#include "FleetWindow.h"
+
+#include <QAbstractItemView>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "FleetModel.h"
+#include "UnitTimeline.h"
+
+namespace {
+
+constexpr int kRefreshMs = 60 * 1000;
+
+// Status colours: the whole row tinted lightly, the status cell strongly,
+// so the list reads from across a desk.
+QColor Tint(FleetStatus status, bool strong)
+{
+    switch (status) {
+    case FleetStatus::Overdue: return strong ? QColor(0xd3, 0x2f, 0x2f) : QColor(0xfd, 0xe4, 0xe4);
+    case FleetStatus::DueSoon: return strong ? QColor(0xf5, 0xa6, 0x23) : QColor(0xff, 0xf4, 0xdb);
+    case FleetStatus::Never: return strong ? QColor(0x75, 0x75, 0x75) : QColor(0xee, 0xee, 0xee);
+    case FleetStatus::Ok: break;
+    }
+    return strong ? QColor(0x38, 0x8e, 0x3c) : QColor();
+}
+
+class TFleetLook : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::BackgroundRole && role != Qt::ForegroundRole && role != Qt::FontRole)
+            return QIdentityProxyModel::data(index, role);
+        const auto status = static_cast<FleetStatus>(QIdentityProxyModel::data(index, TFleetModel::StatusRole).toInt());
+        const bool statusCell = index.column() == TFleetModel::ColStatus;
+        if (role == Qt::BackgroundRole) {
+            const QColor c = Tint(status, statusCell);
+            return c.isValid() ? QVariant(c) : QVariant();
+        }
+        if (role == Qt::ForegroundRole)
+            return statusCell ? QVariant(QColor(Qt::white)) : QVariant();
+        if (statusCell || index.column() == TFleetModel::ColSerial ||
+            (status == FleetStatus::Overdue && index.column() != TFleetModel::ColAlarms)) {
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
+    }
+};
+
+}  // namespace
+
+TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> sensors, QString spoolPath,
+                           std::function<void()> beforeLoad, QWidget* parent)
+    : QWidget(parent, Qt::Window), FSensors(sensors)
+{
+    setWindowTitle(QStringLiteral("Fleet - ") + location.Display());
+    setObjectName(QStringLiteral("FleetWindow"));
+    setAccessibleName(QStringLiteral("Fleet"));
+    FLoader = new TFleetLoader(std::move(location), std::move(sensors), std::move(spoolPath), std::move(beforeLoad), this);
+    FModel = new TFleetModel(this);
+    auto* look = new TFleetLook(this);
+    look->setSourceModel(FModel);
+
+    auto* filterLabel = new QLabel(QStringLiteral("&Filter:"), this);
+    FFilter = new QLineEdit(this);
+    FFilter->setPlaceholderText(QStringLiteral("serial, user ID or sensor"));
+    FFilter->setAccessibleName(QStringLiteral("Filter"));
+    FFilter->setAccessibleDescription(QStringLiteral("Shows the units whose serial, user ID or sensor holds the text"));
+    FFilter->setClearButtonEnabled(true);
+    filterLabel->setBuddy(FFilter);
+    auto* refresh = new QPushButton(QStringLiteral("&Refresh (F5)"), this);
+    refresh->setAccessibleName(QStringLiteral("Refresh"));
+    auto* open = new QPushButton(QStringLiteral("&Open Unit..."), this);
+    open->setAccessibleName(QStringLiteral("Open Unit"));
+    auto* csv = new QPushButton(QStringLiteral("Export &CSV..."), this);
+    csv->setAccessibleName(QStringLiteral("Export CSV"));
+
+    FTable = new QTableView(this);
+    FTable->setObjectName(QStringLiteral("FleetTable"));
+    FTable->setAccessibleName(QStringLiteral("Units"));
+    FTable->setModel(look);
+    FTable->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    FTable->setSortingEnabled(true);
+    FTable->horizontalHeader()->setSortIndicatorShown(false);
+    FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    FTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FTable->setAlternatingRowColors(false);
+    FTable->setWordWrap(false);
+    FTable->verticalHeader()->hide();
+    FTable->verticalHeader()->setDefaultSectionSize(FTable->fontMetrics().height() + 8);
+    FTable->horizontalHeader()->setStretchLastSection(true);
+    FTable->horizontalHeader()->setHighlightSections(false);
+    FTable->setTabKeyNavigation(false);
+
+    FCount = new QLabel(this);
+    FCount->setAccessibleName(QStringLiteral("Count"));
+    QFont countFont = FCount->font();
+    countFont.setBold(true);
+    FCount->setFont(countFont);
+    FStatus = new QLabel(this);
+    FStatus->setAccessibleName(QStringLiteral("Status"));
+    FStatus->setWordWrap(true);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(filterLabel);
+    top->addWidget(FFilter, 1);
+    top->addWidget(refresh);
+    top->addWidget(open);
+    top->addWidget(csv);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(FTable, 1);
+    layout->addWidget(FCount);
+    layout->addWidget(FStatus);
+    setTabOrder(FFilter, FTable);
+
+    connect(FFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        FModel->SetFilter(text);
+        FCount->setText(FModel->CountLine());
+    });
+    connect(FFilter, &QLineEdit::returnPressed, FTable, qOverload<>(&QWidget::setFocus));
+    connect(refresh, &QPushButton::clicked, this, &TFleetWindow::Refresh);
+    connect(csv, &QPushButton::clicked, this, &TFleetWindow::ExportCsv);
+    connect(open, &QPushButton::clicked, this, [this] { OpenUnit(FTable->currentIndex().row()); });
+    connect(FTable, &QAbstractItemView::activated, this, [this](const QModelIndex& index) { OpenUnit(index.row()); });
+    new QShortcut(QKeySequence::Refresh, this, [this] { Refresh(); });
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this, [this] { FFilter->setFocus(); FFilter->selectAll(); });
+    connect(FLoader, &TFleetLoader::FleetLoaded, this, &TFleetWindow::Loaded);
+
+    FTimer = new QTimer(this);
+    FTimer->setInterval(kRefreshMs);
+    connect(FTimer, &QTimer::timeout, this, &TFleetWindow::Refresh);
+    FStatus->setText(QStringLiteral("Reading the history..."));
+    resize(1240, 720);
+    Refresh();
+}
+
+TFleetWindow::~TFleetWindow() = default;
+
+QString TFleetWindow::StatusLine() const
+{
+    return FStatus->text();
+}
+
+void TFleetWindow::showEvent(QShowEvent* event)
+{
+    FTimer->start();
+    QWidget::showEvent(event);
+}
+
+void TFleetWindow::hideEvent(QHideEvent* event)
+{
+    FTimer->stop();
+    QWidget::hideEvent(event);
+}
+
+void TFleetWindow::Refresh()
+{
+    // One read at a time; a request meanwhile reads once more after it.
+    if (FLoading) {
+        FAgain = true;
+        return;
+    }
+    FLoading = true;
+    FLoader->Load();
+}
+
+void TFleetWindow::Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot)
+{
+    FLoading = false;
+    const QString current = FTable->currentIndex().isValid() && FModel->RowAt(FTable->currentIndex().row())
+                                ? FModel->RowAt(FTable->currentIndex().row())->serial
+                                : QString();
+    FModel->SetSnapshot(snapshot->rows);
+    const bool first = FTable->property("sized").isNull();
+    if (first && FModel->rowCount() > 0) {
+        FTable->resizeColumnsToContents();
+        FTable->setProperty("sized", true);
+    }
+    for (int r = 0; !current.isEmpty() && r < FModel->rowCount(); ++r)
+        if (FModel->RowAt(r)->serial == current)
+            FTable->setCurrentIndex(FTable->model()->index(r, 0));
+    FCount->setText(FModel->CountLine());
+    FStatus->setText(snapshot->problem.isEmpty()
+                         ? QStringLiteral("Read %1 from %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm")),
+                                                                  FLoader->Location().Display())
+                         : snapshot->problem);
+    if (FAgain) {
+        FAgain = false;
+        Refresh();
+    }
+}
+
+void TFleetWindow::ExportCsv()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the fleet list"),
+                                                      QStringLiteral("fleet.csv"), QStringLiteral("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(FModel->Csv()) < 0 || !file.commit())
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
+}
+
+QWidget* TFleetWindow::OpenUnit(int row)
+{
+    const RFleetRow* unit = FModel->RowAt(row);
+    if (!unit)
+        return nullptr;
+    auto* timeline = new TUnitTimeline(*unit, FLoader, this);
+    timeline->setAttribute(Qt::WA_DeleteOnClose);
+    timeline->show();
+    return timeline;
+}

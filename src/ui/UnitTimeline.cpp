@@ -1,0 +1,365 @@
+#include "UnitTimeline.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "ConfigDiff.h"
+#include "ConfigFile.h"
+#include "EventLogCsv.h"
+#include "FleetModel.h"
+
+namespace {
+
+constexpr int kChartMonths = 12;
+const char* const kEventColumns[] = {"Event Date", "Event Time", "BumpTest", "Duration(seconds)", "Sensor Reading", "Alarm"};
+
+QTableWidget* Table(const QStringList& headers, const QString& name, QWidget* parent)
+{
+    auto* table = new QTableWidget(0, static_cast<int>(headers.size()), parent);
+    table->setHorizontalHeaderLabels(headers);
+    table->setAccessibleName(name);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setTabKeyNavigation(false);
+    table->setWordWrap(false);
+    return table;
+}
+
+QString When(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString Result(const ROperationView& op)
+{
+    if (!op.endMs)
+        return QStringLiteral("interrupted");
+    const QString text = op.statusText.trimmed();
+    return op.status.value_or(-1) == 0 ? (text.isEmpty() ? QStringLiteral("OK") : text)
+                                       : QStringLiteral("%1 (at %2)").arg(text.isEmpty() ? QStringLiteral("failed") : text, op.step);
+}
+
+RZELEvent EventOf(const QByteArray& raw)
+{
+    RZELEvent event{};
+    if (raw.size() == static_cast<qsizetype>(sizeof event))
+        std::memcpy(&event, raw.constData(), sizeof event);
+    return event;
+}
+
+// A stored event's line of "Save Event Log": dated by the time worked out at
+// its first download, or "---" when that was not possible.
+QString EventLineOf(const RStoredEvent& stored)
+{
+    const RZELEvent event = EventOf(stored.raw);
+    if (stored.calendarMs)
+        return QString::fromStdString(
+            eventlog::EventLine(event, event.mStartEvent, QDateTime::fromMSecsSinceEpoch(*stored.calendarMs)));
+    return QString::fromStdString(eventlog::EventLine(event, event.mStartEvent + 1, QDateTime::currentDateTime()));
+}
+
+}  // namespace
+
+TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidget* parent)
+    : QWidget(parent, Qt::Window), FUnit(unit)
+{
+    setWindowTitle(QStringLiteral("Unit %1").arg(unit.serial));
+    setAccessibleName(windowTitle());
+
+    auto* identity = new QLabel(this);
+    identity->setAccessibleName(QStringLiteral("Identity"));
+    identity->setTextFormat(Qt::PlainText);
+    identity->setText(QStringLiteral("%1   User ID %2   %3   sensor %4   firmware %5\n"
+                                     "Calibration due %6 (last %7)   Bump test due %8 (last %9)   %10 alarms in 30 days")
+                          .arg(unit.serial, unit.userId.isEmpty() ? QStringLiteral("---") : unit.userId, unit.product,
+                               unit.sensor, unit.firmware,
+                               unit.calRequired ? TFleetModel::DateText(unit.calDueMs) : QStringLiteral("none"),
+                               TFleetModel::DateText(unit.lastCalMs),
+                               unit.bumpRequired ? TFleetModel::DateText(unit.bumpDueMs) : QStringLiteral("none"),
+                               TFleetModel::DateText(unit.lastBumpMs))
+                          .arg(unit.alarms30Days));
+    QFont bold = identity->font();
+    bold.setBold(true);
+    identity->setFont(bold);
+
+    // Operations and what changed.
+    auto* kindLabel = new QLabel(QStringLiteral("&Show:"), this);
+    FKind = new QComboBox(this);
+    FKind->setAccessibleName(QStringLiteral("Kind of operation"));
+    kindLabel->setBuddy(FKind);
+    auto* save = new QPushButton(QStringLiteral("Save &Configuration File..."), this);
+    save->setAccessibleName(QStringLiteral("Save Configuration File"));
+    save->setAccessibleDescription(QStringLiteral("Saves the selected operation's last configuration image as a configuration file"));
+    FOperations = Table({QStringLiteral("What"), QStringLiteral("When"), QStringLiteral("Where"), QStringLiteral("Who"),
+                         QStringLiteral("Result")},
+                        QStringLiteral("Operations"), this);
+    FOperations->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    FChangesTitle = new QLabel(QStringLiteral("Select a write, a configuration read or two operations to see what changed"), this);
+    FChangesTitle->setAccessibleName(QStringLiteral("Changes title"));
+    FChanges = Table({QStringLiteral("Field"), QStringLiteral("As found"), QStringLiteral("As left")},
+                     QStringLiteral("Changes"), this);
+
+    auto* opsPage = new QWidget(this);
+    auto* opsBar = new QHBoxLayout;
+    opsBar->addWidget(kindLabel);
+    opsBar->addWidget(FKind, 1);
+    opsBar->addWidget(save);
+    auto* split = new QSplitter(Qt::Vertical, opsPage);
+    split->addWidget(FOperations);
+    auto* changesBox = new QWidget(split);
+    auto* changesLayout = new QVBoxLayout(changesBox);
+    changesLayout->setContentsMargins(0, 0, 0, 0);
+    changesLayout->addWidget(FChangesTitle);
+    changesLayout->addWidget(FChanges);
+    split->addWidget(changesBox);
+    auto* opsLayout = new QVBoxLayout(opsPage);
+    opsLayout->addLayout(opsBar);
+    opsLayout->addWidget(split, 1);
+
+    // Event log and alarms per month.
+    auto* eventsPage = new QWidget(this);
+    QStringList eventHeaders;
+    for (const char* h : kEventColumns)
+        eventHeaders << QString::fromLatin1(h);
+    FEvents = Table(eventHeaders, QStringLiteral("Event log"), eventsPage);
+    auto* export_ = new QPushButton(QStringLiteral("&Export Event Log..."), eventsPage);
+    export_->setAccessibleName(QStringLiteral("Export Event Log"));
+    auto* chartHolder = new QWidget(eventsPage);
+    chartHolder->setAccessibleName(QStringLiteral("Alarm events per month"));
+    FChartBox = new QVBoxLayout(chartHolder);
+    FChartBox->setContentsMargins(0, 0, 0, 0);
+    chartHolder->setMinimumHeight(180);
+    auto* eventsLayout = new QVBoxLayout(eventsPage);
+    eventsLayout->addWidget(FEvents, 2);
+    eventsLayout->addWidget(export_, 0, Qt::AlignLeft);
+    eventsLayout->addWidget(chartHolder, 1);
+
+    auto* tabs = new QTabWidget(this);
+    tabs->setAccessibleName(QStringLiteral("Unit pages"));
+    tabs->addTab(opsPage, QStringLiteral("&Operations"));
+    tabs->addTab(eventsPage, QStringLiteral("E&vent Log"));
+    FStatus = new QLabel(QStringLiteral("Reading the unit's history..."), this);
+    FStatus->setAccessibleName(QStringLiteral("Status"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(identity);
+    layout->addWidget(tabs, 1);
+    layout->addWidget(FStatus);
+
+    connect(FKind, &QComboBox::currentIndexChanged, this, &TUnitTimeline::FillOperations);
+    connect(FOperations, &QTableWidget::itemSelectionChanged, this, &TUnitTimeline::ShowChanges);
+    connect(save, &QPushButton::clicked, this, &TUnitTimeline::SaveImage);
+    connect(export_, &QPushButton::clicked, this, &TUnitTimeline::ExportEvents);
+    // The loader answers every request of the window; only this unit's is ours.
+    connect(loader, &TFleetLoader::UnitLoaded, this, [this](const std::shared_ptr<const RUnitTimeline>& timeline) {
+        if (!FTimeline && timeline->serial == FUnit.serial)
+            Show(timeline);
+    });
+    loader->LoadUnit(unit.serial);
+    resize(1100, 720);
+}
+
+void TUnitTimeline::Show(const std::shared_ptr<const RUnitTimeline>& timeline)
+{
+    FTimeline = timeline;
+    std::set<QString> kinds;
+    for (const ROperationView& op : timeline->operations)
+        kinds.insert(op.workflow);
+    FKind->blockSignals(true);
+    FKind->addItem(QStringLiteral("All operations"));
+    for (const QString& kind : kinds)
+        FKind->addItem(kind);
+    FKind->blockSignals(false);
+    FillOperations();
+    FillEvents();
+    FStatus->setText(timeline->problem.isEmpty()
+                         ? QStringLiteral("%1 operations, %2 events").arg(timeline->operations.size()).arg(timeline->events.size())
+                         : timeline->problem);
+}
+
+void TUnitTimeline::FillOperations()
+{
+    if (!FTimeline)
+        return;
+    const QString kind = FKind->currentIndex() > 0 ? FKind->currentText() : QString();
+    FOperations->setUpdatesEnabled(false);
+    FOperations->clearContents();
+    FOperations->setRowCount(0);
+    int row = 0;
+    FOperations->setRowCount(static_cast<int>(FTimeline->operations.size()));
+    for (std::size_t i = 0; i < FTimeline->operations.size(); ++i) {
+        const ROperationView& op = FTimeline->operations[i];
+        if (!kind.isEmpty() && op.workflow != kind)
+            continue;
+        const QStringList cells{op.workflow, When(op.startMs), op.station, op.osUser, Result(op)};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            item->setData(Qt::UserRole, static_cast<qulonglong>(i));
+            FOperations->setItem(row, c, item);
+        }
+        ++row;
+    }
+    FOperations->setRowCount(row);
+    FOperations->resizeColumnsToContents();
+    FOperations->setUpdatesEnabled(true);
+}
+
+std::pair<QByteArray, QByteArray> TUnitTimeline::SelectedImages() const
+{
+    std::vector<std::size_t> picked;  // indices into the operations, newest first
+    for (const QModelIndex& index : FOperations->selectionModel()->selectedRows())
+        picked.push_back(FOperations->item(index.row(), 0)->data(Qt::UserRole).toULongLong());
+    std::sort(picked.begin(), picked.end());
+    const auto& ops = FTimeline->operations;
+    if (picked.size() == 1) {
+        const ROperationView& op = ops[picked[0]];
+        if (op.images.size() >= 2)
+            return {op.images.front().second, op.images.back().second};
+        if (op.images.size() == 1)  // against the image the unit held before
+            for (std::size_t j = picked[0] + 1; j < ops.size(); ++j)
+                if (!ops[j].images.empty())
+                    return {ops[j].images.back().second, op.images.back().second};
+        return {};
+    }
+    if (picked.size() == 2 && !ops[picked[0]].images.empty() && !ops[picked[1]].images.empty())
+        return {ops[picked[1]].images.back().second, ops[picked[0]].images.back().second};
+    return {};
+}
+
+void TUnitTimeline::ShowChanges()
+{
+    const auto [before, after] = SelectedImages();
+    const std::vector<RFieldChange> changes = DiffImages(before, after);
+    FChanges->setRowCount(static_cast<int>(changes.size()));
+    for (int r = 0; r < static_cast<int>(changes.size()); ++r) {
+        const RFieldChange& change = changes[static_cast<std::size_t>(r)];
+        FChanges->setItem(r, 0, new QTableWidgetItem(change.field));
+        FChanges->setItem(r, 1, new QTableWidgetItem(change.before));
+        FChanges->setItem(r, 2, new QTableWidgetItem(change.after));
+    }
+    FChanges->resizeColumnsToContents();
+    FChangesTitle->setText(before.isEmpty() ? QStringLiteral("No two configuration images to compare")
+                           : changes.empty() ? QStringLiteral("No field changed")
+                                             : QStringLiteral("%1 fields changed").arg(changes.size()));
+}
+
+void TUnitTimeline::FillEvents()
+{
+    std::vector<std::pair<qint64, QString>> lines;  // oldest first; undated ones first, as the unit logs them
+    std::map<QDate, int> perMonth;
+    for (const RStoredEvent& stored : FTimeline->events) {
+        lines.emplace_back(stored.calendarMs.value_or(std::numeric_limits<qint64>::min()), EventLineOf(stored));
+        const RZELEvent event = EventOf(stored.raw);
+        if (stored.calendarMs && (event.mAlarmStatusFlag & (eventlog::kLowAlarmFlag | eventlog::kHighAlarmFlag))) {
+            const QDate day = QDateTime::fromMSecsSinceEpoch(*stored.calendarMs).date();
+            ++perMonth[QDate(day.year(), day.month(), 1)];
+        }
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    FEvents->setRowCount(static_cast<int>(lines.size()));
+    QByteArray csv = QByteArray("Serial Number,") + FUnit.serial.toLatin1() + "\r\n";
+    QStringList header;
+    for (const char* h : kEventColumns)
+        header << QString::fromLatin1(h);
+    csv += header.join(QLatin1Char(',')).toLatin1() + "\r\n";
+    for (int r = 0; r < static_cast<int>(lines.size()); ++r) {
+        const QStringList cells = lines[static_cast<std::size_t>(r)].second.split(QLatin1Char(','));
+        for (int c = 0; c < cells.size() && c < FEvents->columnCount(); ++c)
+            FEvents->setItem(r, c, new QTableWidgetItem(cells[c].trimmed()));
+        csv += lines[static_cast<std::size_t>(r)].second.toLatin1() + "\r\n";
+    }
+    FEventsCsv = csv;
+    FEvents->resizeColumnsToContents();
+
+    auto* set = new QBarSet(QStringLiteral("Alarm events"));
+    set->setColor(QColor(0xd3, 0x2f, 0x2f));
+    QStringList months;
+    const QDate now = QDate::currentDate();
+    const QDate first = QDate(now.year(), now.month(), 1).addMonths(-(kChartMonths - 1));
+    int most = 0;
+    for (int m = 0; m < kChartMonths; ++m) {
+        const QDate month = first.addMonths(m);
+        const int count = perMonth.count(month) ? perMonth[month] : 0;
+        *set << count;
+        most = std::max(most, count);
+        months << month.toString(QStringLiteral("MMM yy"));
+    }
+    auto* series = new QBarSeries;
+    series->append(set);
+    auto* chart = new QChart;
+    chart->addSeries(series);
+    chart->legend()->hide();
+    chart->setTitle(QStringLiteral("Alarm events per month"));
+    auto* x = new QBarCategoryAxis;
+    x->append(months);
+    auto* y = new QValueAxis;
+    y->setRange(0, std::max(most, 1));
+    y->setLabelFormat(QStringLiteral("%d"));
+    y->setTickCount(std::min(std::max(most, 1), 4) + 1);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(x);
+    series->attachAxis(y);
+    auto* view = new QChartView(chart);
+    view->setAccessibleName(QStringLiteral("Alarm events per month"));
+    view->setFocusPolicy(Qt::NoFocus);
+    FChartBox->addWidget(view);
+}
+
+void TUnitTimeline::SaveImage()
+{
+    const QModelIndex current = FOperations->currentIndex();
+    if (!FTimeline || !current.isValid())
+        return;
+    const ROperationView& op =
+        FTimeline->operations[FOperations->item(current.row(), 0)->data(Qt::UserRole).toULongLong()];
+    if (op.images.empty() || op.images.back().second.size() != static_cast<qsizetype>(sizeof(RZELCFG))) {
+        QMessageBox::information(this, windowTitle(), QStringLiteral("This operation holds no configuration image."));
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save the configuration as a file"),
+        QStringLiteral("%1_%2.cfg").arg(FUnit.serial, QDateTime::fromMSecsSinceEpoch(op.startMs).toString(QStringLiteral("yyMMdd"))),
+        QStringLiteral("Configuration files (*.cfg)"));
+    if (path.isEmpty())
+        return;
+    RZELCFG cfg{};
+    std::memcpy(&cfg, op.images.back().second.constData(), sizeof cfg);
+    if (!WriteConfigFile(path.toStdString(), cfg, false, QDateTime::currentDateTime()))
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1").arg(path));
+}
+
+void TUnitTimeline::ExportEvents()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the event log"),
+                                                      FUnit.serial + QStringLiteral("_history_log.csv"),
+                                                      QStringLiteral("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(FEventsCsv) < 0 || !file.commit())
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
+}

@@ -88,17 +88,18 @@ TEST(FleetWindow, GeneratedFleetOverdueFirstWithScreenshotsOfTheListAndATimeline
         unit = window.findChild<TUnitTimeline*>();
         return unit && unit->Loaded();
     }));
-    ASSERT_EQ(unit->Operations()->rowCount(), 2);
-    EXPECT_EQ(unit->Operations()->item(0, 0)->text(), QStringLiteral("Write Varnolite Configuration"));
-    unit->Operations()->selectRow(0);
+    ASSERT_EQ(unit->Operations()->model()->rowCount(), 2);
+    EXPECT_EQ(unit->Operations()->model()->index(0, 0).data().toString(), QStringLiteral("Write Varnolite Configuration"));
+    unit->Operations()->setCurrentIndex(unit->Operations()->model()->index(1, 0));
+    Key(unit->Operations(), Qt::Key_Up);  // the write selected from the keyboard
     QStringList changed;
     for (int r = 0; r < unit->Changes()->rowCount(); ++r)
         changed << unit->Changes()->item(r, 0)->text() + QLatin1Char('=') + unit->Changes()->item(r, 1)->text() +
                        QStringLiteral("->") + unit->Changes()->item(r, 2)->text();
     EXPECT_EQ(changed.join(QStringLiteral("; ")).toStdString(),
               "User ID=PUMP-A->PUMP-B; High Alarm=15.0->25.0; Low Alarm=10.0->12.0; Calibration Interval (days)=180->90");
-    EXPECT_EQ(unit->Events()->rowCount(), 1);
-    EXPECT_EQ(unit->Events()->item(0, 5)->text(), QStringLiteral("HIGH Alarm"));
+    ASSERT_EQ(unit->Events()->model()->rowCount(), 1);
+    EXPECT_EQ(unit->Events()->model()->index(0, 5).data().toString(), QStringLiteral("HIGH Alarm"));
     unit->resize(1280, 800);
     EXPECT_TRUE(unit->grab().save(kShots + QStringLiteral("/fleet-unit-timeline.png")));
     ExpectNamed(unit);

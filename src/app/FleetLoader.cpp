@@ -6,6 +6,71 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <cstring>
+#include <limits>
+#include <map>
+
+#include "EventLogCsv.h"
+
+namespace {
+
+RZELEvent EventOf(const QByteArray& raw)
+{
+    RZELEvent event{};
+    if (raw.size() == static_cast<qsizetype>(sizeof event))
+        std::memcpy(&event, raw.constData(), sizeof event);
+    return event;
+}
+
+// A stored event's line of "Save Event Log": dated by the time worked out at
+// its first download (the stamp against itself as life remaining puts it at
+// that time), or "---" when that was not possible.
+std::string EventLineOf(const RStoredEvent& stored)
+{
+    const RZELEvent event = EventOf(stored.raw);
+    if (stored.calendarMs)
+        return eventlog::EventLine(event, event.mStartEvent, QDateTime::fromMSecsSinceEpoch(*stored.calendarMs));
+    return eventlog::EventLine(event, event.mStartEvent + 1, QDateTime::currentDateTime());
+}
+
+void MakeEventLog(const QString& serial, const std::vector<RStoredEvent>& events, RUnitTimeline& timeline)
+{
+    std::vector<std::pair<qint64, std::string>> lines;
+    lines.reserve(events.size());
+    std::map<QDate, int> perMonth;
+    for (const RStoredEvent& stored : events) {
+        lines.emplace_back(stored.calendarMs.value_or(std::numeric_limits<qint64>::min()), EventLineOf(stored));
+        const RZELEvent event = EventOf(stored.raw);
+        if (stored.calendarMs && (event.mAlarmStatusFlag & (eventlog::kLowAlarmFlag | eventlog::kHighAlarmFlag))) {
+            const QDate day = QDateTime::fromMSecsSinceEpoch(*stored.calendarMs).date();
+            ++perMonth[QDate(day.year(), day.month(), 1)];
+        }
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto rows = std::make_shared<std::vector<QStringList>>();
+    rows->reserve(lines.size());
+    QByteArray csv = "Serial Number," + serial.toLatin1() + "\r\n" + EventLogColumns().join(QLatin1Char(',')).toLatin1() + "\r\n";
+    for (const auto& [when, line] : lines) {
+        QStringList cells = QString::fromLatin1(line).split(QLatin1Char(','));
+        for (QString& cell : cells)
+            cell = cell.trimmed();
+        rows->push_back(std::move(cells));
+        csv.append(line.data(), static_cast<qsizetype>(line.size()));
+        csv += "\r\n";
+    }
+    timeline.eventRows = std::move(rows);
+    timeline.eventsCsv = std::move(csv);
+    timeline.alarmsPerMonth.assign(perMonth.begin(), perMonth.end());
+}
+
+}  // namespace
+
+QStringList EventLogColumns()
+{
+    return {QStringLiteral("Event Date"), QStringLiteral("Event Time"), QStringLiteral("BumpTest"),
+            QStringLiteral("Duration(seconds)"), QStringLiteral("Sensor Reading"), QStringLiteral("Alarm")};
+}
+
 // Lives on the loader's thread; everything here runs there.
 class TFleetWorker : public QObject {
 public:
@@ -58,7 +123,7 @@ public:
             error.clear();
             timeline->operations = historyqueries::UnitOperations(*store, serial, error);
             if (error.isEmpty())
-                timeline->events = historyqueries::UnitEvents(*store, serial, error);
+                MakeEventLog(serial, historyqueries::UnitEvents(*store, serial, error), *timeline);
         }
         timeline->problem = error;
         return timeline;

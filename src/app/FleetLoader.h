@@ -4,7 +4,9 @@
 // it), so the window never waits on the database. A site server that cannot
 // be reached gives the records this station still holds in its spool,
 // with the reason on the status line.
+#include <QDate>
 #include <QObject>
+#include <QStringList>
 #include <QThread>
 
 #include <functional>
@@ -18,9 +20,16 @@
 struct RUnitTimeline {
     QString serial;
     std::vector<ROperationView> operations;  // newest first
-    std::vector<RStoredEvent> events;
+    // The merged event log as "Save Event Log" shows it, oldest first (the
+    // undated ones before), its CSV, and the alarm events per month.
+    std::shared_ptr<const std::vector<QStringList>> eventRows;
+    QByteArray eventsCsv;
+    std::vector<std::pair<QDate, int>> alarmsPerMonth;
     QString problem;
 };
+
+// The event columns of "Save Event Log".
+QStringList EventLogColumns();
 
 class TFleetWorker;
 

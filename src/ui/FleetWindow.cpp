@@ -1,6 +1,7 @@
 #include "FleetWindow.h"
 
 #include <QAbstractItemView>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -43,22 +44,42 @@ public:
     {
         if (role != Qt::BackgroundRole && role != Qt::ForegroundRole && role != Qt::FontRole)
             return QIdentityProxyModel::data(index, role);
-        const auto status = static_cast<FleetStatus>(QIdentityProxyModel::data(index, TFleetModel::StatusRole).toInt());
-        const bool statusCell = index.column() == TFleetModel::ColStatus;
+        const auto* fleet = static_cast<const TFleetModel*>(sourceModel());
+        const RFleetRow* row = fleet->RowAt(index.row());
+        if (!row)
+            return {};
+        const int column = index.column();
+        const bool statusCell = column == TFleetModel::ColStatus;
+        const bool pastDue = (column == TFleetModel::ColCalDue && row->calRequired && row->calDueMs &&
+                              *row->calDueMs <= FNowMs) ||
+                             (column == TFleetModel::ColBumpDue && row->bumpRequired && row->bumpDueMs &&
+                              *row->bumpDueMs <= FNowMs);
         if (role == Qt::BackgroundRole) {
-            const QColor c = Tint(status, statusCell);
+            const QColor c = Tint(row->status, statusCell);
             return c.isValid() ? QVariant(c) : QVariant();
         }
-        if (role == Qt::ForegroundRole)
-            return statusCell ? QVariant(QColor(Qt::white)) : QVariant();
-        if (statusCell || index.column() == TFleetModel::ColSerial ||
-            (status == FleetStatus::Overdue && index.column() != TFleetModel::ColAlarms)) {
+        if (role == Qt::ForegroundRole) {
+            if (statusCell)
+                return QColor(row->status == FleetStatus::DueSoon ? Qt::black : Qt::white);
+            if (pastDue)
+                return QColor(0xb7, 0x1c, 0x1c);
+            if (column == TFleetModel::ColAlarms && row->alarms30Days == 0)
+                return QColor(0x9e, 0x9e, 0x9e);
+            return {};
+        }
+        if (statusCell || column == TFleetModel::ColSerial || pastDue ||
+            (column == TFleetModel::ColAlarms && row->alarms30Days > 0)) {
             QFont bold;
             bold.setBold(true);
             return bold;
         }
         return {};
     }
+    // Past due is judged against the time of the last read, like the status.
+    void SetNow(qint64 ms) { FNowMs = ms; }
+
+private:
+    qint64 FNowMs = 0;
 };
 
 }  // namespace
@@ -72,7 +93,8 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     setAccessibleName(QStringLiteral("Fleet"));
     FLoader = new TFleetLoader(std::move(location), std::move(sensors), std::move(spoolPath), std::move(beforeLoad), this);
     FModel = new TFleetModel(this);
-    auto* look = new TFleetLook(this);
+    FLook = new TFleetLook(this);
+    auto* look = static_cast<TFleetLook*>(FLook);
     look->setSourceModel(FModel);
 
     auto* filterLabel = new QLabel(QStringLiteral("&Filter:"), this);
@@ -103,8 +125,10 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     FTable->setWordWrap(false);
     FTable->verticalHeader()->hide();
     FTable->verticalHeader()->setDefaultSectionSize(FTable->fontMetrics().height() + 8);
-    FTable->horizontalHeader()->setStretchLastSection(true);
+    FTable->horizontalHeader()->setStretchLastSection(false);
     FTable->horizontalHeader()->setHighlightSections(false);
+    // Column widths from the first rows only: measuring ten thousand would stall the window.
+    FTable->horizontalHeader()->setResizeContentsPrecision(50);
     FTable->setTabKeyNavigation(false);
 
     FCount = new QLabel(this);
@@ -186,10 +210,15 @@ void TFleetWindow::Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot)
     const QString current = FTable->currentIndex().isValid() && FModel->RowAt(FTable->currentIndex().row())
                                 ? FModel->RowAt(FTable->currentIndex().row())->serial
                                 : QString();
+    static_cast<TFleetLook*>(FLook)->SetNow(QDateTime::currentMSecsSinceEpoch());
     FModel->SetSnapshot(snapshot->rows);
     const bool first = FTable->property("sized").isNull();
     if (first && FModel->rowCount() > 0) {
+        // Sized once to what the first screenful holds, with some air; the
+        // user's own widths stay across refreshes.
         FTable->resizeColumnsToContents();
+        for (int c = 0; c < TFleetModel::ColumnCount; ++c)
+            FTable->setColumnWidth(c, FTable->columnWidth(c) + 12);
         FTable->setProperty("sized", true);
     }
     for (int r = 0; !current.isEmpty() && r < FModel->rowCount(); ++r)

@@ -42,6 +42,7 @@ private:
 
     TFleetLoader* FLoader = nullptr;
     TFleetModel* FModel = nullptr;
+    QObject* FLook = nullptr;  // the colours over the model
     std::vector<RSensorType> FSensors;
     QTableView* FTable = nullptr;
     QLineEdit* FFilter = nullptr;

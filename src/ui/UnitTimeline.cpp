@@ -17,6 +17,7 @@
 #include <QSaveFile>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -29,16 +30,14 @@
 #include "ConfigFile.h"
 #include "EventLogCsv.h"
 #include "FleetModel.h"
+#include "TimelineModels.h"
 
 namespace {
 
 constexpr int kChartMonths = 12;
-const char* const kEventColumns[] = {"Event Date", "Event Time", "BumpTest", "Duration(seconds)", "Sensor Reading", "Alarm"};
-
-QTableWidget* Table(const QStringList& headers, const QString& name, QWidget* parent)
+template <class View>
+void Setup(View* table, const QString& name)
 {
-    auto* table = new QTableWidget(0, static_cast<int>(headers.size()), parent);
-    table->setHorizontalHeaderLabels(headers);
     table->setAccessibleName(name);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -46,40 +45,15 @@ QTableWidget* Table(const QStringList& headers, const QString& name, QWidget* pa
     table->horizontalHeader()->setStretchLastSection(true);
     table->setTabKeyNavigation(false);
     table->setWordWrap(false);
-    return table;
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
 }
 
-QString When(qint64 ms)
+QTableView* View(QAbstractItemModel* model, const QString& name, QWidget* parent)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
-QString Result(const ROperationView& op)
-{
-    if (!op.endMs)
-        return QStringLiteral("interrupted");
-    const QString text = op.statusText.trimmed();
-    return op.status.value_or(-1) == 0 ? (text.isEmpty() ? QStringLiteral("OK") : text)
-                                       : QStringLiteral("%1 (at %2)").arg(text.isEmpty() ? QStringLiteral("failed") : text, op.step);
-}
-
-RZELEvent EventOf(const QByteArray& raw)
-{
-    RZELEvent event{};
-    if (raw.size() == static_cast<qsizetype>(sizeof event))
-        std::memcpy(&event, raw.constData(), sizeof event);
-    return event;
-}
-
-// A stored event's line of "Save Event Log": dated by the time worked out at
-// its first download, or "---" when that was not possible.
-QString EventLineOf(const RStoredEvent& stored)
-{
-    const RZELEvent event = EventOf(stored.raw);
-    if (stored.calendarMs)
-        return QString::fromStdString(
-            eventlog::EventLine(event, event.mStartEvent, QDateTime::fromMSecsSinceEpoch(*stored.calendarMs)));
-    return QString::fromStdString(eventlog::EventLine(event, event.mStartEvent + 1, QDateTime::currentDateTime()));
+    auto* view = new QTableView(parent);
+    view->setModel(model);
+    Setup(view, name);
+    return view;
 }
 
 }  // namespace
@@ -94,7 +68,7 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     identity->setAccessibleName(QStringLiteral("Identity"));
     identity->setTextFormat(Qt::PlainText);
     identity->setText(QStringLiteral("%1   User ID %2   %3   sensor %4   firmware %5\n"
-                                     "Calibration due %6 (last %7)   Bump test due %8 (last %9)   %10 alarms in 30 days")
+                                     "Calibration due %6 (last %7)   Bump test due %8 (last %9)   alarm events in 30 days: %10")
                           .arg(unit.serial, unit.userId.isEmpty() ? QStringLiteral("---") : unit.userId, unit.product,
                                unit.sensor, unit.firmware,
                                unit.calRequired ? TFleetModel::DateText(unit.calDueMs) : QStringLiteral("none"),
@@ -114,14 +88,14 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     auto* save = new QPushButton(QStringLiteral("Save &Configuration File..."), this);
     save->setAccessibleName(QStringLiteral("Save Configuration File"));
     save->setAccessibleDescription(QStringLiteral("Saves the selected operation's last configuration image as a configuration file"));
-    FOperations = Table({QStringLiteral("What"), QStringLiteral("When"), QStringLiteral("Where"), QStringLiteral("Who"),
-                         QStringLiteral("Result")},
-                        QStringLiteral("Operations"), this);
+    FOperationRows = new TOperationsModel(this);
+    FOperations = View(FOperationRows, QStringLiteral("Operations"), this);
     FOperations->setSelectionMode(QAbstractItemView::ExtendedSelection);
     FChangesTitle = new QLabel(QStringLiteral("Select a write, a configuration read or two operations to see what changed"), this);
     FChangesTitle->setAccessibleName(QStringLiteral("Changes title"));
-    FChanges = Table({QStringLiteral("Field"), QStringLiteral("As found"), QStringLiteral("As left")},
-                     QStringLiteral("Changes"), this);
+    FChanges = new QTableWidget(0, 3, this);
+    FChanges->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("As found"), QStringLiteral("As left")});
+    Setup(FChanges, QStringLiteral("Changes"));
 
     auto* opsPage = new QWidget(this);
     auto* opsBar = new QHBoxLayout;
@@ -142,10 +116,8 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
 
     // Event log and alarms per month.
     auto* eventsPage = new QWidget(this);
-    QStringList eventHeaders;
-    for (const char* h : kEventColumns)
-        eventHeaders << QString::fromLatin1(h);
-    FEvents = Table(eventHeaders, QStringLiteral("Event log"), eventsPage);
+    FEventRows = new TTextRowsModel(EventLogColumns(), this);
+    FEvents = View(FEventRows, QStringLiteral("Event log"), eventsPage);
     auto* export_ = new QPushButton(QStringLiteral("&Export Event Log..."), eventsPage);
     export_->setAccessibleName(QStringLiteral("Export Event Log"));
     auto* chartHolder = new QWidget(eventsPage);
@@ -169,8 +141,10 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     layout->addWidget(tabs, 1);
     layout->addWidget(FStatus);
 
-    connect(FKind, &QComboBox::currentIndexChanged, this, &TUnitTimeline::FillOperations);
-    connect(FOperations, &QTableWidget::itemSelectionChanged, this, &TUnitTimeline::ShowChanges);
+    connect(FKind, &QComboBox::currentIndexChanged, this, [this](int index) {
+        FOperationRows->SetKind(index > 0 ? FKind->currentText() : QString());
+    });
+    connect(FOperations->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TUnitTimeline::ShowChanges);
     connect(save, &QPushButton::clicked, this, &TUnitTimeline::SaveImage);
     connect(export_, &QPushButton::clicked, this, &TUnitTimeline::ExportEvents);
     // The loader answers every request of the window; only this unit's is ours.
@@ -193,45 +167,24 @@ void TUnitTimeline::Show(const std::shared_ptr<const RUnitTimeline>& timeline)
     for (const QString& kind : kinds)
         FKind->addItem(kind);
     FKind->blockSignals(false);
-    FillOperations();
-    FillEvents();
-    FStatus->setText(timeline->problem.isEmpty()
-                         ? QStringLiteral("%1 operations, %2 events").arg(timeline->operations.size()).arg(timeline->events.size())
-                         : timeline->problem);
-}
-
-void TUnitTimeline::FillOperations()
-{
-    if (!FTimeline)
-        return;
-    const QString kind = FKind->currentIndex() > 0 ? FKind->currentText() : QString();
-    FOperations->setUpdatesEnabled(false);
-    FOperations->clearContents();
-    FOperations->setRowCount(0);
-    int row = 0;
-    FOperations->setRowCount(static_cast<int>(FTimeline->operations.size()));
-    for (std::size_t i = 0; i < FTimeline->operations.size(); ++i) {
-        const ROperationView& op = FTimeline->operations[i];
-        if (!kind.isEmpty() && op.workflow != kind)
-            continue;
-        const QStringList cells{op.workflow, When(op.startMs), op.station, op.osUser, Result(op)};
-        for (int c = 0; c < cells.size(); ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
-            item->setData(Qt::UserRole, static_cast<qulonglong>(i));
-            FOperations->setItem(row, c, item);
-        }
-        ++row;
-    }
-    FOperations->setRowCount(row);
+    FOperationRows->SetTimeline(timeline);
     FOperations->resizeColumnsToContents();
-    FOperations->setUpdatesEnabled(true);
+    if (timeline->eventRows)
+        FEventRows->SetRows(timeline->eventRows);
+    FEvents->resizeColumnsToContents();
+    ShowChart();
+    FStatus->setText(timeline->problem.isEmpty()
+                         ? QStringLiteral("%1 operations, %2 events")
+                               .arg(timeline->operations.size())
+                               .arg(timeline->eventRows ? timeline->eventRows->size() : 0)
+                         : timeline->problem);
 }
 
 std::pair<QByteArray, QByteArray> TUnitTimeline::SelectedImages() const
 {
     std::vector<std::size_t> picked;  // indices into the operations, newest first
     for (const QModelIndex& index : FOperations->selectionModel()->selectedRows())
-        picked.push_back(FOperations->item(index.row(), 0)->data(Qt::UserRole).toULongLong());
+        picked.push_back(FOperationRows->OperationOf(index.row()));
     std::sort(picked.begin(), picked.end());
     const auto& ops = FTimeline->operations;
     if (picked.size() == 1) {
@@ -261,39 +214,16 @@ void TUnitTimeline::ShowChanges()
         FChanges->setItem(r, 2, new QTableWidgetItem(change.after));
     }
     FChanges->resizeColumnsToContents();
+    for (int c = 1; c < 3; ++c)
+        FChanges->setColumnWidth(c, std::max(FChanges->columnWidth(c), 10 * FChanges->fontMetrics().averageCharWidth() + 40));
     FChangesTitle->setText(before.isEmpty() ? QStringLiteral("No two configuration images to compare")
                            : changes.empty() ? QStringLiteral("No field changed")
                                              : QStringLiteral("%1 fields changed").arg(changes.size()));
 }
 
-void TUnitTimeline::FillEvents()
+void TUnitTimeline::ShowChart()
 {
-    std::vector<std::pair<qint64, QString>> lines;  // oldest first; undated ones first, as the unit logs them
-    std::map<QDate, int> perMonth;
-    for (const RStoredEvent& stored : FTimeline->events) {
-        lines.emplace_back(stored.calendarMs.value_or(std::numeric_limits<qint64>::min()), EventLineOf(stored));
-        const RZELEvent event = EventOf(stored.raw);
-        if (stored.calendarMs && (event.mAlarmStatusFlag & (eventlog::kLowAlarmFlag | eventlog::kHighAlarmFlag))) {
-            const QDate day = QDateTime::fromMSecsSinceEpoch(*stored.calendarMs).date();
-            ++perMonth[QDate(day.year(), day.month(), 1)];
-        }
-    }
-    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    FEvents->setRowCount(static_cast<int>(lines.size()));
-    QByteArray csv = QByteArray("Serial Number,") + FUnit.serial.toLatin1() + "\r\n";
-    QStringList header;
-    for (const char* h : kEventColumns)
-        header << QString::fromLatin1(h);
-    csv += header.join(QLatin1Char(',')).toLatin1() + "\r\n";
-    for (int r = 0; r < static_cast<int>(lines.size()); ++r) {
-        const QStringList cells = lines[static_cast<std::size_t>(r)].second.split(QLatin1Char(','));
-        for (int c = 0; c < cells.size() && c < FEvents->columnCount(); ++c)
-            FEvents->setItem(r, c, new QTableWidgetItem(cells[c].trimmed()));
-        csv += lines[static_cast<std::size_t>(r)].second.toLatin1() + "\r\n";
-    }
-    FEventsCsv = csv;
-    FEvents->resizeColumnsToContents();
-
+    const std::map<QDate, int> perMonth(FTimeline->alarmsPerMonth.begin(), FTimeline->alarmsPerMonth.end());
     auto* set = new QBarSet(QStringLiteral("Alarm events"));
     set->setColor(QColor(0xd3, 0x2f, 0x2f));
     QStringList months;
@@ -302,7 +232,8 @@ void TUnitTimeline::FillEvents()
     int most = 0;
     for (int m = 0; m < kChartMonths; ++m) {
         const QDate month = first.addMonths(m);
-        const int count = perMonth.count(month) ? perMonth[month] : 0;
+        const auto found = perMonth.find(month);
+        const int count = found == perMonth.end() ? 0 : found->second;
         *set << count;
         most = std::max(most, count);
         months << month.toString(QStringLiteral("MMM yy"));
@@ -334,8 +265,7 @@ void TUnitTimeline::SaveImage()
     const QModelIndex current = FOperations->currentIndex();
     if (!FTimeline || !current.isValid())
         return;
-    const ROperationView& op =
-        FTimeline->operations[FOperations->item(current.row(), 0)->data(Qt::UserRole).toULongLong()];
+    const ROperationView& op = FTimeline->operations[FOperationRows->OperationOf(current.row())];
     if (op.images.empty() || op.images.back().second.size() != static_cast<qsizetype>(sizeof(RZELCFG))) {
         QMessageBox::information(this, windowTitle(), QStringLiteral("This operation holds no configuration image."));
         return;
@@ -360,6 +290,6 @@ void TUnitTimeline::ExportEvents()
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(FEventsCsv) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(FTimeline ? FTimeline->eventsCsv : QByteArray()) < 0 || !file.commit())
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
 }

@@ -12,9 +12,11 @@
 
 class QComboBox;
 class QLabel;
+class QTableView;
 class QTableWidget;
-class QTabWidget;
 class QVBoxLayout;
+class TOperationsModel;
+class TTextRowsModel;
 
 class TUnitTimeline : public QWidget {
     Q_OBJECT
@@ -22,16 +24,16 @@ class TUnitTimeline : public QWidget {
 public:
     TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidget* parent = nullptr);
 
-    QTableWidget* Operations() const { return FOperations; }
+    QTableView* Operations() const { return FOperations; }
     QTableWidget* Changes() const { return FChanges; }
-    QTableWidget* Events() const { return FEvents; }
+    QTableView* Events() const { return FEvents; }
     bool Loaded() const { return FTimeline != nullptr; }
+    int OperationCount() const { return FTimeline ? static_cast<int>(FTimeline->operations.size()) : 0; }
 
 private:
     void Show(const std::shared_ptr<const RUnitTimeline>& timeline);
-    void FillOperations();
     void ShowChanges();
-    void FillEvents();
+    void ShowChart();
     void SaveImage();
     void ExportEvents();
     // The images of the selected operations: as found and as left.
@@ -40,11 +42,12 @@ private:
     RFleetRow FUnit;
     std::shared_ptr<const RUnitTimeline> FTimeline;
     QComboBox* FKind = nullptr;
-    QTableWidget* FOperations = nullptr;
+    TOperationsModel* FOperationRows = nullptr;
+    TTextRowsModel* FEventRows = nullptr;
+    QTableView* FOperations = nullptr;
     QTableWidget* FChanges = nullptr;
     QLabel* FChangesTitle = nullptr;
-    QTableWidget* FEvents = nullptr;
+    QTableView* FEvents = nullptr;
     QVBoxLayout* FChartBox = nullptr;
     QLabel* FStatus = nullptr;
-    QByteArray FEventsCsv;
 };

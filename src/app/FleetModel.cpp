@@ -8,7 +8,7 @@ namespace {
 
 const char* const kHeaders[TFleetModel::ColumnCount] = {
     "Status", "Serial Number", "User ID", "Product", "Sensor", "Firmware", "Last seen (station)",
-    "Last calibration", "Calibration due", "Last bump test", "Bump due", "Alarms (30 days)"};
+    "Last calibration", "Calibration due", "Last bump test", "Bump due", "Alarms 30 d"};
 
 QString WithResult(std::optional<qint64> ms, const QString& result)
 {

@@ -124,7 +124,6 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     FTable->setAlternatingRowColors(false);
     FTable->setWordWrap(false);
     FTable->verticalHeader()->hide();
-    FTable->verticalHeader()->setDefaultSectionSize(FTable->fontMetrics().height() + 8);
     FTable->horizontalHeader()->setStretchLastSection(false);
     FTable->horizontalHeader()->setHighlightSections(false);
     // Column widths from the first rows only: measuring ten thousand would stall the window.
@@ -212,15 +211,8 @@ void TFleetWindow::Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot)
                                 : QString();
     static_cast<TFleetLook*>(FLook)->SetNow(QDateTime::currentMSecsSinceEpoch());
     FModel->SetSnapshot(snapshot->rows);
-    const bool first = FTable->property("sized").isNull();
-    if (first && FModel->rowCount() > 0) {
-        // Sized once to what the first screenful holds, with some air; the
-        // user's own widths stay across refreshes.
-        FTable->resizeColumnsToContents();
-        for (int c = 0; c < TFleetModel::ColumnCount; ++c)
-            FTable->setColumnWidth(c, FTable->columnWidth(c) + 12);
-        FTable->setProperty("sized", true);
-    }
+    if (!FSized)
+        SizeColumns();
     for (int r = 0; !current.isEmpty() && r < FModel->rowCount(); ++r)
         if (FModel->RowAt(r)->serial == current)
             FTable->setCurrentIndex(FTable->model()->index(r, 0));
@@ -233,6 +225,26 @@ void TFleetWindow::Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot)
         FAgain = false;
         Refresh();
     }
+}
+
+void TFleetWindow::SizeColumns()
+{
+    // Sized once to what the first rows hold, with some air; the user's own
+    // widths stay across refreshes until the font changes.
+    FTable->verticalHeader()->setDefaultSectionSize(FTable->fontMetrics().height() + 8);
+    if (FModel->rowCount() == 0)
+        return;
+    FTable->resizeColumnsToContents();
+    for (int c = 0; c < TFleetModel::ColumnCount; ++c)
+        FTable->setColumnWidth(c, FTable->columnWidth(c) + 8);
+    FSized = true;
+}
+
+void TFleetWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        QTimer::singleShot(0, this, &TFleetWindow::SizeColumns);
 }
 
 void TFleetWindow::ExportCsv()

@@ -35,10 +35,12 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot);
     void ExportCsv();
+    void SizeColumns();
 
     TFleetLoader* FLoader = nullptr;
     TFleetModel* FModel = nullptr;
@@ -51,4 +53,5 @@ private:
     QTimer* FTimer = nullptr;
     bool FLoading = false;
     bool FAgain = false;
+    bool FSized = false;
 };

@@ -77,7 +77,7 @@ bool GenerateFleet(THistoryStore& store, int count, qint64 nowMs)
         else if (i % 10 == 5)
             lastCal = 174 + (i % 5) - static_cast<double>(i % 60);  // due within a week from now
         const RZELCFG cfg = FleetConfig(serial, i % 23 == 11 ? -1 : std::max(0.0, lastCal), 180, users[i % 5]);
-        if (!RecordRead(store, cfg, seen, QStringLiteral("bench-%1").arg(1 + i % 3), nullptr, i % 4 == 0 ? 1 + i % 3 : 0))
+        if (!RecordRead(store, cfg, seen, QStringLiteral("bench-%1").arg(1 + i % 3), nullptr, i % 3 == 0 ? 1 + i % 4 : 0))
             return false;
         if (i == 0) {
             RZELCFG after = cfg;

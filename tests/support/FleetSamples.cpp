@@ -71,7 +71,7 @@ bool GenerateFleet(THistoryStore& store, int count, qint64 nowMs)
         const QString serial = QStringLiteral("SN%1").arg(240000 + i * 7, 8, 10, QLatin1Char('0'));
         const qint64 seen = nowMs - static_cast<qint64>(i % 60) * kDayMs - (i % 24) * 3'600'000;
         // Interval 180 days; days since the last calibration at that read.
-        double lastCal = (i * 37) % 170;
+        double lastCal = (i * 37) % 110;
         if (i % 8 == 3)
             lastCal = 185 + i % 30;  // overdue
         else if (i % 10 == 5)

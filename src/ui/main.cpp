@@ -54,9 +54,10 @@ int main(int argc, char** argv)
             if (!location)
                 return void(QMessageBox::warning(&form, startup::kApplicationTitle, error));
             THistoryRecorder* recorder = recording.Recorder();
+            // Owned by the form, so it goes (and its reads stop) before the
+            // recorder it waits for; closing it only hides it.
             fleet = new TFleetWindow(*location, CurrentSettings().sensors, QString(),
-                                     [recorder] { if (recorder) recorder->WaitIdle(); });
-            fleet->setAttribute(Qt::WA_DeleteOnClose);
+                                     [recorder] { if (recorder) recorder->WaitIdle(); }, &form);
             QObject::connect(&form, &TVarnoIRMainForm::OperationFinished, fleet, &TFleetWindow::Refresh);
         }
         fleet->show();

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -103,6 +104,8 @@ TEST(FleetWindow, GeneratedFleetOverdueFirstWithScreenshotsOfTheListAndATimeline
     unit->resize(1280, 800);
     EXPECT_TRUE(unit->grab().save(kShots + QStringLiteral("/fleet-unit-timeline.png")));
     ExpectNamed(unit);
+    unit->findChild<QTabWidget*>()->setCurrentIndex(1);
+    EXPECT_TRUE(unit->grab().save(kShots + QStringLiteral("/fleet-unit-events.png")));
     unit->close();
 
     // A larger font: the layout holds at 1280 x 800.

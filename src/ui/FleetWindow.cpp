@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int kRefreshMs = 60 * 1000;
+constexpr int kSlowMs = 2000;
 
 // Status colours: the whole row tinted lightly, the status cell strongly,
 // so the list reads from across a desk.
@@ -201,6 +202,13 @@ void TFleetWindow::Refresh()
     }
     FLoading = true;
     FLoader->Load();
+    // A server slow to answer shows as such; the list stays as last read.
+    const int round = ++FRound;
+    QTimer::singleShot(kSlowMs, this, [this, round] {
+        if (FLoading && round == FRound)
+            FStatus->setText(QStringLiteral("waiting for the history database %1 to answer: showing the list as read before")
+                                 .arg(FLoader->Location().Display()));
+    });
 }
 
 void TFleetWindow::Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot)

@@ -54,4 +54,5 @@ private:
     bool FLoading = false;
     bool FAgain = false;
     bool FSized = false;
+    int FRound = 0;  // reads asked for, to tell a slow one
 };

@@ -87,7 +87,7 @@ TEST(FleetWindow, GeneratedFleetOverdueFirstWithScreenshotsOfTheListAndATimeline
     TUnitTimeline* unit = nullptr;
     ASSERT_TRUE(WaitFor([&] {
         unit = window.findChild<TUnitTimeline*>();
-        return unit && unit->Loaded();
+        return unit && unit->EventsLoaded();
     }));
     ASSERT_EQ(unit->Operations()->model()->rowCount(), 2);
     EXPECT_EQ(unit->Operations()->model()->index(0, 0).data().toString(), QStringLiteral("Write Varnolite Configuration"));

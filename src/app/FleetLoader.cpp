@@ -47,14 +47,11 @@ void MakeEventLog(const QString& serial, const std::vector<RStoredEvent>& events
         }
     }
     std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    auto rows = std::make_shared<std::vector<QStringList>>();
+    auto rows = std::make_shared<std::vector<QString>>();
     rows->reserve(lines.size());
     QByteArray csv = "Serial Number," + serial.toLatin1() + "\r\n" + EventLogColumns().join(QLatin1Char(',')).toLatin1() + "\r\n";
     for (const auto& [when, line] : lines) {
-        QStringList cells = QString::fromLatin1(line).split(QLatin1Char(','));
-        for (QString& cell : cells)
-            cell = cell.trimmed();
-        rows->push_back(std::move(cells));
+        rows->push_back(QString::fromLatin1(line));
         csv.append(line.data(), static_cast<qsizetype>(line.size()));
         csv += "\r\n";
     }
@@ -116,16 +113,26 @@ public:
         auto timeline = std::make_shared<RUnitTimeline>();
         timeline->serial = serial;
         QString error;
-        THistoryStore* store = Store(error);
-        if (!store)
-            store = LocalRecords(error);
-        if (store) {
-            error.clear();
+        THistoryStore* store = Unit(error);
+        if (store)
             timeline->operations = historyqueries::UnitOperations(*store, serial, error);
-            if (error.isEmpty())
-                MakeEventLog(serial, historyqueries::UnitEvents(*store, serial, error), *timeline);
-        }
         timeline->problem = error;
+        return timeline;
+    }
+
+    std::shared_ptr<const RUnitTimeline> LoadEvents(const RUnitTimeline& operations)
+    {
+        auto timeline = std::make_shared<RUnitTimeline>(operations);
+        QString error;
+        THistoryStore* store = Unit(error);
+        if (store) {
+            const std::vector<RStoredEvent> events = historyqueries::UnitEvents(*store, timeline->serial, error);
+            if (error.isEmpty())
+                MakeEventLog(timeline->serial, events, *timeline);
+        }
+        if (timeline->problem.isEmpty())
+            timeline->problem = error;
+        timeline->eventsRead = true;
         return timeline;
     }
 
@@ -141,6 +148,15 @@ private:
             FStore.Close();
         }
         return FStore.Open(FLocation, error) ? &FStore : nullptr;
+    }
+
+    // The store a unit is read from: the site, else the local records.
+    THistoryStore* Unit(QString& error)
+    {
+        if (THistoryStore* store = Store(error))
+            return store;
+        error.clear();
+        return LocalRecords(error);
     }
 
     int Waiting()
@@ -227,10 +243,12 @@ void TFleetLoader::LoadUnit(const QString& serial)
 {
     ++FPending;
     QMetaObject::invokeMethod(FWorker, [this, worker = FWorker, serial] {
-        auto timeline = worker->LoadUnit(serial);
-        QMetaObject::invokeMethod(this, [this, timeline] {
+        auto operations = worker->LoadUnit(serial);
+        QMetaObject::invokeMethod(this, [this, operations] { emit UnitLoaded(operations); }, Qt::QueuedConnection);
+        auto whole = worker->LoadEvents(*operations);
+        QMetaObject::invokeMethod(this, [this, whole] {
             --FPending;
-            emit UnitLoaded(timeline);
+            emit UnitLoaded(whole);
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
 }

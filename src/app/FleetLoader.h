@@ -22,9 +22,12 @@ struct RUnitTimeline {
     std::vector<ROperationView> operations;  // newest first
     // The merged event log as "Save Event Log" shows it, oldest first (the
     // undated ones before), its CSV, and the alarm events per month.
-    std::shared_ptr<const std::vector<QStringList>> eventRows;
+    std::shared_ptr<const std::vector<QString>> eventRows;  // one CSV line each
     QByteArray eventsCsv;
     std::vector<std::pair<QDate, int>> alarmsPerMonth;
+    // The operations come first, the event log in a second answer: its lines
+    // take longer to make than the operations to read.
+    bool eventsRead = false;
     QString problem;
 };
 
@@ -45,7 +48,7 @@ public:
     ~TFleetLoader() override;
 
     void Load();                          // -> FleetLoaded
-    void LoadUnit(const QString& serial); // -> UnitLoaded
+    void LoadUnit(const QString& serial); // -> UnitLoaded, twice: operations, then with the events
     bool Busy() const { return FPending > 0; }
     const RHistoryLocation& Location() const { return FLocation; }
 

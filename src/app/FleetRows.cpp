@@ -57,8 +57,13 @@ std::map<QString, RExtra> Extras(THistoryStore& store, qint64 nowMs, QString& er
                             " FROM bump_tests GROUP BY serial) l ON b.serial = l.serial AND b.at_ms = l.at_ms"),
              {}, error, [&](const QSqlQuery& q) { extras[q.value(0).toString()].bumpResult = q.value(1).toString(); }) &&
         Each(store,
-             QStringLiteral("SELECT serial, COUNT(*) FROM events WHERE calendar_ms >= ? AND (flags & ?) <> 0 GROUP BY serial"),
-             {nowMs - kAlarmWindowMs, int(eventlog::kLowAlarmFlag | eventlog::kHighAlarmFlag)}, error,
+             // An event is known only from a download after it, so only units
+             // with an operation in the window can have one: their events are
+             // found through the key, not by reading every event stored.
+             QStringLiteral("SELECT serial, COUNT(*) FROM events WHERE serial IN (SELECT DISTINCT serial FROM operations"
+                            " WHERE kind = 'end' AND at_ms >= ? AND serial <> '') AND calendar_ms >= ? AND (flags & ?) <> 0"
+                            " GROUP BY serial"),
+             {nowMs - kAlarmWindowMs, nowMs - kAlarmWindowMs, int(eventlog::kLowAlarmFlag | eventlog::kHighAlarmFlag)}, error,
              [&](const QSqlQuery& q) { extras[q.value(0).toString()].alarms = q.value(1).toInt(); });
     if (!ok)
         extras.clear();

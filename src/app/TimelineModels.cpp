@@ -66,10 +66,10 @@ QVariant TOperationsModel::headerData(int section, Qt::Orientation orientation, 
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-void TTextRowsModel::SetRows(std::shared_ptr<const std::vector<QStringList>> rows)
+void TTextRowsModel::SetRows(std::shared_ptr<const std::vector<QString>> lines)
 {
     beginResetModel();
-    FRows = std::move(rows);
+    FRows = std::move(lines);
     endResetModel();
 }
 
@@ -87,7 +87,7 @@ QVariant TTextRowsModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
         return {};
-    return (*FRows)[static_cast<std::size_t>(index.row())].value(index.column());
+    return (*FRows)[static_cast<std::size_t>(index.row())].section(QLatin1Char(','), index.column(), index.column()).trimmed();
 }
 
 QVariant TTextRowsModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -42,7 +42,9 @@ public:
         : QAbstractTableModel(parent), FHeaders(std::move(headers))
     {
     }
-    void SetRows(std::shared_ptr<const std::vector<QStringList>> rows);
+    // One line a row, its cells separated by commas (as in a CSV file of
+    // plain cells): split only for the rows shown.
+    void SetRows(std::shared_ptr<const std::vector<QString>> lines);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -51,5 +53,5 @@ public:
 
 private:
     QStringList FHeaders;
-    std::shared_ptr<const std::vector<QStringList>> FRows;
+    std::shared_ptr<const std::vector<QString>> FRows;
 };

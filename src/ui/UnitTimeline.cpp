@@ -46,6 +46,8 @@ void Setup(View* table, const QString& name)
     table->setTabKeyNavigation(false);
     table->setWordWrap(false);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    // Widths from the first rows: measuring a hundred thousand would stall the window.
+    table->horizontalHeader()->setResizeContentsPrecision(50);
 }
 
 QTableView* View(QAbstractItemModel* model, const QString& name, QWidget* parent)
@@ -149,8 +151,12 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     connect(export_, &QPushButton::clicked, this, &TUnitTimeline::ExportEvents);
     // The loader answers every request of the window; only this unit's is ours.
     connect(loader, &TFleetLoader::UnitLoaded, this, [this](const std::shared_ptr<const RUnitTimeline>& timeline) {
-        if (!FTimeline && timeline->serial == FUnit.serial)
+        if (timeline->serial != FUnit.serial || FEventsShown)
+            return;
+        if (!FTimeline)
             Show(timeline);
+        if (timeline->eventsRead)
+            ShowEvents(timeline);
     });
     loader->LoadUnit(unit.serial);
     resize(1100, 720);
@@ -169,10 +175,19 @@ void TUnitTimeline::Show(const std::shared_ptr<const RUnitTimeline>& timeline)
     FKind->blockSignals(false);
     FOperationRows->SetTimeline(timeline);
     FOperations->resizeColumnsToContents();
+    FStatus->setText(timeline->problem.isEmpty()
+                         ? QStringLiteral("%1 operations; reading the event log...").arg(timeline->operations.size())
+                         : timeline->problem);
+}
+
+void TUnitTimeline::ShowEvents(const std::shared_ptr<const RUnitTimeline>& timeline)
+{
+    FEventsShown = true;
+    FEventsCsv = timeline->eventsCsv;
     if (timeline->eventRows)
         FEventRows->SetRows(timeline->eventRows);
     FEvents->resizeColumnsToContents();
-    ShowChart();
+    ShowChart(timeline->alarmsPerMonth);
     FStatus->setText(timeline->problem.isEmpty()
                          ? QStringLiteral("%1 operations, %2 events")
                                .arg(timeline->operations.size())
@@ -221,9 +236,9 @@ void TUnitTimeline::ShowChanges()
                                              : QStringLiteral("%1 fields changed").arg(changes.size()));
 }
 
-void TUnitTimeline::ShowChart()
+void TUnitTimeline::ShowChart(const std::vector<std::pair<QDate, int>>& alarmsPerMonth)
 {
-    const std::map<QDate, int> perMonth(FTimeline->alarmsPerMonth.begin(), FTimeline->alarmsPerMonth.end());
+    const std::map<QDate, int> perMonth(alarmsPerMonth.begin(), alarmsPerMonth.end());
     auto* set = new QBarSet(QStringLiteral("Alarm events"));
     set->setColor(QColor(0xd3, 0x2f, 0x2f));
     QStringList months;
@@ -290,6 +305,6 @@ void TUnitTimeline::ExportEvents()
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(FTimeline ? FTimeline->eventsCsv : QByteArray()) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(FEventsCsv) < 0 || !file.commit())
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
 }

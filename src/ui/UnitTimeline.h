@@ -27,13 +27,16 @@ public:
     QTableView* Operations() const { return FOperations; }
     QTableWidget* Changes() const { return FChanges; }
     QTableView* Events() const { return FEvents; }
+    // The operations shown, and the event log.
     bool Loaded() const { return FTimeline != nullptr; }
+    bool EventsLoaded() const { return FEventsShown; }
     int OperationCount() const { return FTimeline ? static_cast<int>(FTimeline->operations.size()) : 0; }
 
 private:
     void Show(const std::shared_ptr<const RUnitTimeline>& timeline);
     void ShowChanges();
-    void ShowChart();
+    void ShowEvents(const std::shared_ptr<const RUnitTimeline>& timeline);
+    void ShowChart(const std::vector<std::pair<QDate, int>>& alarmsPerMonth);
     void SaveImage();
     void ExportEvents();
     // The images of the selected operations: as found and as left.
@@ -50,4 +53,6 @@ private:
     QTableView* FEvents = nullptr;
     QVBoxLayout* FChartBox = nullptr;
     QLabel* FStatus = nullptr;
+    QByteArray FEventsCsv;
+    bool FEventsShown = false;
 };

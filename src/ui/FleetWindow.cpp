@@ -118,7 +118,7 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     FTable->setModel(look);
     FTable->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     FTable->setSortingEnabled(true);
-    FTable->horizontalHeader()->setSortIndicatorShown(false);
+    FTable->horizontalHeader()->setSortIndicatorShown(true);
     FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     FTable->setSelectionMode(QAbstractItemView::SingleSelection);
     FTable->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -158,6 +159,7 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
         if (timeline->eventsRead)
             ShowEvents(timeline);
     });
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { close(); });
     loader->LoadUnit(unit.serial);
     resize(1100, 720);
 }

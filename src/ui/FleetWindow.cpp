@@ -242,9 +242,13 @@ void TFleetWindow::SizeColumns()
     FTable->verticalHeader()->setDefaultSectionSize(FTable->fontMetrics().height() + 8);
     if (FModel->rowCount() == 0)
         return;
-    FTable->resizeColumnsToContents();
-    for (int c = 0; c < TFleetModel::ColumnCount; ++c)
-        FTable->setColumnWidth(c, FTable->columnWidth(c) + 8);
+    // The header's own hint keeps room for a sort arrow in every column;
+    // only the sorted one shows it.
+    const QFontMetrics header(FTable->horizontalHeader()->font());
+    for (int c = 0; c < TFleetModel::ColumnCount; ++c) {
+        const QString title = FModel->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        FTable->setColumnWidth(c, std::max(static_cast<QAbstractItemView*>(FTable)->sizeHintForColumn(c), header.horizontalAdvance(title) + 12) + 8);
+    }
     FSized = true;
 }
 

@@ -1,4 +1,5 @@
 // The Beamdock service tool: one window, one copy at a time.
+#include <QAction>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -6,6 +7,7 @@
 
 #include "BumpTestDialog.h"
 #include "DeviceSettings.h"
+#include "FleetWindow.h"
 #include "HistoryDbDialog.h"
 #include "HistoryRecorder.h"
 #include "StartUp.h"
@@ -57,6 +59,31 @@ int main(int argc, char** argv)
             return;
         TBumpTestDlg dialog(CurrentSettings(), port, &form);
         dialog.exec();
+    });
+    // Ctrl+Shift+F: "Fleet", every unit of the history, kept beside the form
+    // and read again whenever an operation of this station has ended.
+    // Also "Fleet..." in the form's context menu, which leaves its layout as it is.
+    QPointer<TFleetWindow> fleet;
+    QAction fleetList(QStringLiteral("&Fleet..."), &form);
+    fleetList.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    form.addAction(&fleetList);
+    form.setContextMenuPolicy(Qt::ActionsContextMenu);
+    QObject::connect(&fleetList, &QAction::triggered, &form, [&] {
+        if (!fleet) {
+            QString error;
+            const std::optional<RHistoryLocation> location = ChooseHistoryLocation(QString(), error);
+            if (!location)
+                return void(QMessageBox::warning(&form, startup::kApplicationTitle, error));
+            THistoryRecorder* recorder = recording.Recorder();
+            // Owned by the form, so it goes (and its reads stop) before the
+            // recorder it waits for; closing it only hides it.
+            fleet = new TFleetWindow(*location, CurrentSettings().sensors, QString(),
+                                     [recorder] { if (recorder) recorder->WaitIdle(); }, &form);
+            QObject::connect(&form, &TVarnoIRMainForm::OperationFinished, fleet, &TFleetWindow::Refresh);
+        }
+        fleet->show();
+        fleet->raise();
+        fleet->activateWindow();
     });
     form.show();
     return app.exec();

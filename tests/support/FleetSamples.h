@@ -1,0 +1,22 @@
+#pragma once
+// Generated fleets for the fleet window's tests: units whose due dates fall
+// where a test wants them, recorded the way a station's recorder records.
+#include <QString>
+
+#include <cstdint>
+
+#include "HistoryStore.h"
+#include "ZelRecords.h"
+
+// One configuration read of `serial` ending at `atMs`; `role` "read", or a
+// write ("before" + "after" images) when `before` is given; with `alarms`
+// high-alarm events downloaded, nine days apart.
+bool RecordRead(THistoryStore& store, const RZELCFG& cfg, qint64 atMs, const QString& station = QStringLiteral("bench-1"),
+                const RZELCFG* before = nullptr, int alarms = 0);
+// A configuration of `serial` last calibrated `lastCalDays` ago with a
+// calibration interval of `calDays` (0: none) and no bump interval.
+RZELCFG FleetConfig(const QString& serial, double lastCalDays, int calDays, const char* userId = "SITE01");
+// `count` units seen over the last weeks, about one in eight overdue, one in
+// ten due within a week, a few never calibrated; the first unit had a
+// write that changed its alarm set points. Their events hold alarms.
+bool GenerateFleet(THistoryStore& store, int count, qint64 nowMs);

@@ -16,6 +16,8 @@ struct SimOptions {
     std::string linkPath;
     std::string statePath;
     std::string recordPath;
+    std::string controlPath;  // a named pipe taking "away K" / "front K [SERIAL]"
+    int units = 1;
     IdentityOverrides identity;
     std::optional<std::uint32_t> life;  // for a new unit only
     std::optional<std::size_t> events;  // replace the event log with this many

@@ -65,5 +65,6 @@ int CmdUpgrade(CliContext& ctx);
 int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
+int CmdBatch(CliContext& ctx);
 
 #include "CliOperation.inl"

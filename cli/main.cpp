@@ -46,6 +46,7 @@ const std::map<QString, Command>& Commands()
         {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
         {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
+        {"batch", {CmdBatch, "batch --template FILE.cfg [--port P]... [--all] [--save-log DIR] [--once]", "\n                                 write a template to unit after unit on several adapters"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes", true}},
     };
     return commands;
@@ -54,7 +55,7 @@ const std::map<QString, Command>& Commands()
 // Options that take a value, the command's own and the common ones: one
 // without its value is named rather than left to look like a stray argument.
 const char* const kValueOptions[] = {"--port", "--dir", "--file", "--set", "--save", "--out",
-                                     "--seconds", "--interval", "--span"};
+                                     "--seconds", "--interval", "--span", "--template", "--save-log"};
 
 bool IsOptionName(const QString& arg)
 {

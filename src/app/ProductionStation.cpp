@@ -1,0 +1,233 @@
+#include "ProductionStation.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+#include "ConfigFile.h"
+#include "EventLogWorkflow.h"
+#include "LinkThread.h"
+#include "MainView.h"
+#include "MainWorkflows.h"
+#include "StatusTexts.h"
+#include "ConfigMapping.h"
+
+namespace {
+
+const QString kIdentify = QStringLiteral("Identify");
+
+QString SerialOf(const RZELIdenty& identity)
+{
+    return FixedText(identity.mSerial, sizeof identity.mSerial);
+}
+
+}  // namespace
+
+// The station's stand-in for the window: the form is kept in memory, each
+// question gets the answer a production line needs without a person, and
+// the last error box is kept as the unit's failure text.
+class TProductionView final : public IMainView {
+public:
+    explicit TProductionView(QString saveLogDir) : FSaveLogDir(std::move(saveLogDir)) {}
+
+    void PaintStatus(RColour, RColour, const QString&) override {}
+    void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override
+    {
+        if (icon == BoxIcon::Error)
+            FError = caption + QStringLiteral(": ") + QString(text).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    }
+    // Over a block that failed its CRC the line never writes on its own: the
+    // unit is left as it was found, for a person to look at.
+    bool AskYesNo(const QString& caption, const QString& text) override
+    {
+        FError = caption + QStringLiteral(": ") + QString(text).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return false;
+    }
+    std::optional<QString> AskOpenFile(const RFileRequest&) override { return std::nullopt; }
+    // The event log goes into the chosen folder under the name the window
+    // proposes (serial number and time).
+    std::optional<QString> AskSaveFile(const RFileRequest& request) override
+    {
+        if (FSaveLogDir.isEmpty())
+            return std::nullopt;
+        return QDir(FSaveLogDir).filePath(request.fileName);
+    }
+    void SetFormValues(const RFormValues& values) override { FForm = values; }
+    RFormValues FormValues() override { return FForm; }
+    void SetLifeSpins(int months, int days) override
+    {
+        FForm.opt.lifeMonths = months;
+        FForm.opt.lifeDays = days;
+    }
+    void SetModelName(const QString&) override {}
+    void RefillSerialEdit(const QString&) override {}
+    void SetDeviceButtonsEnabled(bool) override {}
+    void AppendTrace(const QString&) override {}
+    QStringList TraceLines() override { return {}; }
+    void SetTraceVisible(bool) override {}
+    void SetSensorNames(const QStringList&) override {}
+    void PrepareEepromGrid(const QStringList&) override {}
+    void ApplyLayout(bool) override {}
+    void SetWindowGeometry(const WindowGeometry&) override {}
+    WindowGeometry CurrentWindowGeometry() override { return {}; }
+    void StartClock() override {}
+
+    void ForgetError() { FError.clear(); }
+    const QString& Error() const { return FError; }
+
+private:
+    QString FSaveLogDir;
+    RFormValues FForm;
+    QString FError;
+};
+
+TProductionStation::TProductionStation(int index, std::string port, const RProductionPlan& plan,
+                                       const LoadedSettings& settings, IProductionReport& report)
+    : FIndex(index), FPort(std::move(port)), FPlan(plan), FSettings(settings), FReport(report)
+{
+    FSettings.factoryMode = plan.factoryMode;
+}
+
+TProductionStation::~TProductionStation()
+{
+    Stop();
+    // The thread's destructor waits for the loop to end.
+    FThread.reset();
+}
+
+void TProductionStation::Start()
+{
+    FThread = std::make_unique<TLinkThread>();
+    FThread->Link().SetDefPort(FPort);
+    FThread->Run([this] { Loop(); });
+}
+
+void TProductionStation::Stop()
+{
+    {
+        std::lock_guard lock(FMutex);
+        FStop = true;
+    }
+    FWake.notify_all();
+}
+
+bool TProductionStation::Ended() const
+{
+    std::lock_guard lock(FMutex);
+    return FEnded;
+}
+
+void TProductionStation::Pause()
+{
+    std::unique_lock lock(FMutex);
+    FWake.wait_for(lock, FPlan.pollInterval, [this] { return FStop; });
+}
+
+QString TProductionStation::UnitInFront(TMainWorkflows& workflows)
+{
+    RZELIdenty identity{};
+    const auto status = workflows.RunCycle(kIdentify, false, [&] { return workflows.Link().RequireIdenty(identity); });
+    return status && *status == zelstatus::kOK ? SerialOf(identity) : QString();
+}
+
+void TProductionStation::Loop()
+{
+    TProductionView view(FPlan.saveLogDir);
+    TMainWorkflows workflows(view, FThread->Link(), FSettings);
+    QString lastSerial;
+    bool waitingShown = false;
+    for (;;) {
+        {
+            std::lock_guard lock(FMutex);
+            if (FStop)
+                break;
+        }
+        const QString serial = UnitInFront(workflows);
+        // The unit just done stays in front until it is taken away; a unit
+        // that does not answer is no unit at all.
+        if (serial.isEmpty() || serial == lastSerial) {
+            if (!waitingShown)
+                FReport.StepStarted(FIndex, QString(), prodstep::kWaiting, 0);
+            waitingShown = true;
+            Pause();
+            continue;
+        }
+        waitingShown = false;
+        RUnitOutcome outcome = Provision(workflows, view, serial);
+        lastSerial = serial;
+        FReport.UnitEnded(outcome);
+        if (FPlan.once)
+            break;
+    }
+    {
+        std::lock_guard lock(FMutex);
+        FEnded = true;
+    }
+    FReport.StationEnded(FIndex);
+}
+
+RUnitOutcome TProductionStation::Provision(TMainWorkflows& workflows, TProductionView& view, const QString& serial)
+{
+    QElapsedTimer clock;
+    clock.start();
+    RUnitOutcome outcome;
+    outcome.station = FIndex;
+    outcome.port = QString::fromStdString(FPort);
+    outcome.serial = serial;
+    // Each step runs its own operation cycle, exactly as its button does;
+    // the first failure ends the unit with that step's status.
+    const auto failed = [&](const QString& step, std::optional<std::uint8_t> status) {
+        outcome.step = step;
+        outcome.status = status.value_or(zelstatus::kChannelError);
+        outcome.statusText = !view.Error().isEmpty()
+                                 ? view.Error()
+                                 : QString::fromStdString(StatusTextFor(outcome.status).message);
+        outcome.elapsedMs = clock.elapsed();
+        return outcome;
+    };
+    const auto begin = [&](const QString& step, int percent) {
+        FReport.StepStarted(FIndex, serial, step, percent);
+        view.ForgetError();
+        workflows.ResetLastResult();
+    };
+
+    begin(prodstep::kRead, 5);
+    const auto read = workflows.RunCycle(opname::kReadDevice, false, [&] { return workflows.ReadDevice(); });
+    if (!read || *read != zelstatus::kOK)
+        return failed(prodstep::kRead, read);
+
+    if (!FPlan.saveLogDir.isEmpty()) {
+        begin(prodstep::kSaveLog, 20);
+        TEventLogWorkflow eventLog(workflows);
+        eventLog.UserLogSaveBtnClick();
+        if (workflows.LastResult().value_or(zelstatus::kOK) != zelstatus::kOK || !view.Error().isEmpty())
+            return failed(prodstep::kSaveLog, workflows.LastResult());
+        outcome.logFile = eventLog.LastSavedFile().value_or(QString());
+    }
+
+    begin(prodstep::kWrite, 40);
+    // The template's settings over what the unit holds, as "Read
+    // Configuration File" puts them into the form; the unit keeps its own
+    // serial number, which is how the line tells one unit from the next.
+    RZELCFG merged = MergeContributedFields(workflows.CurrentConfig(), FPlan.templateConfig);
+    std::copy(std::begin(workflows.CurrentConfig().mUnit.mSerial), std::end(workflows.CurrentConfig().mUnit.mSerial),
+              std::begin(merged.mUnit.mSerial));
+    workflows.SetCurrentConfig(merged);
+    workflows.ShowConfig();
+    workflows.UserWriteDeviceBtnClick();
+    if (workflows.LastResult() != std::optional<std::uint8_t>(zelstatus::kOK))
+        return failed(prodstep::kWrite, workflows.LastResult());
+
+    if (FPlan.clearLog && FPlan.factoryMode) {
+        begin(prodstep::kClearLog, 85);
+        TEventLogWorkflow eventLog(workflows);
+        eventLog.UserLogResetBtnClick();
+        if (workflows.LastResult() != std::optional<std::uint8_t>(zelstatus::kOK))
+            return failed(prodstep::kClearLog, workflows.LastResult());
+    }
+    FReport.StepStarted(FIndex, serial, prodstep::kDone, 100);
+    outcome.passed = true;
+    outcome.step = prodstep::kDone;
+    outcome.statusText = QString::fromStdString(StatusTextFor(zelstatus::kOK).message);
+    outcome.elapsedMs = clock.elapsed();
+    return outcome;
+}

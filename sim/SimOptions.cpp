@@ -125,6 +125,15 @@ const ValueRules<SimOptions>& SimValueOptions()
         {"--link", {[](auto v, auto& o) { o.linkPath = v; return !v.empty(); }, "a path"}},
         {"--state", {[](auto v, auto& o) { o.statePath = v; return !v.empty(); }, "a path"}},
         {"--units", {[](auto v, auto& o) { return ParseInteger<int>(v, 1, 64, o.units); }, "a count 1..64"}},
+        {"--refuse-writes",
+         {[](auto v, auto& o) {
+              int unit = 0;
+              if (!ParseInteger<int>(v, 1, 64, unit))
+                  return false;
+              o.refusingUnits.push_back(unit);
+              return true;
+          },
+          "a unit number 1..64"}},
         {"--control", {[](auto v, auto& o) { o.controlPath = v; return !v.empty(); }, "a path"}},
         {"--record", {[](auto v, auto& o) { o.recordPath = v; return !v.empty(); }, "a path"}},
         {"--serial",
@@ -441,6 +450,9 @@ Faults (each a probability 0..1, rolled per frame the detector answers):
                        way in and stores nothing)
   --corrupt-rate P     one reply byte arrives damaged
   --nak-rate P         the detector answers NAK instead
+  --refuse-writes K    unit K (1 with a single unit) refuses every
+                       configuration write: it answers each data frame of a
+                       write with NAK and keeps nothing; repeatable
   --split-rate P       the reply arrives in two parts 3 ms apart
   --stray-rate P       a stray byte (00) arrives just before the reply
   --unplug-after N     after N answered exchanges the port disappears and the

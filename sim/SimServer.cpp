@@ -94,6 +94,12 @@ SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_
     return end;
 }
 
+bool SimServer::RefusesWrite(const std::vector<std::uint8_t>& frame) const
+{
+    return options_.refuseWrites && !frame.empty() && frame.front() == cmd::kDataFrame && !session_.Asleep() &&
+           !session_.AwaitingFirmwarePacket();
+}
+
 void SimServer::DiscardStaleInput(FrameReader::Clock::time_point now)
 {
     if (reader_.DiscardIfStale(now))
@@ -158,7 +164,7 @@ bool SimServer::ServeFrames()
         recorder_.Received(frame);
         const FaultPlan plan = faults_.Next();
         Outcome outcome;
-        if (plan.nak)
+        if (plan.nak || RefusesWrite(frame))
             outcome = session_.Refuse(frame);
         else if (plan.drop && session_.AwaitingFirmwarePacket())
             // A long firmware frame is what the infrared link loses on its

@@ -43,6 +43,8 @@ public:
 
 private:
     bool Receive();
+    // A unit set to refuse configuration writes NAKs their data frames.
+    bool RefusesWrite(const std::vector<std::uint8_t>& frame) const;
     // False once the unit has been "unplugged".
     bool ServeFrames();
     bool NextFrameReady();

@@ -2,6 +2,7 @@
 
 #include "SimServer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
 #include <memory>
@@ -56,6 +57,8 @@ std::array<char, 10> AddToSerial(std::array<char, 10> serial, int add)
 SimOptions UnitOptions(const SimOptions& base, int number)
 {
     SimOptions options = base;
+    options.refuseWrites =
+        std::find(base.refusingUnits.begin(), base.refusingUnits.end(), number) != base.refusingUnits.end();
     if (base.units > 1) {
         options.linkPath = Numbered(base.linkPath, number);
         options.statePath = Numbered(base.statePath, number);

@@ -123,6 +123,7 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     const sigset_t waitMask = InstallStopSignals();
+    options.refuseWrites = sim::UnitOptions(options, 1).refuseWrites;
     if (options.units > 1 || !options.controlPath.empty())
         return sim::RunUnits(options, sim::UnitFactory{MakeDetector, MakeReadingSettings}, waitMask, g_stop);
 

@@ -24,6 +24,8 @@ PACKAGES=(
   xvfb xauth fonts-liberation
   umockdev
   tzdata   # named zones for local times in the event log (Qt reads /usr/share/zoneinfo)
+  libqt6sql6-sqlite libqt6sql6-psql   # the history database's drivers (station file, site server)
+  postgresql   # the server the history tests start a throwaway cluster of
 )
 
 # CMake package -> the Debian package that provides it. The probe asks for
@@ -37,6 +39,7 @@ CMAKE_PACKAGES=(
   Qt6OpenGL:libqt6opengl6-dev
   Qt6OpenGLWidgets:libqt6opengl6-dev
   Qt6Charts:qt6-charts-dev
+  Qt6Sql:qt6-base-dev
   GTest:libgtest-dev
 )
 

@@ -103,6 +103,13 @@ int CmdBatch(CliContext& ctx)
     plan.saveLogDir = hasSaveLog ? saveLogDir : QString();
     plan.clearLog = clearLog;
     plan.once = once;
+    if (!ctx.noHistory) {
+        plan.makeRecorder = HistoryRecorders(
+            ctx.historyDb, [&ctx](const QString& text) { *ctx.err << "beamdock-cli: " << text.toStdString() << "\n"; },
+            error);
+        if (!plan.makeRecorder)
+            *ctx.err << "beamdock-cli: the history will not be kept: " << error.toStdString() << "\n";
+    }
     if (ports.empty())
         ports = AllAdapterPorts();
     if (ports.empty()) {

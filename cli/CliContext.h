@@ -25,6 +25,8 @@ struct CliContext {
     std::ostream* err = nullptr;
     // The frames of this run, kept for Comm.TXT when LogEnable=1.
     std::shared_ptr<QStringList> commLog;
+    QString historyDb;         // --db URL; empty = BEAMDOCK_DB or the station file
+    bool noHistory = false;    // --no-history
 };
 
 // Reports an operation's end the way the window does in its status line and
@@ -66,5 +68,11 @@ int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
 int CmdBatch(CliContext& ctx);
+int CmdHistory(CliContext& ctx);
+// "Calibration due ..., bump test due ..., status" from the unit's timers,
+// read now.
+void PrintDueDates(std::ostream& out, const RZELCFG& cfg);
+// The commands that reach a unit, whose operations the history keeps.
+bool CommandRecordsHistory(const QString& command);
 
 #include "CliOperation.inl"

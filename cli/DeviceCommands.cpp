@@ -7,6 +7,7 @@
 #include "CliContext.h"
 #include "ConfigFile.h"
 #include "ConfigPrinting.h"
+#include "OperationRecorder.h"
 #include "RecordFields.h"
 #include "WorkflowSession.h"
 
@@ -18,7 +19,11 @@ int CmdIdentify(CliContext& ctx)
         return kUsageError;
     }
     RZELIdenty identity{};
+    ProcessRecorder().BeginOperation(QStringLiteral("Identify Varnolite"));
     const std::uint8_t status = RunOperation(ctx, [&] { return ctx.link->RequireIdenty(identity); });
+    if (status == 0)
+        ProcessRecorder().UnitIdentified(identity);
+    ProcessRecorder().EndOperation(status);
     if (status == 0) {
         if (ctx.json)
             PrintJson(*ctx.out, QJsonObject{{"identity", RecordToJson(&identity, IdentityFields())}});
@@ -50,6 +55,7 @@ int CmdRead(CliContext& ctx)
     } else {
         PrintIdentity(*ctx.out, identity);
         PrintConfig(*ctx.out, cfg, ctx.sensors);
+        PrintDueDates(*ctx.out, cfg);
     }
     if (save && !WriteConfigFile(savePath.toStdString(), cfg, ctx.factoryMode, QDateTime::currentDateTime())) {
         const ConfigFileMessage message = WriteConfigFileFailedMessage();

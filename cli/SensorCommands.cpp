@@ -1,12 +1,14 @@
 // log and calibrate: the sensor tools of the window, headless. They run the
 // dialogs' own workflows with terminal views; Ctrl-C is the Stop or Cancel
 // button.
+#include <cmath>
 #include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
 
 #include "CliContext.h"
+#include "OperationRecorder.h"
 #include "InterruptWatch.h"
 #include "SensorCalibration.h"
 #include "SensorConsoleViews.h"
@@ -67,26 +69,9 @@ bool TakeNumber(CliContext& ctx, const QString& option, double low, double high,
 // Exit status of a calibration: the status byte a script can tell apart.
 int CalibrationExit(const TSensorCalWorkflow& run)
 {
-    switch (run.Outcome()) {
-    case CalOutcome::Ok:
-        return 0;
-    case CalOutcome::ZeroRefused:
-        return 194;  // "Zero calibration failed"
-    case CalOutcome::UserStop:
-        return 134;  // "User Stop..."
-    case CalOutcome::TimeOut:
-        return zelstatus::kNoResponse;
-    case CalOutcome::Failed:
-    case CalOutcome::NeverInProgress:
-        return zelstatus::kOtherStatus;
-    case CalOutcome::NotStarted:
-    case CalOutcome::ConnectFailed:
-    case CalOutcome::StartFailed:
-        return run.OutcomeStatus();
-    case CalOutcome::None:
-        break;
-    }
-    return kRefused;
+    if (run.Outcome() == CalOutcome::None)
+        return kRefused;
+    return CalOutcomeStatusByte(run.Outcome(), run.OutcomeStatus());
 }
 
 }  // namespace
@@ -169,6 +154,13 @@ int CmdCalibrate(CliContext& ctx)
         return kRefused;
 
     TInterruptWatch watch([&requests] { requests.Cancel(); });
+    ProcessRecorder().BeginOperation(QStringLiteral("Sensor Calibration"));
+    // The unit is the one the read before has just identified and checked.
+    ProcessRecorder().UnitIdentified(session.workflows.LastIdentity());
     run.CalBtnClick(value);
-    return CalibrationExit(run);
+    const int exit = CalibrationExit(run);
+    ProcessRecorder().CalibrationDone(
+        {static_cast<int>(std::lround(value * 10)), QString::fromLatin1(CalOutcomeText(run.Outcome())), exit});
+    ProcessRecorder().EndOperation(static_cast<std::uint8_t>(exit));
+    return exit;
 }

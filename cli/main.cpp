@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "CliContext.h"
+#include "HistoryRecorder.h"
 #include "MainWorkflows.h"
 #include "ProfileFile.h"
 #include "ProgramDirectory.h"
@@ -48,6 +49,7 @@ const std::map<QString, Command>& Commands()
         {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
         {"batch", {CmdBatch, "batch --template FILE.cfg [--port P]... [--all] [--save-log DIR] [--once]", "\n                                 write a template to unit after unit on several adapters"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes", true}},
+        {"history", {CmdHistory, "history units|unit|events|sync|verify", "\n                                 the history database (--db URL, BEAMDOCK_DB)", true}},
     };
     return commands;
 }
@@ -104,7 +106,9 @@ void Usage(std::ostream& out)
            "  --trace       every frame sent and received, on standard error\n"
            "  --dir DIR     run as if DIR were the program directory (where LUMBRA.INI\n"
            "                and the save folders live; else BEAMDOCK_DIR, else the\n"
-           "                current directory)\n\n"
+           "                current directory)\n"
+           "  --db URL      the history database (else BEAMDOCK_DB, else the station file)\n"
+           "  --no-history  leave this operation out of the history\n\n"
            "commands:\n";
     for (const auto& [name, command] : Commands())
         out << "  " << std::left << std::setw(31) << command.synopsis << command.summary << "\n";
@@ -180,6 +184,8 @@ int main(int argc, char** argv)
         dirArguments << QString() << QStringLiteral("--dir") << dirOption;
     ctx.trace = TakeFlag(args, "--trace");
     ctx.json = TakeFlag(args, "--json");
+    TakeValue(args, "--db", ctx.historyDb);
+    ctx.noHistory = TakeFlag(args, "--no-history");
 
     if (args.isEmpty()) {
         Usage(std::cerr);
@@ -218,6 +224,10 @@ int main(int argc, char** argv)
     ctx.port = hasPortOption ? portOption.toStdString()
                              : qEnvironmentVariableIsSet("BEAMDOCK_PORT") ? qEnvironmentVariable("BEAMDOCK_PORT").toStdString()
                                                                           : loaded.port;
+
+    std::optional<TProcessRecording> recording;
+    if (!ctx.noHistory && CommandRecordsHistory(name))
+        recording.emplace(ctx.historyDb, [](const QString& text) { std::cerr << "beamdock-cli: " << text.toStdString() << "\n"; });
 
     TComZEL link;
     ctx.link = &link;

@@ -14,6 +14,9 @@
 #include <mutex>
 
 #include "ConfigFile.h"
+#include "HistoryQueries.h"
+#include "HistoryStore.h"
+#include "MainWorkflows.h"
 #include "ProductionLine.h"
 #include "SimProcess.h"
 #include "ZelComms.h"
@@ -153,9 +156,15 @@ TEST_F(ProductionLineTest, EveryUnitAtOnceTakesTheTemplateAndARefusalStopsOnlyIt
         ASSERT_EQ(sim.Ports().size(), 3u);
         CollectedReport report;
         plan.once = true;
+        const QString historyPath = programDir.filePath(QStringLiteral("%1.sqlite").arg(&c - cases));
+        QString error;
+        plan.makeRecorder = HistoryRecorders(historyPath, {}, error);
+        ASSERT_TRUE(plan.makeRecorder) << error.toStdString();
         TProductionLine line(plan, settings, report);
         ASSERT_TRUE(line.Start(sim.Ports()));
         line.Wait();
+        THistoryStore history;
+        ASSERT_TRUE(history.Open(*ParseHistoryUrl(historyPath, error), error)) << error.toStdString();
         const auto outcomes = report.Outcomes();
         ASSERT_EQ(outcomes.size(), 3u);
         for (const RUnitOutcome& outcome : outcomes) {
@@ -163,6 +172,18 @@ TEST_F(ProductionLineTest, EveryUnitAtOnceTakesTheTemplateAndARefusalStopsOnlyIt
             EXPECT_EQ(outcome.passed, expected) << outcome.port.toStdString() << " " << outcome.statusText.toStdString();
             EXPECT_EQ(outcome.serial, QStringLiteral("SH1000012%1").arg(3 + outcome.station));
             EXPECT_EQ(HoldsTemplate(sim.Image(outcome.station + 1)), expected);
+            // Each unit's write is in the history: as found, as sent and as
+            // read back; a write refused at once reached nothing to record.
+            const auto operations = historyqueries::UnitOperations(history, outcome.serial, error);
+            const auto write = std::find_if(operations.begin(), operations.end(),
+                                            [](const auto& o) { return o.workflow == opname::kWriteDevice; });
+            ASSERT_NE(write, operations.end()) << outcome.serial.toStdString() << " " << error.toStdString();
+            QStringList roles;
+            for (const auto& [role, raw] : write->images)
+                roles << role + QLatin1Char(':') + QString::number(raw.size());
+            EXPECT_EQ(roles.join(' '), expected ? QStringLiteral("before:128 sent:128 after:128")
+                                                : QString());
+            EXPECT_EQ(write->status, std::optional<int>(outcome.status));
             if (!expected) {
                 EXPECT_EQ(outcome.step, prodstep::kWrite);
                 EXPECT_EQ(outcome.status, zelstatus::kNak);

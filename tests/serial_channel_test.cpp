@@ -262,7 +262,7 @@ TEST(SerialChannel, PermissionDeniedSaysWhichGroupToJoin)
 
     QProcess run;
     run.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", BEAMDOCK_CLI_PATH, "--dir", dir.path(),
-                        "--port", QString::fromStdString(peer.DevicePath()), "identify"});
+                        "--no-history", "--port", QString::fromStdString(peer.DevicePath()), "identify"});
     ASSERT_TRUE(run.waitForFinished(10000));
     const QString err = QString::fromLatin1(run.readAllStandardError());
     EXPECT_EQ(run.exitCode(), 161);

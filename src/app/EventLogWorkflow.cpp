@@ -37,6 +37,9 @@ std::uint8_t TEventLogWorkflow::LoadEventLog(RComZELReadBuf& log, RZELIdenty& id
         status = FMain.Identify(identity);
     if (status == zelstatus::kOK)
         status = FMain.Link().LoadLog(log, FMain.Settings().cfg.mEVENTReadPacketSize);
+    if (status == zelstatus::kOK)
+        FMain.Recorder().EventsDownloaded(eventlog::CollectEvents(log, FMain.Settings().cfg.mEVENTPacketSize),
+                                          identity.mLife);
     return status;
 }
 

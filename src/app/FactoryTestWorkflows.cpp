@@ -113,8 +113,10 @@ void TFactoryTestWorkflows::RunReported(const RFactoryCommand& command)
 {
     const QString name = QString::fromLatin1(command.name);
     FMain.ShowStatus(colours::kWhite, colours::kBlack, name + kDotsRunning);
+    FMain.Recorder().BeginOperation(name);
     const std::optional<std::uint8_t> opened = FMain.OpenLink(name);
     if (!opened) {
+        FMain.Recorder().EndOperation(zelstatus::kChannelError);
         FLastStatus = zelstatus::kChannelError;
         return;
     }
@@ -130,6 +132,7 @@ void TFactoryTestWorkflows::RunReported(const RFactoryCommand& command)
         FMain.Link().CloseUSB(status);
     if (status == zelstatus::kOtherStatus && command.otherStatusAs != 0)
         status = command.otherStatusAs;
+    FMain.Recorder().EndOperation(status);
     FMain.ShowResult(status, name, true);
     FLastStatus = status;
     if (status == kStatusOK && command.step == FactoryStep::Identity)
@@ -141,12 +144,14 @@ void TFactoryTestWorkflows::RunReported(const RFactoryCommand& command)
 // unit; the window reports nothing, whatever happens.
 void TFactoryTestWorkflows::RunOutput(const RFactoryCommand& command)
 {
+    FMain.Recorder().BeginOperation(QString::fromLatin1(command.name));
     std::uint8_t status = OpenQuietly();
     if (status == kStatusOK)
         status = FMain.Link().AVOn(command.commandByte);
     if (status == kStatusOK)
         WaitSeconds(static_cast<float>(FMain.Settings().cfg.mAVOperate) / 1000.0f);
     FMain.Link().CloseUSB(status);
+    FMain.Recorder().EndOperation(status);
     FLastStatus = status;
 }
 

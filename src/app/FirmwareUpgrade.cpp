@@ -101,6 +101,7 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
         std::optional<std::uint8_t> status;
         for (int attempt = 0; attempt < attempts; ++attempt) {
             FView.SetProgress(0);
+            FAttempt = attempt + 1;
             // A cancel that came before the first packet needs no exchange.
             status = FUpgrade.load() ? DownloadImage() : std::optional<std::uint8_t>(fwstatus::kUserStop);
             if (!status || *status == fwstatus::kOK || *status == fwstatus::kUserStop)
@@ -145,6 +146,7 @@ std::optional<std::uint8_t> TFirmwareUpgrade::DownloadImage()
 
 std::uint8_t TFirmwareUpgrade::SendImage()
 {
+    FResent = 0;
     std::uint8_t status = FMain.Link().UpgradeStart();
     // From here on the unit waits for an image and does nothing else.
     FInUpgradeMode = FInUpgradeMode || status == zelstatus::kOK;
@@ -160,6 +162,11 @@ std::uint8_t TFirmwareUpgrade::SendImage()
     // goes wrong there, the image did not make it.
     if (status == zelstatus::kOK && FMain.Link().UpgradeExecute() != zelstatus::kOK)
         status = fwstatus::kValidationFailed;
+    // The unit is the one "Check Program" has just identified and checked.
+    const std::uint8_t before = FMain.LastIdentity().mSW;
+    FMain.Recorder().UnitIdentified(FMain.LastIdentity());
+    FMain.Recorder().FirmwareSent({FImage.Header().mCRC, before,
+                                   status == zelstatus::kOK ? FImage.Header().mFirmware : before, FResent, FAttempt});
     return status;
 }
 
@@ -172,6 +179,7 @@ std::uint8_t TFirmwareUpgrade::SendPacket(int row)
     for (int retry = 0; status != zelstatus::kOK && retry < FMain.Settings().cfg.mFLASHRetry; ++retry) {
         Memo(kRetryLine + QString::number(row));
         FView.ShowUpgradeNote(QStringLiteral("retrying packet %1").arg(row + 1));
+        ++FResent;
         status = FMain.Link().UpgradeData(kRepeatSending, packet);
     }
     if (status == zelstatus::kOK)

@@ -75,6 +75,8 @@ private:
     bool FReloaded = false;
     bool FInUpgradeMode = false;  // the unit took the upgrade start
     QElapsedTimer FSending;       // since the first packet of the attempt
+    int FAttempt = 0;  // of the download running, from 1
+    int FResent = 0;   // packets sent again in it
 };
 
 // The box line after an upgrade that ended once the unit was in upgrade mode.

@@ -2,11 +2,13 @@
 
 
 #include <array>
+#include <cstring>
 
 #include "CommError.h"
 #include "ConnectionDoctor.h"
 #include "ConfigFile.h"
 #include "ConfigMapping.h"
+#include "Crc16.h"
 #include "ProfileFile.h"
 #include "ProgramDirectory.h"
 #include "SensorTypes.h"
@@ -184,20 +186,27 @@ std::optional<std::uint8_t> TMainWorkflows::RunCycle(const QString& name, bool s
 {
     if (showStart)
         ShowStatus(colours::kWhite, colours::kBlack, name + kDotsRunning);
+    Recorder().BeginOperation(name);
+    Recorder().StepReached(QStringLiteral("OpenUSB"));
     const std::optional<std::uint8_t> opened = OpenLink(name);
-    if (!opened)
+    if (!opened) {
+        Recorder().EndOperation(zelstatus::kChannelError);
         return std::nullopt;
+    }
     std::uint8_t status = *opened;
     if (status == kStatusOK)
         status = work();
     FLink.CloseUSB(status);
+    Recorder().EndOperation(status);
     return status;
 }
 
 std::uint8_t TMainWorkflows::Identify(RZELIdenty& identity)
 {
+    Recorder().StepReached(QStringLiteral("RequireIdenty"));
     std::uint8_t status = FLink.RequireIdenty(identity);
     if (status == kStatusOK) {
+        Recorder().UnitIdentified(identity);
         FLastIdentity = identity;
         status = CheckProduct(identity.mPID, zel::kVarnoliteModel, FSettings.factoryMode);
     }
@@ -216,6 +225,7 @@ std::uint8_t TMainWorkflows::ReadDevice()
     RZELUnitCFG unit{};
     RZELSensorCFG sensor{};
     FDamagedBlock.clear();
+    Recorder().StepReached(QStringLiteral("ReadCFGData"));
     if (status == kStatusOK)
         status = WithAttempts([&] { return FLink.ReadUnitCFGData(unit, cfg.mUnitPacketSize, cfg.mUnitDataSize); });
     if (status == zelstatus::kBlockCrc)
@@ -229,6 +239,8 @@ std::uint8_t TMainWorkflows::ReadDevice()
         FZELCFG.mUnit = unit;
         FZELCFG.mSensor = sensor;
         FReadSW = unit.mFWVersion;
+        Recorder().ConfigImageTaken(recordrole::kRead, FZELCFG);
+        FLastRead = FZELCFG;
         ShowConfig();
     }
     return status;
@@ -275,6 +287,7 @@ std::uint8_t TMainWorkflows::WriteDevice()
     }
     FWritten.clear();
     FAsLeft.reset();
+    Recorder().StepReached(QStringLiteral("WriteCFGData"));
     for (const Range& range : ranges) {
         if (status != kStatusOK)
             break;
@@ -295,9 +308,42 @@ std::uint8_t TMainWorkflows::WriteDevice()
         const std::uint32_t life = FZELCFG.mUnit.mLifeRemaining;
         status = WithAttempts([&] { return FLink.WriteCFGTimeData(life); });
     }
-    if (status == kStatusOK)
+    if (status == kStatusOK) {
+        RecordSentImage(identity, image, [&](auto overlay) {
+            for (const Range& range : ranges)
+                overlay(range.start - 1, range.size);
+        });
+        Recorder().StepReached(QStringLiteral("ReadBack"));
         status = VerifyWrittenRanges(image);
+        // What the unit holds now, read back in the same connection: the
+        // image a later visit compares against.
+        if (FAsLeft)
+            Recorder().ConfigImageTaken(recordrole::kAfter, *FAsLeft);
+    }
     return status;
+}
+
+template <typename Ranges>
+void TMainWorkflows::RecordSentImage(const RZELIdenty& identity, const RComZELReadBuf& image, Ranges&& ranges)
+{
+    // Only the write ranges reach the unit: what it holds now is the image
+    // last read from it with those bytes replaced. Without a read of this
+    // unit there is nothing true to record.
+    if (!FLastRead || std::memcmp(FLastRead->mUnit.mSerial, identity.mSerial, sizeof identity.mSerial) != 0)
+        return;
+    RZELCFG sent = *FLastRead;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(&sent);
+    ranges([&](int start, int size) {
+        if (size > 0 && start >= 0 && start + size <= static_cast<int>(sizeof sent))
+            std::memcpy(bytes + start, image.mBuf + start, static_cast<std::size_t>(size));
+    });
+    if (FSettings.factoryMode)
+        sent.mUnit.mLifeRemaining = FZELCFG.mUnit.mLifeRemaining;
+    // The unit keeps each block's CRC over the block as it now stands.
+    sent.mUnit.mCRC = crc16::Compute(bytes, sizeof sent.mUnit - sizeof sent.mUnit.mCRC);
+    sent.mSensor.mCRC = crc16::Compute(bytes + sizeof sent.mUnit, sizeof sent.mSensor - sizeof sent.mSensor.mCRC);
+    Recorder().ConfigImageTaken(recordrole::kBefore, *FLastRead);
+    Recorder().ConfigImageTaken(recordrole::kSent, sent);
 }
 
 void TMainWorkflows::ShowConfig()
@@ -399,15 +445,21 @@ void TMainWorkflows::UserOptHibernateBtnClick()
     FHibernateBtn = true;
 
     ShowStatus(colours::kWhite, colours::kBlack, opname::kHibernate + kDotsRunning);
+    Recorder().BeginOperation(opname::kHibernate);
+    // The unit is the one the read before has just identified.
+    Recorder().UnitIdentified(FLastIdentity);
     const std::optional<std::uint8_t> opened = OpenLink(opname::kHibernate);
-    if (!opened)
+    if (!opened) {
+        Recorder().EndOperation(zelstatus::kChannelError);
         return;
+    }
     std::uint8_t status = *opened;
     if (status == kStatusOK)
         status = FLink.SendHibernate();
     // A hibernating unit no longer listens: the end-of-connection command is
     // left out by closing as if the unit had refused.
     FLink.CloseUSB(status == kStatusOK ? kStatusHibernateRefused : status);
+    Recorder().EndOperation(status);
     // Units without the feature answer the command with a plain refusal.
     ShowResult(status == zelstatus::kOtherStatus ? kStatusHibernateRefused : status, opname::kHibernate, true);
 }

@@ -18,6 +18,7 @@
 #include "DeviceSettings.h"
 #include "FormValues.h"
 #include "MainView.h"
+#include "OperationRecorder.h"
 #include "ZelComms.h"
 #include "ZelRecords.h"
 
@@ -100,6 +101,11 @@ public:
     // "Hibernate" ask again.
     void ForgetHibernateAnswer() { FHibernateBtn = false; }
 
+    // Where every operation cycle is recorded; the process recorder unless
+    // one is set here (tests hand in one that collects).
+    void SetRecorder(IOperationRecorder* recorder) { FRecorder = recorder; }
+    IOperationRecorder& Recorder() const { return FRecorder ? *FRecorder : ProcessRecorder(); }
+
     IMainView& View() { return FView; }
     TComZEL& Link() { return FLink; }
     const LoadedSettings& Settings() const { return FSettings; }
@@ -149,6 +155,9 @@ private:
     void TellSettingsFileNotice();
     QString NoSensorText(std::uint8_t readCode) const;
     const RSensorType* SensorOfCurrentConfig() const;
+    // Records what a write left in the unit (see the definition).
+    template <typename Ranges>
+    void RecordSentImage(const RZELIdenty& identity, const RComZELReadBuf& image, Ranges&& ranges);
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.
     QString DoctorFindings() const;
@@ -168,6 +177,8 @@ private:
     std::function<bool()> FStopRequested;
     QString FDamagedBlock;
     RZELIdenty FLastIdentity{};
+    IOperationRecorder* FRecorder = nullptr;
+    std::optional<RZELCFG> FLastRead;  // the configuration last read from a unit
 };
 
 // Trace line of the memo: time stamp "hh:nn:ss:zzz", a blank, the text.

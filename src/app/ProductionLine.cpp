@@ -6,6 +6,8 @@
 
 #include "AdapterDiscovery.h"
 #include "ConfigFile.h"
+#include "HistoryLocation.h"
+#include "HistoryRecorder.h"
 #include "ZelRecords.h"
 
 bool LoadProductionTemplate(const QString& path, RProductionPlan& plan, QString& error)
@@ -37,6 +39,18 @@ std::vector<std::string> AllAdapterPorts()
             ports.push_back(adapter.portPath);
     std::sort(ports.begin(), ports.end());
     return ports;
+}
+
+std::function<std::unique_ptr<IOperationRecorder>()> HistoryRecorders(const QString& option,
+                                                                       std::function<void(const QString&)> notice,
+                                                                       QString& error)
+{
+    const std::optional<RHistoryLocation> location = ChooseHistoryLocation(option, error);
+    if (!location)
+        return {};
+    return [location = *location, notice = std::move(notice)]() -> std::unique_ptr<IOperationRecorder> {
+        return std::make_unique<THistoryRecorder>(location, notice);
+    };
 }
 
 RProductionTotals TotalsOf(int done, int failed, qint64 elapsedMs)

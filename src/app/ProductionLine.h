@@ -21,6 +21,13 @@ bool LoadProductionTemplate(const QString& path, RProductionPlan& plan, QString&
 // sysfs when the enumeration finds none.
 std::vector<std::string> AllAdapterPorts();
 
+// A recorder per adapter into the history chosen by `option` (as --db);
+// nothing (the line records nothing) when the location cannot be parsed, with
+// the reason in `error`. `notice` gets what a recorder has to tell.
+std::function<std::unique_ptr<IOperationRecorder>()> HistoryRecorders(const QString& option,
+                                                                       std::function<void(const QString&)> notice,
+                                                                       QString& error);
+
 // Units done and failed so far, with the rate since the start.
 struct RProductionTotals {
     int done = 0;

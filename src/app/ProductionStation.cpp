@@ -8,6 +8,7 @@
 #include "LinkThread.h"
 #include "MainView.h"
 #include "MainWorkflows.h"
+#include "OperationRecorder.h"
 #include "StatusTexts.h"
 #include "ConfigMapping.h"
 
@@ -131,8 +132,22 @@ QString TProductionStation::UnitInFront(TMainWorkflows& workflows)
 
 void TProductionStation::Loop()
 {
+    ServeUnits();
+    {
+        std::lock_guard lock(FMutex);
+        FEnded = true;
+    }
+    FReport.StationEnded(FIndex);
+}
+
+void TProductionStation::ServeUnits()
+{
     TProductionView view(FPlan.saveLogDir);
     TMainWorkflows workflows(view, FThread->Link(), FSettings);
+    // Ends with this function: the history has all of this station's
+    // records before its end is reported.
+    const std::unique_ptr<IOperationRecorder> recorder = FPlan.makeRecorder ? FPlan.makeRecorder() : nullptr;
+    workflows.SetRecorder(recorder ? recorder.get() : &NullRecorder());
     QString lastSerial;
     bool waitingShown = false;
     for (;;) {
@@ -158,11 +173,6 @@ void TProductionStation::Loop()
         if (FPlan.once)
             break;
     }
-    {
-        std::lock_guard lock(FMutex);
-        FEnded = true;
-    }
-    FReport.StationEnded(FIndex);
 }
 
 RUnitOutcome TProductionStation::Provision(TMainWorkflows& workflows, TProductionView& view, const QString& serial)

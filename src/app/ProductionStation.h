@@ -19,6 +19,7 @@
 #include "ZelRecords.h"
 
 class TLinkThread;
+class IOperationRecorder;
 
 namespace prodstep {
 inline const QString kWaiting = QStringLiteral("Waiting for a unit");
@@ -38,6 +39,10 @@ struct RProductionPlan {
     bool clearLog = false;   // after the write; factory mode only
     bool once = false;       // one unit per adapter
     std::chrono::milliseconds pollInterval{700};
+    // A recorder for each adapter (the history keeps one operation at a time
+    // per recorder, and the adapters work at the same time); none: nothing
+    // is recorded.
+    std::function<std::unique_ptr<IOperationRecorder>()> makeRecorder;
 };
 
 struct RUnitOutcome {
@@ -78,6 +83,7 @@ public:
 
 private:
     void Loop();
+    void ServeUnits();
     // The serial number of the unit in front; empty when none answers.
     QString UnitInFront(class TMainWorkflows& workflows);
     RUnitOutcome Provision(class TMainWorkflows& workflows, class TProductionView& view, const QString& serial);

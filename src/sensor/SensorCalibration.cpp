@@ -349,3 +349,39 @@ double TSensorCalWorkflow::NextDeadline(double started) const
     // The progress bar moves on when the rounded time does.
     return std::min(deadline, started + static_cast<double>(FShownProgress) + 0.5 + kJustAfter);
 }
+
+const char* CalOutcomeText(CalOutcome outcome)
+{
+    switch (outcome) {
+    case CalOutcome::Ok: return "passed";
+    case CalOutcome::ZeroRefused: return "zero refused";
+    case CalOutcome::Failed: return "failed";
+    case CalOutcome::UserStop: return "stopped by the user";
+    case CalOutcome::TimeOut: return "no answer";
+    case CalOutcome::NeverInProgress: return "never in progress";
+    case CalOutcome::NotStarted:
+    case CalOutcome::ConnectFailed:
+    case CalOutcome::StartFailed:
+    case CalOutcome::None: break;
+    }
+    return "not started";
+}
+
+std::uint8_t CalOutcomeStatusByte(CalOutcome outcome, std::uint8_t outcomeStatus)
+{
+    constexpr std::uint8_t kZeroCalibrationFailed = 194;
+    constexpr std::uint8_t kUserStop = 134;
+    switch (outcome) {
+    case CalOutcome::Ok: return zelstatus::kOK;
+    case CalOutcome::ZeroRefused: return kZeroCalibrationFailed;
+    case CalOutcome::UserStop: return kUserStop;
+    case CalOutcome::TimeOut: return zelstatus::kNoResponse;
+    case CalOutcome::Failed:
+    case CalOutcome::NeverInProgress: return zelstatus::kOtherStatus;
+    case CalOutcome::NotStarted:
+    case CalOutcome::ConnectFailed:
+    case CalOutcome::StartFailed: return outcomeStatus;
+    case CalOutcome::None: break;
+    }
+    return zelstatus::kOtherStatus;
+}

@@ -48,6 +48,11 @@ enum class CalOutcome {
 // A started calibration must show "Calibration progress" within this many
 // seconds, or it did not start at all.
 constexpr double kCalProgressStartLimit = 10.0;
+// How a calibration's end is kept in the history and given as the command
+// line's exit status: its result in words and a status byte (0 = passed;
+// the detector's or the link's status when it never started).
+const char* CalOutcomeText(CalOutcome outcome);
+std::uint8_t CalOutcomeStatusByte(CalOutcome outcome, std::uint8_t outcomeStatus);
 
 // The image offset of mSpanGas: byte 24 of the sensor block, which starts
 // at 64. Two bytes; the dead zone lies just before it.

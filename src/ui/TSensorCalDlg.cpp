@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cmath>
 
 #include "Accessibility.h"
+#include "OperationRecorder.h"
 #include "SensorLook.h"
 #include "ui_TSensorCalDlg.h"
 
@@ -87,7 +89,16 @@ void TSensorCalDlg::CalBtnClick()
     // Off at once: the checks before the start take a moment on the link.
     ui->CalBtn->setEnabled(false);
     ui->CloseBtn->setEnabled(false);
-    FOperationQueued = FLinkThread.Run([this, span] { FWorkflow.CalBtnClick(span); });
+    FOperationQueued = FLinkThread.Run([this, span] {
+        IOperationRecorder& history = ProcessRecorder();
+        history.BeginOperation(QStringLiteral("Sensor Calibration"));
+        history.UnitIdentified(FUnit);
+        FWorkflow.CalBtnClick(span);
+        const std::uint8_t status = CalOutcomeStatusByte(FWorkflow.Outcome(), FWorkflow.OutcomeStatus());
+        history.CalibrationDone({static_cast<int>(std::lround(span * 10)),
+                                 QString::fromLatin1(CalOutcomeText(FWorkflow.Outcome())), status});
+        history.EndOperation(status);
+    });
     if (!FOperationQueued)
         OperationEnded();
 }

@@ -35,6 +35,8 @@ public:
     // The part of ShowDlg before the showing; false: not to be shown.
     bool Prepare(const RZELCFG& cfg);
     bool Calibrating() const { return FCalibrating; }
+    // The unit the calibration is for, as the history files it.
+    void SetUnit(const RZELIdenty& identity) { FUnit = identity; }
 
     // ISensorCalView, on the GUI thread.
     void SetCaption(const QString& caption) override;
@@ -66,4 +68,5 @@ private:
     TSensorCalWorkflow FWorkflow;
     bool FCalibrating = false;
     bool FOperationQueued = false;
+    RZELIdenty FUnit{};
 };

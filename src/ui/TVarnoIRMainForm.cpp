@@ -750,5 +750,6 @@ void TVarnoIRMainForm::OpenSensorCalDialog(const RZELCFG& cfg)
 {
     WaitForLinkThread();
     TSensorCalDlg dialog(FLinkThread, FSettings, this);
+    dialog.SetUnit(FWorkflows.LastIdentity());
     dialog.ShowDlg(cfg);
 }

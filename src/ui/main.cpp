@@ -1,8 +1,11 @@
 // The Beamdock service tool: one window, one copy at a time.
 #include <QApplication>
 #include <QMessageBox>
+#include <QShortcut>
 
 #include "DeviceSettings.h"
+#include "HistoryDbDialog.h"
+#include "HistoryRecorder.h"
 #include "StartUp.h"
 #include "TVarnoIRMainForm.h"
 
@@ -18,7 +21,21 @@ int main(int argc, char** argv)
     }
 
     const QString port = LoadStartUpSettings(QApplication::arguments());
+    // Every operation of the window goes into the history. A record that
+    // cannot be kept is told once, in a box of its own: the operation itself
+    // has ended as it would have.
+    const TProcessRecording recording(QString(), [](const QString& text) {
+        QMetaObject::invokeMethod(
+            qApp, [text] { QMessageBox::warning(QApplication::activeWindow(), startup::kApplicationTitle, text); },
+            Qt::QueuedConnection);
+    });
     TVarnoIRMainForm form(CurrentSettings(), port);
+    // Ctrl+Shift+H: "History database" (where the history is kept, records
+    // waiting for the site server).
+    const QShortcut historyDb(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), &form, [&] {
+        THistoryDbDialog dialog(recording.Recorder(), &form);
+        dialog.exec();
+    });
     form.show();
     return app.exec();
 }

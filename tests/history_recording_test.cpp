@@ -1,0 +1,167 @@
+// The workflows against the simulated detector with a history recorder: what
+// each operation leaves in the history, including one whose adapter is
+// unplugged half-way.
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "DeviceSettings.h"
+#include "HistoryQueries.h"
+#include "HistoryRecorder.h"
+#include "MainWorkflows.h"
+#include "ScriptedView.h"
+#include "SimProcess.h"
+#include "ZelComms.h"
+
+namespace {
+
+struct Station {
+    explicit Station(const QStringList& simArgs) : sim(simArgs)
+    {
+        location.sqlitePath = dir.filePath(QStringLiteral("history.sqlite"));
+        settings = LoadSettings(dir.path().toStdString() + "/");
+        link.SetDefPort(sim.portPath().toStdString());
+        recorder = std::make_unique<THistoryRecorder>(location, [this](const QString& text) { notice = text; });
+        main = std::make_unique<TMainWorkflows>(view, link, settings);
+        main->SetRecorder(recorder.get());
+        main->FormCreate();
+    }
+
+    QTemporaryDir dir;
+    SimProcess sim;
+    RHistoryLocation location;
+    LoadedSettings settings;
+    TComZEL link;
+    ScriptedView view;
+    QString notice;
+    std::unique_ptr<THistoryRecorder> recorder;
+    std::unique_ptr<TMainWorkflows> main;
+};
+
+struct Expected {
+    const char* workflow;
+    int status;
+    const char* step;
+    const char* roles;  // the images' roles, joined by ","
+};
+
+}  // namespace
+
+TEST(HistoryRecordingTest, EveryOperationCycleLeavesItsOperation)
+{
+    struct Case {
+        const char* name;
+        QStringList simArgs;
+        void (*run)(Station&);
+        std::vector<Expected> newestFirst;  // of unit SH10000123
+        int interruptedOperations;          // ended without a unit
+    };
+    const Case cases[] = {
+        {"read, write, read back",
+         {},
+         [](Station& s) {
+             s.main->UserReadDeviceBtnClick();
+             s.view.form.user.alarmHigh += 1;
+             s.view.form.opt.alarmHigh += 1;
+             s.main->UserWriteDeviceBtnClick();
+             s.main->UserReadDeviceBtnClick();
+         },
+         // The write keeps the unit's image before it, what it sent and what
+         // it read back; the read after it finds no difference.
+         {{"Read Varnolite Information", 0, "ReadCFGData", "read"},
+          {"Write Varnolite Information", 0, "ReadBack", "before,sent,after"},
+          {"Read Varnolite Information", 0, "ReadCFGData", "read"}},
+         0},
+        {"adapter unplugged during the read", {"--unplug-after", "3"}, [](Station& s) { s.main->UserReadDeviceBtnClick(); },
+         {{"Read Varnolite Information", 161, "ReadCFGData", ""}}, 0},
+        {"adapter unplugged before the unit answered", {"--unplug-after", "1"},
+         [](Station& s) { s.main->UserReadDeviceBtnClick(); }, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station station(c.simArgs);
+        ASSERT_TRUE(station.sim.start());
+        c.run(station);
+        station.recorder->WaitIdle();
+        EXPECT_TRUE(station.notice.isEmpty()) << station.notice.toStdString();
+
+        THistoryStore store;
+        QString error;
+        ASSERT_TRUE(store.Open(station.location, error)) << error.toStdString();
+        const std::vector<ROperationView> ops = historyqueries::UnitOperations(store, QStringLiteral("SH10000123"), error);
+        ASSERT_EQ(ops.size(), c.newestFirst.size());
+        for (std::size_t i = 0; i < ops.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(ops[i].workflow, QString::fromLatin1(c.newestFirst[i].workflow));
+            EXPECT_EQ(ops[i].status, c.newestFirst[i].status);
+            EXPECT_EQ(ops[i].step, QString::fromLatin1(c.newestFirst[i].step));
+            QStringList roles;
+            for (const auto& [role, raw] : ops[i].images)
+                roles << role;
+            EXPECT_EQ(roles.join(QLatin1Char(',')), QString::fromLatin1(c.newestFirst[i].roles));
+        }
+        if (ops.size() == 3) {
+            // The image the write sent and the one it read back equal the
+            // one the next read found; the image before it, the one read first.
+            EXPECT_EQ(ops[1].images[1].second, ops[0].images.front().second);
+            EXPECT_EQ(ops[1].images.back().second, ops[0].images.front().second);
+            EXPECT_EQ(ops[1].images.front().second, ops[2].images.front().second);
+            RZELCFG before{}, after{};
+            std::memcpy(&before, ops[2].images.front().second.constData(), sizeof before);
+            std::memcpy(&after, ops[1].images.back().second.constData(), sizeof after);
+            // The command line names the field that changed, old -> new.
+            QProcess cli;
+            cli.start(QStringLiteral(BEAMDOCK_CLI_PATH), {QStringLiteral("--dir"), station.dir.path(), QStringLiteral("--db"),
+                                                          station.location.sqlitePath, QStringLiteral("history"),
+                                                          QStringLiteral("unit"), QStringLiteral("SH10000123")});
+            ASSERT_TRUE(cli.waitForFinished(30000));
+            const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'));
+            ASSERT_GE(lines.size(), 4);
+            EXPECT_TRUE(lines[1].contains(QStringLiteral("Write Varnolite Information  0 OK"))) << lines[1].toStdString();
+            EXPECT_EQ(lines[2], QStringLiteral("    mAlarmHigh: %1 -> %2").arg(before.mSensor.mAlarmHigh).arg(after.mSensor.mAlarmHigh));
+            EXPECT_TRUE(lines[3].startsWith(QStringLiteral("    mCRC: "))) << lines[3].toStdString();
+        }
+        // Ended, with the status the user was shown and the step it got to,
+        // but no unit to file it under.
+        QSqlQuery unplugged(store.Db());
+        ASSERT_TRUE(unplugged.exec(QStringLiteral("SELECT status, step FROM operations WHERE kind = 'end' AND serial IS NULL")));
+        int interrupted = 0;
+        while (unplugged.next()) {
+            ++interrupted;
+            EXPECT_EQ(unplugged.value(0).toInt(), 161);
+            EXPECT_FALSE(unplugged.value(1).toString().isEmpty());
+        }
+        EXPECT_EQ(interrupted, c.interruptedOperations);
+        EXPECT_EQ(historyqueries::Verify(store, error), std::nullopt);
+    }
+}
+
+TEST(HistoryRecordingTest, DeviceCommandsRecordUnlessToldNot)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("history.sqlite"));
+    auto run = [&](const QStringList& args) {
+        QProcess cli;
+        cli.setWorkingDirectory(dir.path());
+        cli.start(QStringLiteral(BEAMDOCK_CLI_PATH),
+                  QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--db"), db, QStringLiteral("--port"),
+                              sim.portPath()} + args);
+        EXPECT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        return QString::fromUtf8(cli.readAllStandardOutput());
+    };
+    run({QStringLiteral("identify")});
+    run({QStringLiteral("--no-history"), QStringLiteral("read")});
+    EXPECT_TRUE(run({QStringLiteral("read")}).contains(QStringLiteral("Calibration due: ")));
+    const QStringList lines = run({QStringLiteral("history"), QStringLiteral("unit"), QStringLiteral("SH10000123")})
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("  Read Varnolite Information  0 OK  (step: ReadCFGData)")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("  Identify Varnolite  0 OK")));
+}

@@ -19,67 +19,12 @@
 #include "MainWorkflows.h"
 #include "ProductionLine.h"
 #include "SimProcess.h"
+#include "SimUnits.h"
 #include "ZelComms.h"
 
 namespace {
 
 constexpr int kWaitMs = 20000;
-
-// varnolite-sim --units N with its control pipe.
-class SimUnits {
-public:
-    SimUnits(int units, QStringList extra = {}) : FUnits(units)
-    {
-        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProcess.start(QStringLiteral(BEAMDOCK_SIM_PATH),
-                       QStringList{"--units", QString::number(units), "--link", FDir.filePath("tty"), "--state",
-                                   FDir.filePath("st"), "--control", FDir.filePath("ctl"), "--baud", "115200"} +
-                           extra);
-        for (int i = 0; i < units; ++i)
-            FPorts.push_back(NextLine().toStdString());
-    }
-    ~SimUnits()
-    {
-        FProcess.terminate();
-        FProcess.waitForFinished(3000);
-    }
-    const std::vector<std::string>& Ports() const { return FPorts; }
-    // Sends a control line and waits for its acknowledgement.
-    QString Control(const QString& line)
-    {
-        QFile pipe(FDir.filePath("ctl"));
-        if (!pipe.open(QIODevice::WriteOnly))
-            return QString();
-        pipe.write((line + QLatin1Char('\n')).toLatin1());
-        pipe.close();
-        return NextLine();
-    }
-    RZELCFG Image(int unit) const
-    {
-        QFile file(FDir.filePath(QStringLiteral("st-%1").arg(unit)));
-        RZELCFG cfg{};
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = file.readAll().mid(SimProcess::kStateHeaderSize, sizeof cfg);
-            if (bytes.size() == sizeof cfg)
-                std::memcpy(&cfg, bytes.constData(), sizeof cfg);
-        }
-        return cfg;
-    }
-
-private:
-    QString NextLine()
-    {
-        const QDeadlineTimer deadline(5000);
-        while (!FProcess.canReadLine() && !deadline.hasExpired())
-            FProcess.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-        return QString::fromLocal8Bit(FProcess.readLine()).trimmed();
-    }
-
-    int FUnits;
-    QTemporaryDir FDir;
-    QProcess FProcess;
-    std::vector<std::string> FPorts;
-};
 
 class CollectedReport final : public IProductionReport {
 public:

@@ -141,6 +141,12 @@ void TProductionWindow::BuildControls()
     FTable->setAlternatingRowColors(true);
     FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     FTable->horizontalHeader()->setSectionResizeMode(kResult, QHeaderView::Stretch);
+    // Ports differ at their end (/dev/ttyUSB0, /dev/ttyUSB1): long ones lose
+    // their middle, never their number.
+    FTable->horizontalHeader()->setSectionResizeMode(kPort, QHeaderView::Interactive);
+    FTable->setColumnWidth(kPort, 170);
+    FTable->setTextElideMode(Qt::ElideMiddle);
+    FTable->setWordWrap(false);
     FTable->verticalHeader()->setDefaultSectionSize(30);
 
     FTotals = new QLabel(this);
@@ -232,12 +238,15 @@ void TProductionWindow::Start()
     FTable->setRowCount(static_cast<int>(ports.size()));
     FUnitClocks.assign(ports.size(), QElapsedTimer());
     for (int row = 0; row < static_cast<int>(ports.size()); ++row) {
-        FTable->setItem(row, kPort, new QTableWidgetItem(QString::fromStdString(ports[static_cast<std::size_t>(row)])));
+        auto* port = new QTableWidgetItem(QString::fromStdString(ports[static_cast<std::size_t>(row)]));
+        port->setToolTip(port->text());
+        FTable->setItem(row, kPort, port);
         for (int column : {kSerial, kStep, kResult, kTime})
             FTable->setItem(row, column, new QTableWidgetItem);
         auto* bar = new QProgressBar(FTable);
         bar->setRange(0, 100);
         bar->setValue(0);
+        bar->setAlignment(Qt::AlignCenter);
         bar->setAccessibleName(QStringLiteral("Progress of %1").arg(QString::fromStdString(ports[static_cast<std::size_t>(row)])));
         FTable->setCellWidget(row, kProgress, bar);
     }
@@ -275,6 +284,7 @@ void TProductionWindow::StepStarted(int station, const QString& serial, const QS
         FUnitClocks[static_cast<std::size_t>(station)].start();
         FTable->item(station, kResult)->setText(QString());
         FTable->item(station, kResult)->setToolTip(QString());
+        static_cast<QProgressBar*>(FTable->cellWidget(station, kProgress))->setFormat(QStringLiteral("%p%"));
     }
     FTable->item(station, kSerial)->setText(serial);
     FTable->item(station, kStep)->setText(step);
@@ -289,19 +299,26 @@ void TProductionWindow::UnitEnded(const RUnitOutcome& outcome)
     (outcome.passed ? FDone : FFailed) += 1;
     FUnitClocks[static_cast<std::size_t>(row)].invalidate();
     QTableWidgetItem* result = FTable->item(row, kResult);
+    // The step has its own column: the result keeps to why, without the
+    // operation's name that the failure text starts with.
+    const QString why = outcome.statusText.section(QStringLiteral(": "), outcome.statusText.contains(QStringLiteral(": ")) ? 1 : 0);
     result->setText(outcome.passed ? QStringLiteral("Passed")
-                                   : QStringLiteral("Failed at %1 (status %2): %3")
-                                         .arg(outcome.step)
-                                         .arg(outcome.status)
-                                         .arg(outcome.statusText));
-    result->setToolTip(result->text());
+                                   : QStringLiteral("Failed, status %1: %2").arg(outcome.status).arg(why));
+    result->setToolTip(outcome.passed ? result->text()
+                                      : QStringLiteral("Failed at %1 (status %2): %3")
+                                            .arg(outcome.step)
+                                            .arg(outcome.status)
+                                            .arg(outcome.statusText));
     result->setForeground(outcome.passed ? kPassed : kFailed);
     QFont font = result->font();
     font.setBold(true);
     result->setFont(font);
     FTable->item(row, kStep)->setText(outcome.passed ? prodstep::kDone : outcome.step);
     FTable->item(row, kTime)->setText(Seconds(outcome.elapsedMs));
-    static_cast<QProgressBar*>(FTable->cellWidget(row, kProgress))->setValue(outcome.passed ? 100 : 0);
+    auto* bar = static_cast<QProgressBar*>(FTable->cellWidget(row, kProgress));
+    if (outcome.passed)
+        bar->setValue(100);
+    bar->setFormat(outcome.passed ? QStringLiteral("%p%") : QStringLiteral("failed"));
     RefreshTimes();
 }
 

@@ -27,14 +27,14 @@ SimUnits::~SimUnits()
     }
 }
 
-QString SimUnits::Control(const QString& line)
+QString SimUnits::Control(const QString& line, bool awaitAck)
 {
     QFile pipe(FDir.filePath("ctl"));
     if (!pipe.open(QIODevice::WriteOnly))
         return QString();
     pipe.write((line + QLatin1Char('\n')).toLatin1());
     pipe.close();
-    return NextLine();
+    return awaitAck ? NextLine() : QString();
 }
 
 RZELCFG SimUnits::Image(int unit) const

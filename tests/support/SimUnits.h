@@ -19,8 +19,9 @@ public:
 
     const std::vector<std::string>& Ports() const { return FPorts; }
     // Sends a control line ("away K", "front K [SERIAL]") and returns the
-    // simulator's acknowledgement.
-    QString Control(const QString& line);
+    // simulator's acknowledgement (nothing when `awaitAck` is false, for a
+    // line the simulator refuses).
+    QString Control(const QString& line, bool awaitAck = true);
     // The configuration image of unit K's state file (zero when unreadable).
     RZELCFG Image(int unit) const;
 

@@ -123,6 +123,8 @@ TEST_F(ProductionLineTest, EveryUnitAtOnceTakesTheTemplateAndARefusalStopsOnlyIt
             const auto write = std::find_if(operations.begin(), operations.end(),
                                             [](const auto& o) { return o.workflow == opname::kWriteDevice; });
             ASSERT_NE(write, operations.end()) << outcome.serial.toStdString() << " " << error.toStdString();
+            // Looking for the next unit is no operation of the unit's.
+            EXPECT_EQ(operations.size(), 2u) << "read, write";
             QStringList roles;
             for (const auto& [role, raw] : write->images)
                 roles << role + QLatin1Char(':') + QString::number(raw.size());

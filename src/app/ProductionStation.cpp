@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 
+#include "CommError.h"
 #include "ConfigFile.h"
 #include "EventLogWorkflow.h"
 #include "LinkThread.h"
@@ -13,8 +14,6 @@
 #include "ConfigMapping.h"
 
 namespace {
-
-const QString kIdentify = QStringLiteral("Identify");
 
 QString SerialOf(const RZELIdenty& identity)
 {
@@ -125,9 +124,21 @@ void TProductionStation::Pause()
 
 QString TProductionStation::UnitInFront(TMainWorkflows& workflows)
 {
+    // A look, not an operation: the history keeps the units' provisioning,
+    // not every glance at an empty adapter.
+    TComZEL& link = workflows.Link();
     RZELIdenty identity{};
-    const auto status = workflows.RunCycle(kIdentify, false, [&] { return workflows.Link().RequireIdenty(identity); });
-    return status && *status == zelstatus::kOK ? SerialOf(identity) : QString();
+    std::uint8_t status = zelstatus::kOK;
+    try {
+        status = link.OpenUSB(static_cast<float>(FSettings.cfg.mConnectTime) / 1000.0f);
+    } catch (const ECommError&) {
+        link.ComClose();
+        return QString();
+    }
+    if (status == zelstatus::kOK)
+        status = link.RequireIdenty(identity);
+    link.CloseUSB(status);
+    return status == zelstatus::kOK ? SerialOf(identity) : QString();
 }
 
 void TProductionStation::Loop()

@@ -20,6 +20,10 @@ QString SerialOf(const RZELIdenty& identity)
     return FixedText(identity.mSerial, sizeof identity.mSerial);
 }
 
+// Saving an event log also remembers its folder in the process's settings
+// and the settings file; the stations take turns at that moment only.
+std::mutex gSaveFolderLock;
+
 }  // namespace
 
 // The station's stand-in for the window: the form is kept in memory, each
@@ -49,8 +53,11 @@ public:
     {
         if (FSaveLogDir.isEmpty())
             return std::nullopt;
+        FSaveLock = std::unique_lock(gSaveFolderLock);
         return QDir(FSaveLogDir).filePath(request.fileName);
     }
+    // After the save: the folder is remembered.
+    void SaveEnded() { FSaveLock = {}; }
     void SetFormValues(const RFormValues& values) override { FForm = values; }
     RFormValues FormValues() override { return FForm; }
     void SetLifeSpins(int months, int days) override
@@ -76,6 +83,7 @@ public:
 
 private:
     QString FSaveLogDir;
+    std::unique_lock<std::mutex> FSaveLock;
     RFormValues FForm;
     QString FError;
 };
@@ -220,6 +228,7 @@ RUnitOutcome TProductionStation::Provision(TMainWorkflows& workflows, TProductio
         begin(prodstep::kSaveLog, 20);
         TEventLogWorkflow eventLog(workflows);
         eventLog.UserLogSaveBtnClick();
+        view.SaveEnded();
         if (workflows.LastResult().value_or(zelstatus::kOK) != zelstatus::kOK || !view.Error().isEmpty())
             return failed(prodstep::kSaveLog, workflows.LastResult());
         outcome.logFile = eventLog.LastSavedFile().value_or(QString());

@@ -30,6 +30,8 @@ public:
     void PaintStatus(RColour background, RColour font, const QString& text) override;
     void ShowMessage(BoxIcon icon, const QString& caption, const QString& text) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
+    // The terminal's question is No unless "y" is typed (or --yes given).
+    bool AskYesNoDefaultNo(const QString& caption, const QString& text) override { return AskYesNo(caption, text); }
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
     void SetFormValues(const RFormValues& values) override { FForm = values; }

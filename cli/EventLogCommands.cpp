@@ -34,13 +34,20 @@ int CmdEventLog(CliContext& ctx)
 
 int CmdLogReset(CliContext& ctx)
 {
+    const bool yes = TakeFlag(ctx.args, "--yes");
     if (!ctx.args.isEmpty()) {
-        *ctx.err << "usage: beamdock-cli logreset\n";
+        *ctx.err << "usage: beamdock-cli logreset [--yes]\n";
         return kUsageError;
     }
     WorkflowSession session(ctx);
+    if (yes)
+        session.view.AnswerYes();
     TEventLogWorkflow events(session.workflows);
     const TStopAfterStep stop;
     events.UserLogResetBtnClick();
-    return StoppedAfterStep(ctx, session.ExitCode());
+    const int code = StoppedAfterStep(ctx, session.ExitCode());
+    // The copy kept before the log was cleared.
+    if (code == 0 && events.LastSavedFile())
+        *ctx.out << events.LastSavedFile()->toStdString() << "\n";
+    return code;
 }

@@ -35,7 +35,7 @@ constexpr std::array<TestCommand, 10> kTestCommands{{
 }};
 
 const char kTestUsage[] = "usage: beamdock-cli test beep|rled|lled|vibrator|clear-peak|bump-pass|bump-fail|"
-                          "factory-reset|power-down|calibrate-now\n";
+                          "factory-reset|power-down|calibrate-now [--yes]\n";
 const char kEepromUsage[] = "usage: beamdock-cli eeprom [--out FILE] [--json]\n";
 
 bool RefusedInUserMode(CliContext& ctx)
@@ -97,6 +97,8 @@ QJsonObject GridJson(const CliContext& ctx, const EepromGridTexts& grid)
 
 int CmdTest(CliContext& ctx)
 {
+    // factory-reset and power-down ask first, as in the window.
+    const bool yes = TakeFlag(ctx.args, "--yes");
     if (ctx.args.size() != 1) {
         *ctx.err << kTestUsage;
         return kUsageError;
@@ -113,6 +115,8 @@ int CmdTest(CliContext& ctx)
     if (RefusedInUserMode(ctx))
         return kRefused;
     FactorySession session(ctx);
+    if (yes)
+        session.main.view.AnswerYes();
     {
         const TStopAfterStep stop;
         session.factory.Run(command->handler, command->tag);

@@ -5,12 +5,23 @@
 #include "StopAfterStep.h"
 #include "WorkflowSession.h"
 
+#include <QByteArray>
+
+#include <cstring>
+
+#include "AlarmSetPoints.h"
+#include "ConfigMapping.h"
+#include "SensorTypes.h"
+#include "WritableFields.h"
+
 namespace {
+
+const char kWriteUsage[] = "usage: beamdock-cli write --file FILE [--repair]\n"
+                           "       beamdock-cli write --set FIELD=VALUE [--set FIELD=VALUE ...]\n";
 
 int Usage(CliContext& ctx)
 {
-    *ctx.err << "usage: beamdock-cli write --file FILE [--repair]\n"
-                "       beamdock-cli write --set FIELD=VALUE [--set FIELD=VALUE ...]\n";
+    *ctx.err << kWriteUsage;
     return kUsageError;
 }
 
@@ -28,6 +39,50 @@ bool GoesOnToRepair(CliContext& ctx, WorkflowSession& session, bool repair)
     return true;
 }
 
+int Help(CliContext& ctx)
+{
+    *ctx.out << kWriteUsage
+             << "\nFIELD is a field as the window names it, in display units (high-alarm=20.0),\n"
+                "or a record field, raw as stored (mAlarmHigh=200). The fields of this mode:\n"
+             << WritableFieldsHelp(ctx.factoryMode).toStdString();
+    return 0;
+}
+
+int Refuse(CliContext& ctx, const QString& why)
+{
+    *ctx.err << "beamdock-cli: " << why.toStdString() << "\nNothing was written.\n";
+    return kUsageError;
+}
+
+// What the window would take from its controls must be what was asked for:
+// a value the editors cannot show exactly, or a field this mode does not
+// take from them, would otherwise be changed or dropped without a word.
+std::optional<QString> RoundTripRefusal(const RZELCFG& collected, const std::vector<std::pair<QString, QString>>& sets,
+                                        const CliContext& ctx)
+{
+    for (const auto& [field, value] : sets) {
+        RZELCFG again = collected;
+        ApplyFieldAssignment(again, field, value, ctx.factoryMode);
+        if (std::memcmp(&again, &collected, sizeof again) == 0)
+            continue;
+        QString allowed = QStringLiteral("whole days, flags the display choices give, and");
+        const int index = FindSensorType(ctx.sensors, collected.mSensor.mSensorType);
+        if (index >= 0) {
+            const RSensorType& sensor = ctx.sensors[static_cast<std::size_t>(index)];
+            const RSpinRange range = GasRangeFor(sensor);
+            allowed += QStringLiteral(" gas values from %1 to %2 %3 (the %4 sensor fitted)")
+                           .arg(range.min, 0, 'f', 1)
+                           .arg(range.max, 0, 'f', 1)
+                           .arg(QString::fromStdString(sensor.mUnit), QString::fromStdString(sensor.mName));
+        } else {
+            allowed += QStringLiteral(" gas values within the sensor's range");
+        }
+        return QStringLiteral("%1=%2 is refused: the window's editors cannot hold it as given; they take %3")
+            .arg(field, value, allowed);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int StoppedAfterStep(CliContext& ctx, int code)
@@ -42,14 +97,16 @@ int StoppedAfterStep(CliContext& ctx, int code)
 
 int CmdWrite(CliContext& ctx)
 {
+    if (TakeFlag(ctx.args, "--help"))
+        return Help(ctx);
     QString file;
     const bool fromFile = TakeValue(ctx.args, "--file", file);
-    std::vector<std::pair<std::string, std::string>> sets;
+    std::vector<std::pair<QString, QString>> sets;
     for (QString assignment; TakeValue(ctx.args, "--set", assignment);) {
         const int equals = assignment.indexOf('=');
         if (equals <= 0)
             return Usage(ctx);
-        sets.emplace_back(assignment.left(equals).toStdString(), assignment.mid(equals + 1).toStdString());
+        sets.emplace_back(assignment.left(equals), assignment.mid(equals + 1));
     }
     const bool repair = TakeFlag(ctx.args, "--repair");
     if (!ctx.args.isEmpty() || fromFile == !sets.empty() || (repair && !fromFile))
@@ -59,13 +116,11 @@ int CmdWrite(CliContext& ctx)
         return kRefused;
     }
 
-    // Check every assignment before the detector is touched.
+    // Every assignment is checked before the detector is touched.
     RZELCFG probe = DefaultConfig();
     for (const auto& [field, value] : sets) {
-        if (const auto error = SetConfigField(probe, field, value)) {
-            *ctx.err << "beamdock-cli: " << *error << "\n";
-            return kUsageError;
-        }
+        if (const auto refusal = ApplyFieldAssignment(probe, field, value, ctx.factoryMode))
+            return Refuse(ctx, *refusal);
     }
 
     WorkflowSession session(ctx);
@@ -84,9 +139,16 @@ int CmdWrite(CliContext& ctx)
     } else {
         RZELCFG cfg = session.workflows.CurrentConfig();
         for (const auto& [field, value] : sets)
-            SetConfigField(cfg, field, value);
+            ApplyFieldAssignment(cfg, field, value, ctx.factoryMode);
+        // The set points against the sensor the unit has, before the
+        // controls would hold them inside its range.
+        if (const auto fault = AlarmSetPointFault(cfg.mSensor, ctx.sensors))
+            return Refuse(ctx, *fault);
         session.workflows.SetCurrentConfig(cfg);
         session.workflows.ShowConfig();
+        const RZELCFG collected = session.workflows.CollectConfig(true);
+        if (const auto refusal = RoundTripRefusal(collected, sets, ctx))
+            return Refuse(ctx, *refusal);
     }
     session.workflows.UserWriteDeviceBtnClick();
     return StoppedAfterStep(ctx, session.ExitCode());

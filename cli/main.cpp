@@ -36,13 +36,13 @@ const std::map<QString, Command>& Commands()
         {"identify", {CmdIdentify, "identify", "model, versions, sensor, life and serial of the unit", true}},
         {"read", {CmdRead, "read [--json] [--save FILE]", "the unit's configuration; --save writes it as a .cfg file"}},
         {"cfg", {CmdCfgShow, "cfg show FILE [--json]", "a configuration file's contents", true}},
-        {"write", {CmdWrite, "write --file FILE [--repair]", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change record fields"}},
+        {"write", {CmdWrite, "write --file FILE [--repair]", "take a file's fields and write them to the unit;\n                                 or --set FIELD=VALUE ... to change fields (write --help lists them)"}},
         {"hibernate", {CmdHibernate, "hibernate [--yes]", "put the unit into hibernation (asks first)"}},
         {"settings", {CmdSettings, "settings [--json]", "the effective settings, mode and sensor table", true}},
-        {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down, calibrate-now"}},
+        {"test", {CmdTest, "test OUTPUT|COMMAND", "factory mode: beep, rled, lled, vibrator, clear-peak, bump-pass,\n                                 bump-fail, factory-reset, power-down (ask first; --yes),\n                                 calibrate-now"}},
         {"eeprom", {CmdEeprom, "eeprom [--out FILE] [--json]", "factory mode: the EEPROM dump; a hex view, or the CSV file"}},
         {"eventlog", {CmdEventLog, "eventlog [--out FILE]", "download the event log as CSV (default: the proposed name in the event folder)"}},
-        {"logreset", {CmdLogReset, "logreset", "clear the unit's event log"}},
+        {"logreset", {CmdLogReset, "logreset [--yes]", "save the unit's event log as CSV, then clear it (asks first)"}},
         {"image", {CmdImage, "image check FILE [--json]", "a firmware image's checks and header", true}},
         {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
@@ -129,6 +129,9 @@ int HelpRequested(const QStringList& args)
         Usage(std::cout);
         return 0;
     }
+    // write lists its fields itself, those of the mode the settings give.
+    if (*named == QLatin1String("write"))
+        return -1;
     const Command& command = Commands().at(*named);
     std::cout << "usage: beamdock-cli [--port PATH] [--trace] [--dir DIR] " << command.synopsis << "\n  "
               << command.summary << "\n";

@@ -713,7 +713,8 @@ TEST(Keyboard, TabOrderFollowsTheReadingOrder)
 }
 
 // A user at the keyboard: answers file dialogs by typing the next name of
-// `files` (an empty name takes the proposed one) and Enter, boxes by Enter.
+// `files` (an empty name takes the proposed one) and Enter, boxes by Enter
+// (the default button) or, for a text in `confirm`, by Alt+Y.
 class KeyboardUser {
 public:
     KeyboardUser()
@@ -723,6 +724,7 @@ public:
     }
     QStringList files;  // names typed into the file dialogs, in their folders
     QStringList seen;
+    QStringList confirm;  // questions answered Yes
 
 private:
     void Answer()
@@ -737,7 +739,11 @@ private:
         FAnswered = modal;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             seen << box->windowTitle() + QLatin1Char('|') + box->text();
-            Press(Qt::Key_Return, Qt::NoModifier, {}, modal->focusWidget() ? modal->focusWidget() : modal);
+            QWidget* to = modal->focusWidget() ? modal->focusWidget() : modal;
+            if (confirm.contains(box->text()))
+                Press(Qt::Key_Y, Qt::AltModifier, {}, to);
+            else
+                Press(Qt::Key_Return, Qt::NoModifier, {}, to);
         }
     }
 
@@ -862,6 +868,8 @@ TEST(KeyboardOnly, UserModeSessionAgainstTheSimulator)
     Type(QStringLiteral("2"));
     Tab();
     ASSERT_NE(high->value(), typed);
+    // Loading replaces the edit: the question first (its default is No).
+    user.confirm << QStringLiteral("Discard the edits to 1 fields?");
     PressMnemonic('F');
     ASSERT_TRUE(WaitFor([&] { return high->value() == typed && !window.form->OperationRunning(); })) << screen();
     QApplication::setActiveWindow(window.form.get());
@@ -874,6 +882,7 @@ TEST(KeyboardOnly, UserModeSessionAgainstTheSimulator)
     EXPECT_EQ(logs.size(), 1) << logs.join(QLatin1Char(',')).toStdString();
 
     EXPECT_EQ(user.seen, (QStringList{QStringLiteral("file|Save Configuration File"),
+                                      QStringLiteral("Open Configuration File|Discard the edits to 1 fields?"),
                                       QStringLiteral("file|Open Configuration File"),
                                       QStringLiteral("file|Save Logging Data...")}));
 }

@@ -94,9 +94,12 @@ TEST(CliEventLog, SavesResetsAndReports)
         << unwritable.err.toStdString();
     EXPECT_TRUE(unwritable.out.isEmpty());
 
-    const CliRun reset = RunCli({"--port", port, "logreset"}, dir.path());
+    const CliRun reset = RunCli({"--port", port, "logreset", "--yes"}, dir.path());
     EXPECT_EQ(reset.exitCode, 0);
     EXPECT_EQ(reset.err, "Event Log Reset... OK\n");
+    // The copy kept before the log was cleared.
+    EXPECT_TRUE(reset.out.startsWith(dir.filePath("EVENT/"))) << reset.out.toStdString();
+    EXPECT_EQ(ReadAll(reset.out.trimmed()).count("\r\n"), 15);
     const CliRun empty = RunCli({"--port", port, "eventlog", "--out", dir.filePath("empty.csv")}, dir.path());
     EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.err, "Load Event Log... OK\nLog Event:\nNo logging event data...\n");
@@ -115,10 +118,10 @@ TEST(CliEventLog, FailuresAndUsage)
     QTemporaryDir nowhere;
     const Case cases[] = {
         {{"eventlog", "extra"}, 2, "usage: beamdock-cli eventlog [--out FILE]\n"},
-        {{"logreset", "--now"}, 2, "usage: beamdock-cli logreset\n"},
+        {{"logreset", "--now"}, 2, "usage: beamdock-cli logreset [--yes]\n"},
         {{"--port", other.portPath(), "eventlog"}, 146, "Load Event Log... FAIL\nThis is not Varnolite module\n"},
-        {{"--port", other.portPath(), "logreset"}, 146, "Event Log Reset... FAIL\nThis is not Varnolite module\n"},
-        {{"--port", nowhere.filePath("ttyNONE"), "logreset"}, 161, "Event Log Reset... Beamdock Connection ERROR\n"},
+        {{"--port", other.portPath(), "logreset", "--yes"}, 146, "Event Log Reset... FAIL\nThis is not Varnolite module\n"},
+        {{"--port", nowhere.filePath("ttyNONE"), "logreset", "--yes"}, 161, "Event Log Reset... Beamdock Connection ERROR\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -233,7 +236,8 @@ TEST(CliUpgrade, ProgressLinesWhenNotATerminal)
     PtyPeer peer;
     const Script s = WholeUpgrade(image, 0);
     peer.Play(s.Steps());
-    const CliRun run = RunCli({"--port", QString::fromStdString(peer.SlavePath()), "upgrade", path}, dir.path());
+    const CliRun run =
+        RunCli({"--port", QString::fromStdString(peer.SlavePath()), "upgrade", path, "--yes"}, dir.path());
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     QString expected = QRegularExpression::escape(path + "\nVarnolite Firmware Upgrade ... Firmware Version 1.4\n"
                                                         "Loading Upgrade File... OK\nCheck Program... OK\n") +
@@ -245,7 +249,9 @@ TEST(CliUpgrade, ProgressLinesWhenNotATerminal)
     expected += "Download Image\\.\\.\\. OK\n";
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^") + expected + QStringLiteral("$")).match(run.err).hasMatch())
         << run.err.toStdString();
-    EXPECT_EQ(script::OneWakeFramePerConnection(peer.Received(s.Expected().size())), s.Expected());
+    // Then the unit is read again (this peer answers no more).
+    EXPECT_EQ(script::OneWakeFramePerConnection(peer.Received(s.Expected().size())).left(s.Expected().size()),
+              s.Expected());
 }
 
 TEST(CliUpgrade, InterruptCancelsLikeTheButton)
@@ -260,7 +266,7 @@ TEST(CliUpgrade, InterruptCancelsLikeTheButton)
     QProcess cli;
     cli.setWorkingDirectory(dir.path());
     cli.setProcessEnvironment(CleanEnvironment());
-    cli.start(BEAMDOCK_CLI_PATH, {"--port", QString::fromStdString(peer.SlavePath()), "upgrade", path});
+    cli.start(BEAMDOCK_CLI_PATH, {"--port", QString::fromStdString(peer.SlavePath()), "upgrade", path, "--yes"});
     ASSERT_TRUE(cli.waitForStarted());
     QByteArray err;
     QElapsedTimer timer;
@@ -300,7 +306,7 @@ TEST(CliUpgrade, RefusedBeforeTheDownload)
          "Loading Upgrade File... FAIL\nUpgrade data file size different\nCheck Upgrade File\n"},
         {"unit below the minimum", {"--fw", "9"}, {"upgrade", good, "--yes"}, {}, 133,
          "Check Program... FAIL\nThis file is not useful to Varnolite unit\nCheck Upgrade File\n"},
-        {"older image declined", {"--fw", "15"}, {"upgrade", good}, "n\n", 4,
+        {"older image declined", {"--fw", "15"}, {"upgrade", good}, "y\nn\n", 4,
          "File Version Check: This file is not old version\nExecute upgrade? [y/N] "},
         {"usage", {}, {"upgrade"}, {}, 2, "usage: beamdock-cli upgrade FILE [--yes]\n"},
     };
@@ -329,7 +335,7 @@ TEST(CliUpgrade, OlderImageSentWhenTheQuestionIsAnsweredYes)
         bool asked;
     };
     const Case cases[] = {
-        {"answered on the terminal", {"upgrade", older}, "y\n", true},
+        {"answered on the terminal", {"upgrade", older}, "y\ny\n", true},
         {"answered by --yes", {"upgrade", older, "--yes"}, {}, false},
     };
     for (const Case& c : cases) {
@@ -368,7 +374,7 @@ TEST(CliUpgrade, MadeImageChangesTheSimulatedUnitsFirmware)
     EXPECT_EQ(QJsonDocument::fromJson(identify.out.toLatin1()).object()["identity"].toObject()["mSW"].toInt(), 16);
 
     // The same image again: not older than the unit now, so no question.
-    EXPECT_EQ(RunCli({"--port", sim.portPath(), "upgrade", image}, dir.path()).exitCode, 0);
+    EXPECT_EQ(RunCli({"--port", sim.portPath(), "upgrade", image}, dir.path(), "y\n").exitCode, 0);
 
     const CliRun log = RunCli({"--port", sim.portPath(), "eventlog"}, dir.path());
     EXPECT_EQ(log.exitCode, 0);

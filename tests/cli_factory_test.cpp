@@ -105,7 +105,8 @@ TEST(CliFactory, EveryTestCommandAgainstTheSimulator)
         if (c.exitCode == 0 && QByteArray(c.command) == "power-down")
             ASSERT_TRUE(WaitForCalibration(sim, 5000));
         const qsizetype from = sim.recordedLines().size();
-        const CliRun run = dir.Run({"--port", sim.portPath(), "test", c.command});
+        // --yes answers the questions before factory-reset and power-down.
+        const CliRun run = dir.Run({"--port", sim.portPath(), "test", c.command, "--yes"});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(Commands(sim, from), c.sent);
@@ -132,7 +133,7 @@ TEST(CliFactory, RefusalsAndUsage)
         {factory, {"eeprom", "--out"}, 2, "beamdock-cli: option --out needs a value\n"},
         // The window shows nothing for an output; the command line says why it failed.
         {factory, {"--port", missing, "test", "beep"}, 161, "Beep ON... Beamdock Connection ERROR\n"},
-        {factory, {"--port", missing, "test", "power-down"}, 161, "Power Down... Beamdock Connection ERROR\n"},
+        {factory, {"--port", missing, "test", "power-down", "--yes"}, 161, "Power Down... Beamdock Connection ERROR\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

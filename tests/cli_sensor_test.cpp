@@ -360,6 +360,7 @@ TEST(CliWrite, OutcomesOtherThanOK)
             EXPECT_TRUE(run.err.contains(text)) << run.err.toStdString();
         EXPECT_EQ(run.err.contains(partly), c.ranges > 0 && c.exitCode != 0);
         EXPECT_EQ(bench.detector.CountCommand(0x70), c.ranges);
+        ASSERT_FALSE(bench.detector.Frames().isEmpty());
         EXPECT_EQ(bench.detector.Frames().last(), QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper()))
             << "the connection ends with the unit";
     }
@@ -369,7 +370,7 @@ TEST(CliWrite, OutcomesOtherThanOK)
 // lets the command end and the connection close before the program exits.
 TEST(CliWrite, CtrlCLetsTheCommandUnderWayEnd)
 {
-    const QStringList commands[] = {{"logreset"}, {"test", "clear-peak"}};
+    const QStringList commands[] = {{"logreset", "--yes"}, {"test", "clear-peak"}};
     for (const QStringList& command : commands) {
         SCOPED_TRACE(command.join(' ').toStdString());
         CliBench bench;
@@ -384,6 +385,7 @@ TEST(CliWrite, CtrlCLetsTheCommandUnderWayEnd)
         EXPECT_EQ(run.exitCode, 134) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(QStringLiteral("stopped by Ctrl-C after the step under way had ended")))
             << run.err.toStdString();
+        ASSERT_FALSE(bench.detector.Frames().isEmpty());
         EXPECT_EQ(bench.detector.Frames().last(), QString::fromLatin1(WithCrc(QByteArray(1, '\xB3')).toHex(' ').toUpper()));
     }
 }

@@ -108,7 +108,7 @@ TEST(Cli, ArgumentsAreCheckedAndNamed)
         {{"log", "--interval", " 5"}, 2, false, "--interval ' 5' is not allowed"},
         {{"calibrate", "--span", "nan"}, 2, false, "--span 'nan' is not allowed"},
         {{"calibrate", "--span", "0"}, 2, false, "--span '0' is not allowed: a decimal number from 0.1 to 6553.5"},
-        {{"write", "--set", "mAlarmLow=0x10"}, 2, false, "'0x10' is not a valid value for mAlarmLow"},
+        {{"write", "--set", "mAlarmLow=0x10"}, 2, false, "mAlarmLow=0x10 is refused"},
         {{"--port", "/dev/null", "identify"}, 161, false, "/dev/null is not a serial port but a device that is not a terminal"},
         {{"--port", dir.filePath("fifo"), "identify"}, 161, false, "fifo is not a serial port but a FIFO"},
         {{"--port", dir.filePath("folder"), "identify"}, 161, false, "folder is not a serial port but a folder"},
@@ -236,17 +236,75 @@ TEST(Cli, WriteSetsFieldsThroughTheUserRanges)
     ASSERT_TRUE(sim.start());
     QTemporaryDir dir;
     const QByteArray before = sim.stateImage();
-    const CliRun run = RunCli({"--port", sim.portPath(), "write", "--set", "mAlarmHigh=200", "--set", "mUserID=AB-1",
-                               "--set", "mBatLimitCritical=550"},
-                              dir.path());
+    const CliRun run =
+        RunCli({"--port", sim.portPath(), "write", "--set", "mAlarmHigh=200", "--set", "mUserID=AB-1"}, dir.path());
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.err, "Read Varnolite Information... OK\nWrite Varnolite Information... OK\n");
     const QJsonObject after = ReadJson(sim.portPath(), dir.path());
     EXPECT_EQ(after.value("sensor").toObject().value("mAlarmHigh").toInt(), 200);
     EXPECT_EQ(after.value("unit").toObject().value("mUserID").toString(), "AB-1  ");
-    // Not in a user range: the detector keeps its own value.
+    // Not in a user range (and refused by name, see below): the detector
+    // keeps its own value.
     EXPECT_EQ(after.value("unit").toObject().value("mBatLimitCritical").toInt(),
               static_cast<unsigned char>(before[32]) | (static_cast<unsigned char>(before[33]) << 8));
+}
+
+// --set by the window's names in display units writes the same bytes as by
+// the record's names raw; a value out of range, a field the mode does not
+// write or an unknown field is refused with status 2 and nothing is written.
+TEST(Cli, WriteSetMeansWhatItSays)
+{
+    QTemporaryDir dir;
+    const auto imageAfter = [&](const QStringList& sets) {
+        SimProcess sim;
+        EXPECT_TRUE(sim.start());
+        const CliRun run = RunCli(QStringList{"--port", sim.portPath(), "write"} + sets, dir.path());
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        QByteArray image = sim.stateImage();
+        image.replace(36, 4, QByteArray(4, '\0'));  // the life count runs on
+        return image;
+    };
+    const QByteArray shown = imageAfter({"--set", "high-alarm=20.0", "--set", "cal-interval-days=30", "--set",
+                                         "test-interval-hours=12"});
+    const QByteArray raw = imageAfter({"--set", "mAlarmHigh=200", "--set", "mCalInterval=2592000", "--set",
+                                       "mTestInterval=12"});
+    EXPECT_EQ(shown.toHex().toStdString(), raw.toHex().toStdString());
+    EXPECT_EQ(static_cast<unsigned char>(shown[64]), 200);
+
+    struct Case {
+        QStringList sets;
+        const char* says;  // part of standard error
+        bool unitRead;     // refused only once the fitted sensor is known
+    };
+    const Case cases[] = {
+        {{"mTestInterval=30"}, "mTestInterval=30 is refused: mTestInterval takes 6 to 24 hours", false},
+        {{"test-interval-hours=30"}, "test-interval-hours=30 is refused: test-interval-hours takes 6 to 24 hours",
+         false},
+        {{"high-alarm=20.05"}, "high-alarm=20.05 is refused", false},
+        {{"mSerial=XX"}, "mSerial=XX is refused: mSerial is written in factory mode only", false},
+        {{"mSpanGas=300"}, "mSpanGas=300 is refused: mSpanGas is written in factory mode only", false},
+        {{"mBatLimitCritical=550"}, "mBatLimitCritical=550 is refused", false},
+        {{"mZero=5"}, "mZero=5 is refused: mZero is not written by this tool in user mode", false},
+        {{"colour=red"}, "unknown field 'colour'; valid fields: high-alarm, low-alarm, cal-interval-days", false},
+        {{"high-alarm=5.0", "low-alarm=10.0"}, "The high alarm (5.0 ppm) must lie above the low alarm (10.0 ppm).",
+         true},
+    };
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        const int framesBefore = sim.recordedLines().size();
+        QStringList args{"--port", sim.portPath(), "write"};
+        for (const QString& set : c.sets)
+            args << "--set" << set;
+        const CliRun run = RunCli(args, dir.path());
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.says))) << run.err.toStdString();
+        const QStringList frames = sim.recordedLines().mid(framesBefore);
+        EXPECT_EQ(!frames.isEmpty(), c.unitRead);
+        for (const QString& frame : frames)
+            EXPECT_FALSE(frame.startsWith("RX 70")) << "a write reached the unit";
+    }
 }
 
 TEST(Cli, WriteFileTakesTheFilesFields)

@@ -25,6 +25,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QWheelEvent>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -38,6 +40,7 @@
 #include <functional>
 #include <memory>
 
+#include "ConfigFile.h"
 #include "DeviceSettings.h"
 #include "EventLoopWait.h"
 #include "FileDialogAnswer.h"
@@ -94,7 +97,8 @@ public:
         QObject::connect(&FTimer, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 shown << box->windowTitle() + QLatin1Char('|') + box->text();
-                box->done(QMessageBox::Ok);
+                // A question before a destructive step is confirmed.
+                box->done(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
             }
         });
         FTimer.start(20);
@@ -432,6 +436,7 @@ TEST(MainWindow, UserModeCollectsUserFieldsOnTopOfTheDefaults)
 TEST(MainWindow, InputFiltersAndSpinFocusColours)
 {
     Window window(kFactoryIni);
+    BoxCloser boxes;  // the close asks before the edits go
     window.form->show();
     QApplication::setActiveWindow(window.form.get());
 
@@ -498,6 +503,7 @@ TEST(MainWindow, PastedAndComposedTextIsShownAndWrittenAsStored)
         SimProcess sim;
         ASSERT_TRUE(sim.start());
         Window window(c.ini, sim.portPath());
+        BoxCloser boxes;  // the read asks before the pasted text goes
         window.form->show();
         QApplication::setActiveWindow(window.form.get());
         auto* edit = window.Find<QLineEdit>(c.edit);
@@ -545,15 +551,18 @@ TEST(MainWindow, BoxesFromTheLinkThread)
         const char* button;
         QString box;  // caption|text as the user saw it
         QString status;
+        QString question;  // asked first, confirmed
     };
     const Case cases[] = {
         {"FatoryOptLogResetBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
-         QStringLiteral("Event Log Reset... Beamdock Connection ERROR")},
+         QStringLiteral("Event Log Reset... Beamdock Connection ERROR"),
+         QStringLiteral("Event Log Reset|Save and then clear the event log of the unit in front of the adapter?")},
         {"FatoryOptTurnOffBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
-         QStringLiteral("Power Down... Beamdock Connection ERROR")},
-        {"EtcBeepONBtn", QString(), QString()},  // reports nothing, whatever happens
+         QStringLiteral("Power Down... Beamdock Connection ERROR"),
+         QStringLiteral("Power Down|Turn off the unit in front of the adapter?")},
+        {"EtcBeepONBtn", QString(), QString(), QString()},  // reports nothing, whatever happens
         {"UserOptReadDeviceBtn", QStringLiteral("Corvath Beamdock|Error accessing specified device"),
-         QStringLiteral("Read Varnolite Information... Beamdock Connection ERROR")},
+         QStringLiteral("Read Varnolite Information... Beamdock Connection ERROR"), QString()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.button);
@@ -568,8 +577,9 @@ TEST(MainWindow, BoxesFromTheLinkThread)
             EXPECT_EQ(window.Find<QLabel>("StatusLabel")->text(), statusBefore);
             continue;
         }
-        ASSERT_EQ(boxes.shown.size(), 1);
-        EXPECT_TRUE(boxes.shown[0].startsWith(c.box)) << boxes.shown[0].toStdString();
+        ASSERT_EQ(boxes.shown.size(), c.question.isEmpty() ? 1 : 2);
+        EXPECT_EQ(boxes.shown.front(), c.question.isEmpty() ? boxes.shown.front() : c.question);
+        EXPECT_TRUE(boxes.shown.back().startsWith(c.box)) << boxes.shown.back().toStdString();
         if (!c.status.isEmpty()) {
             EXPECT_EQ(window.Find<QLabel>("StatusLabel")->text(), c.status);
             EXPECT_EQ(window.Find<QLabel>("StatusLabel")->palette().color(QPalette::Window), QColor(255, 0, 0));
@@ -733,6 +743,123 @@ TEST(MainWindow, ReadFromTheSimulatorKeepsTheWindowLiveAndSavesScreenshots)
         EXPECT_TRUE(window.form->grab().save(shots + QLatin1Char('/') + QString::fromLatin1(names[page])));
     }
     window.form->close();
+}
+
+// The unit line in its four states (with screenshots), the values greyed
+// until a unit has filled them, the wheel that leaves an unfocused spin box
+// alone, and the question before a close would lose an edit.
+TEST(MainWindow, UnitLineWheelAndCloseWithEdits)
+{
+    const QString shots = QStringLiteral(BEAMDOCK_BUILD_DIR "/screenshots");
+    ASSERT_TRUE(QDir().mkpath(shots));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start());
+    Window window({}, sim.portPath());
+    const QString file = window.dir.filePath(QStringLiteral("Configure/unit.cfg"));
+    ASSERT_TRUE(WriteConfigFile(file.toStdString(), DefaultConfig(), false, QDateTime::currentDateTime()));
+    window.form->show();
+    QApplication::setActiveWindow(window.form.get());
+    auto* line = window.Find<QLabel>("UnitLineLabel");
+    auto* high = window.Find<QDoubleSpinBox>("UserHighAlarmSpin");
+    ASSERT_NE(line, nullptr);
+
+    // Every box answered, its default button and text kept.
+    QStringList boxes;
+    bool answerYes = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            const bool defaultNo = box->defaultButton() == box->button(QMessageBox::No);
+            boxes << box->text() + (defaultNo ? QStringLiteral(" [No]") : QString());
+            box->done(answerYes ? QMessageBox::Yes : QMessageBox::No);
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            AnswerFileDialog(dialog, file);
+        }
+    });
+    answer.start(20);
+
+    struct Shot {
+        const char* name;
+        std::function<void()> step;
+        QString text;  // a regular expression
+        bool greyed;
+    };
+    const Shot states[] = {
+        {"unit-line-defaults.png", [] {}, QStringLiteral("No unit read: the values shown are defaults"), true},
+        {"unit-line-read.png", [&] { window.Find<QPushButton>("UserReadDeviceBtn")->click(); },
+         QStringLiteral("Unit SH10000123, read \\d\\d:\\d\\d:\\d\\d"), false},
+        {"unit-line-edited.png",
+         [&] {
+             high->setValue(high->value() + 1.0);
+             window.Find<QSpinBox>("UserBumpIntervalSpin")->stepUp();
+         },
+         QStringLiteral("Unit SH10000123, read \\d\\d:\\d\\d:\\d\\d \u2014 2 fields edited"), false},
+        {"unit-line-loaded.png",
+         [&] {
+             answerYes = true;
+             window.Find<QPushButton>("UserReadFileBtn")->click();
+         },
+         QStringLiteral("Loaded from unit.cfg \u2014 not yet written"), false},
+    };
+    for (const Shot& state : states) {
+        SCOPED_TRACE(state.name);
+        state.step();
+        ASSERT_TRUE(window.WaitForOperation());
+        ASSERT_TRUE(WaitFor([&] { return QRegularExpression(QLatin1Char('^') + state.text + QLatin1Char('$'))
+                                             .match(line->text())
+                                             .hasMatch(); }))
+            << line->text().toStdString();
+        EXPECT_EQ(high->palette().color(QPalette::Text) == QColor(128, 128, 128), state.greyed);
+        EXPECT_TRUE(window.form->grab().save(shots + QLatin1Char('/') + QLatin1String(state.name)));
+        if (QByteArray(state.name) == "unit-line-edited.png") {
+            // The wheel over a spin box without the focus scrolls the page;
+            // with the focus it changes the value.
+            const double before = high->value();
+            const auto turn = [&] {
+                QWheelEvent wheel(QPointF(5, 5), high->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(high, &wheel);
+            };
+            window.Find<QPushButton>("UserReadDeviceBtn")->setFocus();
+            turn();
+            EXPECT_EQ(high->value(), before);
+            high->setFocus();
+            turn();
+            EXPECT_NE(high->value(), before);
+            high->setValue(before);
+            // Closing with the edits asks, and No keeps the window.
+            window.form->close();
+            EXPECT_TRUE(window.form->isVisible());
+            EXPECT_EQ(boxes.value(0), QStringLiteral("Discard the edits to 2 fields? [No]"));
+        }
+    }
+    EXPECT_EQ(boxes.size(), 2) << boxes.join(QLatin1Char('|')).toStdString();
+    answer.stop();
+}
+
+// A page that opens never leaves the focus on a button that resets, clears
+// or switches off the unit, whichever control had it before.
+TEST(MainWindow, OpeningAPageLeavesNoDestructiveButtonFocused)
+{
+    Window window(kFactoryIni);
+    window.form->show();
+    QApplication::setActiveWindow(window.form.get());
+    auto* pages = window.Find<QTabWidget>("PageControl");
+    for (const char* name : {"FatoryOptLogResetBtn", "FatoryOptTurnOffBtn", "EtcFactoryResetBtn"}) {
+        SCOPED_TRACE(name);
+        auto* button = window.Find<QPushButton>(name);
+        const int page = QByteArray(name).startsWith("Etc") ? 2 : 1;
+        pages->setCurrentIndex(page);
+        button->setFocus();
+        ASSERT_TRUE(button->hasFocus());
+        // Away and back: the page gives the focus back to the control that
+        // had it there.
+        pages->setCurrentIndex(0);
+        pages->setCurrentIndex(page);
+        EXPECT_TRUE(button->hasFocus()) << "Qt's own restore";
+        ASSERT_TRUE(WaitFor([&] { return !button->hasFocus(); }));
+        EXPECT_TRUE(pages->isAncestorOf(QApplication::focusWidget())) << "the focus stays on the pages";
+    }
 }
 
 }  // namespace

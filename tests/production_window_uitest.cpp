@@ -21,6 +21,7 @@
 #include "ConfigFile.h"
 #include "EventLoopWait.h"
 #include "ProductionWindow.h"
+#include "SimProcess.h"
 #include "SimUnits.h"
 
 namespace {
@@ -52,6 +53,7 @@ TEST(ProductionWindow, WritesThreeUnitsAtOnceAndShowsEachResult)
     window.findChild<QCheckBox*>("SaveLogCheck")->setChecked(true);
     window.findChild<QLineEdit*>("LogDirEdit")->setText(dir.path());
     window.findChild<QCheckBox*>("OnceCheck")->setChecked(true);
+    window.findChild<QCheckBox*>("ClearLogCheck")->setChecked(true);
     auto* start = window.findChild<QPushButton*>("StartBtn");
     QElapsedTimer click;
     click.start();
@@ -75,7 +77,11 @@ TEST(ProductionWindow, WritesThreeUnitsAtOnceAndShowsEachResult)
     EXPECT_TRUE(table->item(2, 4)->text().startsWith(QStringLiteral("Failed, status 176: ")))
         << table->item(2, 4)->text().toStdString();
     EXPECT_TRUE(window.findChild<QLabel*>("TotalsLabel")->text().startsWith(QStringLiteral("Units done 2   Failed 1")));
-    EXPECT_EQ(QDir(dir.path()).entryList({"*.CSV"}).size(), 3) << "each unit's event log, saved first";
+    EXPECT_GE(QDir(dir.path()).entryList({"*.CSV"}).size(), 3) << "each unit's event log, saved first";
+    // Cleared after a write that passed; the unit that refused keeps its log.
+    const QByteArray erased(4, '\xFF');
+    for (int unit = 1; unit <= 3; ++unit)
+        EXPECT_EQ(sim.Memory(unit).mid(SimProcess::kLogAt, 4) == erased, unit != 3) << "unit " << unit;
     EXPECT_TRUE(start->isEnabled());
 
     // The window's own controls (Qt's inner parts of the table excepted).

@@ -253,7 +253,8 @@ TEST(TestPage, EveryButtonReachesTheUnitWithItsCommand)
     QObject::connect(&closer, &QTimer::timeout, [&boxes] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             boxes << box->windowTitle();
-            box->done(QMessageBox::Ok);
+            // The questions before Factory Reset and Turn Off are confirmed.
+            box->done(box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
         }
     });
     closer.start(20);
@@ -277,7 +278,9 @@ TEST(TestPage, EveryButtonReachesTheUnitWithItsCommand)
         if (row.handler == FactoryHandler::EtcIdentify)
             expected << QStringLiteral("Varnolite Identify");
         if (row.handler == FactoryHandler::FatoryOptTurnOff)
-            expected << QStringLiteral("Power Down");
+            expected << QStringLiteral("Power Down") << QStringLiteral("Power Down");  // the question, the refusal
+        if (row.handler == FactoryHandler::EtcFactoryReset)
+            expected << QStringLiteral("Fatory Reset");
         EXPECT_EQ(boxes, expected);
     }
     window.form->close();

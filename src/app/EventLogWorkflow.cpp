@@ -1,5 +1,6 @@
 #include "EventLogWorkflow.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include "EventLogCsv.h"
@@ -46,6 +47,8 @@ std::uint8_t TEventLogWorkflow::LoadEventLog(RComZELReadBuf& log, RZELIdenty& id
 void TEventLogWorkflow::UserLogSaveBtnClick()
 {
     FMain.ForgetHibernateAnswer();
+    if (!FMain.ConfirmDiscardEdits(opname::kLoadEventLog))
+        return;
     FLastSaved.reset();
     const TDeviceButtonsOff busy(FMain.View());
     RComZELReadBuf log;
@@ -102,17 +105,56 @@ void TEventLogWorkflow::SaveEventLog(const RComZELReadBuf& log)
     SetEventSaveDir(FolderWithSlash(*path));
 }
 
+bool TEventLogWorkflow::KeepEventLog(const RComZELReadBuf& log, QString& refusal)
+{
+    const QDateTime reference = FClock();
+    const RDeviceCFG& cfg = FMain.Settings().cfg;
+    std::vector<RZELEvent> events = eventlog::CollectEvents(log, cfg.mEVENTPacketSize);
+    if (events.empty())
+        return true;  // nothing that the reset could lose
+    eventlog::SortOldestFirst(events);
+    const RZELUnitCFG& unit = FMain.CurrentConfig().mUnit;
+    const QString path = QDir(QString::fromStdString(cfg.mEVENTSaveDir))
+                             .filePath(eventlog::ProposedFileName(unit, reference));
+    if (!WriteFileWhole(path, eventlog::EventLogCsv(events, unit, reference))) {
+        refusal = QStringLiteral("The event log could not be saved to %1.\rIt was not cleared.").arg(path);
+        return false;
+    }
+    FLastSaved = path;
+    return true;
+}
+
 void TEventLogWorkflow::UserLogResetBtnClick()
 {
     FMain.ForgetHibernateAnswer();
+    FLastSaved.reset();
+    // The copy is made from a fresh read of the unit, which replaces the
+    // values shown.
+    if (!FMain.ConfirmDiscardEdits(opname::kEventLogReset))
+        return;
+    if (!FMain.View().AskYesNoDefaultNo(opname::kEventLogReset,
+                                        QStringLiteral("Save and then clear the event log of %1?")
+                                            .arg(FMain.ShownUnitName())))
+        return;
     const TDeviceButtonsOff busy(FMain.View());
-    const auto status = FMain.RunCycle(opname::kEventLogReset, true, [this] {
+    QString refusal;
+    const auto status = FMain.RunCycle(opname::kEventLogReset, true, [&] {
+        // The log is cleared only once a copy of it is kept: a download or
+        // a copy that fails stops the reset.
+        RComZELReadBuf log;
         RZELIdenty identity{};
-        std::uint8_t s = FMain.Identify(identity);
+        std::uint8_t s = LoadEventLog(log, identity);
+        if (s == zelstatus::kOK) {
+            RZELCFG cfg = FMain.CurrentConfig();
+            cfg.mUnit.mLifeRemaining = identity.mLife;
+            FMain.SetCurrentConfig(cfg);
+            if (!KeepEventLog(log, refusal))
+                s = zelstatus::kSizeRefused;
+        }
         if (s == zelstatus::kOK)
             s = FMain.Link().LogReset();
         return s;
     });
     if (status)
-        FMain.ShowResult(*status, opname::kEventLogReset, true);
+        FMain.ShowResult(*status, opname::kEventLogReset, true, refusal);
 }

@@ -45,6 +45,11 @@ public:
 
 private:
     std::uint8_t LoadEventLog(RComZELReadBuf& log, RZELIdenty& identity);
+    // The copy of a downloaded log kept before the unit's log is cleared:
+    // a CSV file in the event folder, named as Save Event Log proposes. A
+    // history store can take its place. False, with the reason, when the
+    // copy could not be kept.
+    bool KeepEventLog(const RComZELReadBuf& log, QString& refusal);
 
     TMainWorkflows& FMain;
     Clock FClock;

@@ -98,7 +98,7 @@ void TFactoryTestWorkflows::Run(FactoryHandler handler, int tag)
     FLastStatus.reset();
     // A tag no button carries has no command: nothing is opened or sent.
     const RFactoryCommand* command = FindFactoryCommand(handler, tag);
-    if (!command)
+    if (!command || !ConfirmDestructive(*command))
         return;
     if (command->clearsHibernate)
         FMain.ForgetHibernateAnswer();
@@ -107,6 +107,18 @@ void TFactoryTestWorkflows::Run(FactoryHandler handler, int tag)
         RunOutput(*command);
     else
         RunReported(*command);
+}
+
+bool TFactoryTestWorkflows::ConfirmDestructive(const RFactoryCommand& command)
+{
+    QString question;
+    if (command.handler == FactoryHandler::EtcFactoryReset)
+        question = QStringLiteral("Reset %1 to its factory settings?");
+    else if (command.handler == FactoryHandler::FatoryOptTurnOff)
+        question = QStringLiteral("Turn off %1?");
+    else
+        return true;
+    return FMain.View().AskYesNoDefaultNo(QString::fromLatin1(command.name), question.arg(FMain.ShownUnitName()));
 }
 
 void TFactoryTestWorkflows::RunReported(const RFactoryCommand& command)

@@ -78,6 +78,8 @@ public:
     const std::string& EepromSaveDir() const { return FEepromSaveDir; }
 
 private:
+    // Factory Reset and Turn Off ask first, naming the unit; true to go on.
+    bool ConfirmDestructive(const RFactoryCommand& command);
     void RunReported(const RFactoryCommand& command);
     void RunOutput(const RFactoryCommand& command);
     std::uint8_t Exchange(const RFactoryCommand& command, RZELIdenty& identity);

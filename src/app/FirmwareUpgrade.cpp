@@ -20,6 +20,7 @@ const QString kNoImage = QStringLiteral("Varnolite Firmware Upgrade ... Select F
 const QString kImageVersion = QStringLiteral("Varnolite Firmware Upgrade ... Firmware Version ");
 const QString kVersionCaption = QStringLiteral("File Version Check");
 const QString kVersionQuestion = QStringLiteral("This file is not old version\rExecute upgrade?");
+const QString kUpgradeCaption = QStringLiteral("Upgrade Firmware");
 const QString kRetryLine = QStringLiteral("[SEND] Retry ");
 const QString kOkLine = QStringLiteral("[SEND] OK ");
 
@@ -82,6 +83,8 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
     // The button is off without an image; a script may still ask.
     if (!FImage.Loaded())
         return;
+    if (!ConfirmStart())
+        return;
     FMain.ForgetHibernateAnswer();
     const TDeviceButtonsOff busy(FMain.View());
     FView.SetUpgradeEnabled(false);
@@ -109,6 +112,8 @@ void TFirmwareUpgrade::UserFMUpgradeBtnClick()
         }
         if (status)
             FMain.ShowResult(*status, opname::kDownloadImage, true, DownloadResultText(*status));
+        if (status && *status == fwstatus::kOK)
+            ReadUpgradedUnit();
     }
 
     FView.SetUpgradeEnabled(true);
@@ -129,7 +134,7 @@ std::optional<std::uint8_t> TFirmwareUpgrade::CheckProgram()
         if (header.mMinFirmware > identity.mSW || header.mMinHardware > identity.mHW)
             status = fwstatus::kNotForThisUnit;
         else if ((header.mFirmware < identity.mSW || header.mHardware < identity.mHW) &&
-                 !FMain.View().AskYesNo(kVersionCaption, kVersionQuestion))
+                 !FMain.View().AskYesNoDefaultNo(kVersionCaption, kVersionQuestion))
             status = fwstatus::kOlderDeclined;
     }
     FMain.ShowResult(*status, opname::kCheckProgram, true);
@@ -203,6 +208,26 @@ QString TFirmwareUpgrade::DownloadResultText(std::uint8_t status) const
     if (status == fwstatus::kOK || !FInUpgradeMode)
         return QString();
     return QString::fromStdString(StatusTextFor(status).message) + QLatin1Char('\r') + kUpgradeModeText;
+}
+
+bool TFirmwareUpgrade::ConfirmStart()
+{
+    // The unit is read again once the upgrade is done, which replaces the
+    // values shown.
+    if (!FMain.ConfirmDiscardEdits(kUpgradeCaption))
+        return false;
+    return FMain.View().AskYesNoDefaultNo(kUpgradeCaption,
+                                          QStringLiteral("Upgrade the firmware of %1?").arg(FMain.ShownUnitName()));
+}
+
+void TFirmwareUpgrade::ReadUpgradedUnit()
+{
+    // The window shows the unit as it now is, new firmware version included.
+    // The download's result stays on the status line; a read that fails
+    // leaves the unit line at "No unit read".
+    const auto status = FMain.RunCycle(opname::kReadDevice, false, [this] { return FMain.ReadDevice(); });
+    if (!status || *status != zelstatus::kOK)
+        FMain.NoteRead(status.value_or(zelstatus::kChannelError));
 }
 
 void TFirmwareUpgrade::Memo(const QString& text)

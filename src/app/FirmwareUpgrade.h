@@ -58,6 +58,10 @@ public:
     const RFirmwareCheck& LastCheck() const { return FLastCheck; }
 
 private:
+    // The question before an upgrade starts (default No), naming the unit.
+    bool ConfirmStart();
+    // After a successful upgrade: the unit read again.
+    void ReadUpgradedUnit();
     std::uint8_t SendImage();
     std::uint8_t SendPacket(int row);
     void Memo(const QString& text);

@@ -21,6 +21,16 @@ bool TGuiThreadView::AskYesNo(const QString& caption, const QString& text)
     return OnGuiThread([&] { return FTarget.AskYesNo(caption, text); });
 }
 
+bool TGuiThreadView::AskYesNoDefaultNo(const QString& caption, const QString& text)
+{
+    return OnGuiThread([&] { return FTarget.AskYesNoDefaultNo(caption, text); });
+}
+
+void TGuiThreadView::ShowUnitLine(const TUnitLine& line)
+{
+    OnGuiThread([&] { FTarget.ShowUnitLine(line); });
+}
+
 std::optional<QString> TGuiThreadView::AskOpenFile(const RFileRequest& request)
 {
     return OnGuiThread([&] { return FTarget.AskOpenFile(request); });

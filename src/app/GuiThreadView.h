@@ -21,6 +21,8 @@ public:
     void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
                              const QString& details) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
+    bool AskYesNoDefaultNo(const QString& caption, const QString& text) override;
+    void ShowUnitLine(const TUnitLine& line) override;
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
     void SetFormValues(const RFormValues& values) override;

@@ -12,6 +12,7 @@
 
 #include "DeviceSettings.h"
 #include "FormValues.h"
+#include "UnitLine.h"
 #include "ViewTypes.h"
 #include "ZelRecords.h"
 
@@ -33,6 +34,10 @@ public:
     }
     // Modal question with Yes and No; true for Yes.
     virtual bool AskYesNo(const QString& caption, const QString& text) = 0;
+    // The same question with No as the default button, for a step that
+    // destroys or overwrites something on the unit or in the window: Enter
+    // alone must never take it.
+    virtual bool AskYesNoDefaultNo(const QString& caption, const QString& text) { return AskYesNo(caption, text); }
     // File dialogs; nothing when the user cancels.
     virtual std::optional<QString> AskOpenFile(const RFileRequest& request) = 0;
     virtual std::optional<QString> AskSaveFile(const RFileRequest& request) = 0;
@@ -42,6 +47,9 @@ public:
     virtual RFormValues FormValues() = 0;
     // The factory page's life spins alone (after an entry was clamped).
     virtual void SetLifeSpins(int months, int days) = 0;
+    // Which unit or file the values come from, and the edits since; the
+    // view shows the line and greys the values while ValuesGreyed().
+    virtual void ShowUnitLine(const TUnitLine& line) { (void)line; }
     // UserOptIDLabel: the model name of the unit last identified.
     virtual void SetModelName(const QString& name) = 0;
     // Put a serial number into UserOptSerialEdit and give it the focus, ready

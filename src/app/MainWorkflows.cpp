@@ -67,7 +67,7 @@ bool WriteTraceFile(const std::string& path, const QStringList& lines)
 }
 
 TMainWorkflows::TMainWorkflows(IMainView& view, TComZEL& link, const LoadedSettings& settings)
-    : FView(view), FLink(link), FSettings(settings), FZELCFG(DefaultConfig())
+    : FView(view), FLink(link), FSettings(settings), FZELCFG(DefaultConfig()), FUnitLine(settings.factoryMode, {})
 {
 }
 
@@ -84,6 +84,8 @@ void TMainWorkflows::FormCreate()
     FView.PrepareEepromGrid(rows);
 
     ShowConfig();
+    FUnitLine.ShowDefaults(FView.FormValues());
+    PublishUnitLine();
     FView.SetTraceVisible(FSettings.cfg.mLogEnable);
     if (FSettings.cfg.mLogEnable)
         FLink.SetOnZELEvent([this](TComZEL*, const QDateTime& now, const QString& log) { CommTrace(now, log); });
@@ -243,6 +245,7 @@ std::uint8_t TMainWorkflows::ReadDevice()
         FLastRead = FZELCFG;
         ShowConfig();
     }
+    NoteRead(status);
     return status;
 }
 
@@ -255,6 +258,8 @@ std::uint8_t TMainWorkflows::WriteDevice()
     // another. The factory bench fits and configures sensors and may.
     if (status == kStatusOK && !FSettings.factoryMode && FZELCFG.mSensor.mSensorType != identity.mSensor)
         status = kStatusSensorDiffers;
+    if (status == kStatusOK)
+        status = CheckWriteTarget(identity);
 
     const RComZELReadBuf image = PackConfigImage(FZELCFG);
     const RDeviceCFG& cfg = FSettings.cfg;
@@ -393,9 +398,13 @@ QString TMainWorkflows::NoSensorText(std::uint8_t readCode) const
 void TMainWorkflows::UserReadDeviceBtnClick()
 {
     FHibernateBtn = false;
+    if (!ConfirmDiscardEdits(opname::kReadDevice))
+        return;
     const TDeviceButtonsOff busy(FView);
     if (const auto status = RunCycle(opname::kReadDevice, true, [this] { return ReadDevice(); }))
         ShowResult(*status, opname::kReadDevice, true);
+    else
+        NoteRead(zelstatus::kChannelError);  // the port would not open: no unit was read either
 }
 
 void TMainWorkflows::UserWriteDeviceBtnClick()
@@ -407,12 +416,21 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
         FView.ShowMessage(BoxIcon::Error, QStringLiteral("No sensor information"), NoSensorText(shownSensorCode));
         return;
     }
+    if (RefuseAlarmSetPoints(FZELCFG, opname::kWriteDevice, QStringLiteral("Nothing was written.")))
+        return;
+    FWriteStopped = false;
     const TDeviceButtonsOff busy(FView);
     if (!BeginWrite())
         return;
     const auto status = RunCycle(opname::kWriteDevice, true, [this] { return WriteDevice(); });
     if (!status)
         return;
+    if (FWriteStopped) {
+        ShowStatus(colours::kWhite, colours::kBlack, opname::kWriteDevice + QStringLiteral("... nothing written"));
+        return;
+    }
+    if (*status == kStatusOK)
+        NoteWritten();
     ShowResult(*status, opname::kWriteDevice, true, WriteFailureText(*status));
     // The bench writes one unit after another: the serial number just written
     // stays in the edit, selected for the next one.
@@ -422,6 +440,8 @@ void TMainWorkflows::UserWriteDeviceBtnClick()
 
 void TMainWorkflows::UserOptHibernateBtnClick()
 {
+    if (!ConfirmDiscardEdits(opname::kHibernate))
+        return;
     const TDeviceButtonsOff busy(FView);
     // A fresh read first: whether the unit may hibernate is part of its
     // configuration, not of what the window happens to show.
@@ -467,6 +487,8 @@ void TMainWorkflows::UserOptHibernateBtnClick()
 void TMainWorkflows::UserCalBtnClick()
 {
     FHibernateBtn = false;
+    if (!ConfirmDiscardEdits(opname::kReadSensor))
+        return;
     const TDeviceButtonsOff busy(FView);
     const auto status = RunCycle(opname::kReadSensor, false, [this] { return ReadDevice(); });
     if (!status)
@@ -493,6 +515,8 @@ void TMainWorkflows::FatoryOptLogSensorBtnClick()
 void TMainWorkflows::UserReadFileBtnClick()
 {
     FHibernateBtn = false;
+    if (!ConfirmDiscardEdits(QStringLiteral("Open Configuration File")))
+        return;
     const RFileRequest request{QStringLiteral("Open Configuration File"), kConfigFilter, kConfigSuffix,
                                QString::fromStdString(FSettings.programDir + folders::kConfigure), QString()};
     const std::optional<QString> path = FView.AskOpenFile(request);
@@ -506,8 +530,12 @@ void TMainWorkflows::UserReadFileBtnClick()
         FView.ShowMessage(BoxIcon::Error, QString::fromUtf8(message.caption), QString::fromUtf8(message.text));
         return;
     }
+    if (RefuseAlarmSetPoints(loaded, QStringLiteral("Open Configuration File"),
+                             QStringLiteral("The file was not loaded.")))
+        return;
     FZELCFG = loaded;
     ShowConfig();
+    NoteLoadedFile(*path);
     TellFieldsNotInFile(notHeld);
 }
 

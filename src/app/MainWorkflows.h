@@ -19,6 +19,7 @@
 #include "FormValues.h"
 #include "MainView.h"
 #include "OperationRecorder.h"
+#include "UnitLine.h"
 #include "ZelComms.h"
 #include "ZelRecords.h"
 
@@ -133,6 +134,23 @@ public:
     // The configuration block that failed its CRC at the last read ("unit" or
     // "sensor"); empty when both were sound.
     const QString& DamagedBlock() const { return FDamagedBlock; }
+    // Which unit the window shows and what was edited since (WriteSafety.cpp).
+    const TUnitLine& UnitLine() const { return FUnitLine; }
+    // Fields that a read would replace without their having reached a unit:
+    // the edits, and the values of a file loaded since.
+    int EditedFields();
+    // Before values are replaced: "Discard the edits to N fields?" while
+    // there are any (default No). True to go on.
+    bool ConfirmDiscardEdits(const QString& caption);
+    // "unit SH10000123" for the unit last read, else "the unit in front of
+    // the adapter": what the questions before destructive steps name.
+    QString ShownUnitName() const;
+    // The refusal of set points no unit should get, shown in a box; true
+    // when refused.
+    bool RefuseAlarmSetPoints(const RZELCFG& cfg, const QString& caption, const QString& consequence);
+    // The outcome of a read of the unit for the unit line (ReadDevice calls
+    // it; a read that could not even start counts as failed).
+    void NoteRead(std::uint8_t status);
 
 private:
     // One range of the configuration image, 0-based.
@@ -158,6 +176,11 @@ private:
     // Records what a write left in the unit (see the definition).
     template <typename Ranges>
     void RecordSentImage(const RZELIdenty& identity, const RComZELReadBuf& image, Ranges&& ranges);
+    // Unit line bookkeeping and the question before a write to another unit.
+    void NoteLoadedFile(const QString& path);
+    void NoteWritten();
+    void PublishUnitLine();
+    std::uint8_t CheckWriteTarget(const RZELIdenty& identity);
     // What the connection doctor finds about the configured port, for the
     // details of an adapter error box.
     QString DoctorFindings() const;
@@ -179,6 +202,9 @@ private:
     RZELIdenty FLastIdentity{};
     IOperationRecorder* FRecorder = nullptr;
     std::optional<RZELCFG> FLastRead;  // the configuration last read from a unit
+    TUnitLine FUnitLine;
+    QString FUnitSerial;        // the identity's serial at the last read or write; empty: none
+    bool FWriteStopped = false;  // WriteDevice stopped before writing: declined, or nothing differs
 };
 
 // Trace line of the memo: time stamp "hh:nn:ss:zzz", a blank, the text.

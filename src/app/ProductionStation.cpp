@@ -39,13 +39,18 @@ public:
         if (icon == BoxIcon::Error)
             FError = caption + QStringLiteral(": ") + QString(text).replace(QLatin1Char('\r'), QLatin1Char(' '));
     }
-    // Over a block that failed its CRC the line never writes on its own: the
-    // unit is left as it was found, for a person to look at.
+    // Only the questions of a step the operator chose when starting the line
+    // are answered Yes (clearing the log); any other (writing over a block
+    // that failed its CRC, say) is No, and the unit is left as it was found,
+    // for a person to look at.
     bool AskYesNo(const QString& caption, const QString& text) override
     {
+        if (FAllowed.contains(caption))
+            return true;
         FError = caption + QStringLiteral(": ") + QString(text).replace(QLatin1Char('\r'), QLatin1Char(' '));
         return false;
     }
+    void AllowQuestionsOf(const QStringList& captions) { FAllowed = captions; }
     std::optional<QString> AskOpenFile(const RFileRequest&) override { return std::nullopt; }
     // The event log goes into the chosen folder under the name the window
     // proposes (serial number and time).
@@ -83,6 +88,7 @@ public:
 
 private:
     QString FSaveLogDir;
+    QStringList FAllowed;
     std::unique_lock<std::mutex> FSaveLock;
     RFormValues FForm;
     QString FError;
@@ -93,6 +99,10 @@ TProductionStation::TProductionStation(int index, std::string port, const RProdu
     : FIndex(index), FPort(std::move(port)), FPlan(plan), FSettings(settings), FReport(report)
 {
     FSettings.factoryMode = plan.factoryMode;
+    // Log Reset keeps its copy of the log in the event folder: the line's
+    // folder, when one was chosen.
+    if (!plan.saveLogDir.isEmpty())
+        FSettings.cfg.mEVENTSaveDir = QDir(plan.saveLogDir).absolutePath().toStdString() + "/";
 }
 
 TProductionStation::~TProductionStation()
@@ -250,7 +260,9 @@ RUnitOutcome TProductionStation::Provision(TMainWorkflows& workflows, TProductio
     if (FPlan.clearLog && FPlan.factoryMode) {
         begin(prodstep::kClearLog, 85);
         TEventLogWorkflow eventLog(workflows);
+        view.AllowQuestionsOf({opname::kEventLogReset});
         eventLog.UserLogResetBtnClick();
+        view.AllowQuestionsOf({});
         if (workflows.LastResult() != std::optional<std::uint8_t>(zelstatus::kOK))
             return failed(prodstep::kClearLog, workflows.LastResult());
     }

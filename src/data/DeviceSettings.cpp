@@ -122,6 +122,7 @@ ReadSettings ReadValues(const IProfileReader& ini, const std::string& programDir
         read.downloadRetryDefaulted = ReadUserSettings(ini, programDir, cfg);
     cfg.mEVENTSaveDir = ini.ReadString("EVENT", "SaveDirectory", "");
     cfg.mLogEnable = ini.ReadInt("ETC", "LogEnable", 0) != 0;
+    cfg.mConfirmOtherUnit = ini.ReadInt("ETC", "ConfirmOtherUnit", 1) != 0;
     settings.port = ini.ReadString("Environment", "Port", "");
     return read;
 }

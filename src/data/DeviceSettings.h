@@ -41,6 +41,10 @@ struct RDeviceCFG {
     std::uint16_t mCalTime = 180;
     std::uint16_t mCalCheckTime = 5;
     bool mLogEnable = false;
+    // ETC/ConfirmOtherUnit: Write Device asks before it writes to a unit
+    // other than the one whose values the window shows. A production line
+    // that types a new serial number for every unit turns it off (0).
+    bool mConfirmOtherUnit = true;
 };
 
 struct RSensorType {

@@ -167,6 +167,7 @@ TVarnoIRMainForm::TVarnoIRMainForm(const LoadedSettings& settings, const QString
     connect(&FLinkThread, &TLinkThread::Failed, this,
             [this](const QString& message) { ShowMessage(BoxIcon::Error, startup::kApplicationTitle, message); });
     ConnectButtons();
+    SetUpSafeguards();
 
     FLinkThread.Link().SetDefPort(port.toStdString());
     FWorkflows.FormCreate();
@@ -347,6 +348,10 @@ void TVarnoIRMainForm::closeEvent(QCloseEvent* event)
         // leaves the trace and the window position as they were.
         FClosePending = true;
         FCloseWithoutSaving = FCloseWithoutSaving || FFirmware->Running();
+        event->ignore();
+        return;
+    }
+    if (!ConfirmCloseWithEdits()) {
         event->ignore();
         return;
     }

@@ -26,6 +26,7 @@ class TVarnoIRMainForm;
 }
 
 class QAbstractSpinBox;
+class QLabel;
 class QKeyEvent;
 class QLineEdit;
 class QPushButton;
@@ -53,6 +54,8 @@ public:
     void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
                              const QString& details) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
+    bool AskYesNoDefaultNo(const QString& caption, const QString& text) override;
+    void ShowUnitLine(const TUnitLine& line) override;
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
     void SetFormValues(const RFormValues& values) override;
@@ -94,6 +97,15 @@ private:
     void WaitForLinkThread();
     QList<QPushButton*> DeviceButtons() const;
     QPushButton* FFocusBeforeOperation = nullptr;
+
+    // The unit line, the greyed values, the wheel and focus guards
+    // (FormSafeguards.cpp).
+    void SetUpSafeguards();
+    void RefreshUnitLine();
+    void GreyValues(bool greyed);
+    bool ConfirmCloseWithEdits();
+    QLabel* FUnitLineLabel = nullptr;
+    TUnitLine FShownUnit;
 
     // Control handlers.
     void UserOptSensorTypeComboChange(int index);

@@ -1,6 +1,6 @@
 #pragma once
 // Answers each modal dialog of the window under test as it appears: message
-// boxes with OK, file dialogs with `savePath` (cancelled when it is empty),
+// boxes with OK (questions with Yes when `confirm` is set), file dialogs with `savePath` (cancelled when it is empty),
 // any other dialog through `onDialog`. Keeps what it saw, so a test can say
 // which boxes and file dialogs the user met.
 #include <QApplication>
@@ -23,14 +23,22 @@ public:
     QStringList shown;    // "caption|text" of every message box
     QStringList dialogs;  // the title of every file dialog, once each
     std::function<void(QWidget*)> onDialog;
+    bool confirm = false;
+    QStringList confirmed;  // "caption|text" of the questions answered Yes
 
 private:
     void Answer()
     {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            shown << box->windowTitle() + QLatin1Char('|') + box->text();
-            box->done(QMessageBox::Ok);
+            const QString seen = box->windowTitle() + QLatin1Char('|') + box->text();
+            if (confirm && box->button(QMessageBox::Yes)) {
+                confirmed << seen;
+                box->done(QMessageBox::Yes);
+            } else {
+                shown << seen;
+                box->done(QMessageBox::Ok);
+            }
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             if (dialog != FSeen)
                 dialogs << dialog->windowTitle();

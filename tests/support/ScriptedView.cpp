@@ -7,6 +7,8 @@ void ScriptedView::ClearRecord()
     statuses.clear();
     messages.clear();
     questions.clear();
+    confirmations.clear();
+    unitLines.clear();
     fileRequests.clear();
     buttonStates.clear();
     refilledSerials.clear();
@@ -49,6 +51,18 @@ bool ScriptedView::AskYesNo(const QString& caption, const QString& text)
         return false;
     const bool answer = yesNoAnswers.front();
     yesNoAnswers.pop_front();
+    return answer;
+}
+
+bool ScriptedView::AskYesNoDefaultNo(const QString& caption, const QString& text)
+{
+    confirmations.push_back({caption, text});
+    if (whileAsking)
+        whileAsking();
+    if (confirmAnswers.empty())
+        return confirmUnscripted;
+    const bool answer = confirmAnswers.front();
+    confirmAnswers.pop_front();
     return answer;
 }
 

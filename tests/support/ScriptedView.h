@@ -40,11 +40,18 @@ public:
     // Runs while a question is open, before it is answered: what happens in
     // the world while the user reads the box.
     std::function<void()> whileAsking;
+    // Questions whose default button is No (before a destructive step) have
+    // a script of their own; with none left they get `confirmUnscripted`:
+    // the bench technician confirms unless a test says otherwise.
+    std::deque<bool> confirmAnswers;
+    bool confirmUnscripted = true;
 
     // Record.
     std::vector<ShownStatus> statuses;
     std::vector<ShownMessage> messages;
     std::vector<AskedQuestion> questions;
+    std::vector<AskedQuestion> confirmations;  // the default-No questions
+    std::vector<TUnitLine> unitLines;           // every ShowUnitLine call
     std::vector<RFileRequest> fileRequests;
     std::vector<bool> buttonStates;   // every SetDeviceButtonsEnabled call
     std::vector<QString> refilledSerials;
@@ -71,6 +78,8 @@ public:
     void ShowDetailedMessage(BoxIcon icon, const QString& caption, const QString& text,
                              const QString& details) override;
     bool AskYesNo(const QString& caption, const QString& text) override;
+    bool AskYesNoDefaultNo(const QString& caption, const QString& text) override;
+    void ShowUnitLine(const TUnitLine& line) override { unitLines.push_back(line); }
     std::optional<QString> AskOpenFile(const RFileRequest& request) override;
     std::optional<QString> AskSaveFile(const RFileRequest& request) override;
     void SetFormValues(const RFormValues& values) override;

@@ -37,15 +37,20 @@ QString SimUnits::Control(const QString& line, bool awaitAck)
     return awaitAck ? NextLine() : QString();
 }
 
-RZELCFG SimUnits::Image(int unit) const
+QByteArray SimUnits::Memory(int unit) const
 {
     QFile file(FDir.filePath(QStringLiteral("st-%1").arg(unit)));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().mid(SimProcess::kStateHeaderSize, SimProcess::kMemorySize);
+}
+
+RZELCFG SimUnits::Image(int unit) const
+{
+    const QByteArray bytes = Memory(unit);
     RZELCFG cfg{};
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll().mid(SimProcess::kStateHeaderSize, sizeof cfg);
-        if (bytes.size() == sizeof cfg)
-            std::memcpy(&cfg, bytes.constData(), sizeof cfg);
-    }
+    if (bytes.size() >= static_cast<int>(sizeof cfg))
+        std::memcpy(&cfg, bytes.constData(), sizeof cfg);
     return cfg;
 }
 

@@ -24,6 +24,8 @@ public:
     QString Control(const QString& line, bool awaitAck = true);
     // The configuration image of unit K's state file (zero when unreadable).
     RZELCFG Image(int unit) const;
+    // Unit K's whole 1024-byte memory (empty when unreadable).
+    QByteArray Memory(int unit) const;
 
 private:
     QString NextLine();

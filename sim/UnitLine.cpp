@@ -227,6 +227,9 @@ void UnitLine::Serve()
                 continue;
         }
         lineFailed_ = end == SimServer::End::LineError;
+        // An unplugged unit's port disappears, as with a single unit.
+        if (end == SimServer::End::Unplugged)
+            line_.Close();
         break;
     }
     ended_ = true;

@@ -67,6 +67,7 @@ int CmdUpgrade(CliContext& ctx);
 int CmdLog(CliContext& ctx);
 int CmdCalibrate(CliContext& ctx);
 int CmdDoctor(CliContext& ctx);
+int CmdBatch(CliContext& ctx);
 int CmdHistory(CliContext& ctx);
 int CmdBump(CliContext& ctx);
 int CmdHistoryCertificate(CliContext& ctx);

@@ -49,6 +49,7 @@ const std::map<QString, Command>& Commands()
         {"upgrade", {CmdUpgrade, "upgrade FILE [--yes]", "check the image and the unit, then send it (Ctrl-C cancels)"}},
         {"log", {CmdLog, "log [--seconds N] [--interval S] [--out FILE]", "\n                                 live readings, one line each; --out writes the data log;\n                                 Ctrl-C stops"}},
         {"calibrate", {CmdCalibrate, "calibrate [--span VALUE] [--yes]", "\n                                 guided zero then span calibration; Ctrl-C cancels"}},
+        {"batch", {CmdBatch, "batch --template FILE.cfg [--port P]... [--all] [--save-log DIR] [--once]", "\n                                 write a template to unit after unit on several adapters"}},
         {"doctor", {CmdDoctor, "doctor", "what stands between the tool and the detector, with fixes", true}},
         {"bump", {CmdBump, "bump --gas VALUE [--lot L --expiry YYYY-MM-DD] [--technician NAME]", "\n                                 [--time-limit S] [--yes] [--certificate FILE.pdf]: guided bump test;\n                                 exit 0 passed, 1 failed, 134 cancelled"}},
         {"history", {CmdHistory, "history units|unit|events|sync|verify|certificate|verify-certificate|report", "\n                                 the history database (--db URL, BEAMDOCK_DB)", true}},
@@ -61,7 +62,7 @@ const std::map<QString, Command>& Commands()
 const char* const kValueOptions[] = {"--port", "--dir", "--file", "--set", "--save", "--out",
                                      "--seconds", "--interval", "--span", "--gas", "--lot", "--expiry",
                                      "--technician", "--time-limit", "--certificate", "--due-within", "--since",
-                                     "--tolerance"};
+                                     "--tolerance", "--template", "--save-log"};
 
 bool IsOptionName(const QString& arg)
 {

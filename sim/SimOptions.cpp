@@ -124,6 +124,17 @@ const ValueRules<SimOptions>& SimValueOptions()
     static const ValueRules<SimOptions> options{
         {"--link", {[](auto v, auto& o) { o.linkPath = v; return !v.empty(); }, "a path"}},
         {"--state", {[](auto v, auto& o) { o.statePath = v; return !v.empty(); }, "a path"}},
+        {"--units", {[](auto v, auto& o) { return ParseInteger<int>(v, 1, 64, o.units); }, "a count 1..64"}},
+        {"--refuse-writes",
+         {[](auto v, auto& o) {
+              int unit = 0;
+              if (!ParseInteger<int>(v, 1, 64, unit))
+                  return false;
+              o.refusingUnits.push_back(unit);
+              return true;
+          },
+          "a unit number 1..64"}},
+        {"--control", {[](auto v, auto& o) { o.controlPath = v; return !v.empty(); }, "a path"}},
         {"--record", {[](auto v, auto& o) { o.recordPath = v; return !v.empty(); }, "a path"}},
         {"--serial",
          {[](auto v, auto& o) {
@@ -352,6 +363,26 @@ Line:
                        answered, each wake-up frame too, however many wait
   --record FILE        append "RX .."/"TX .." lines, one per received frame and
                        per reply, in upper-case hex
+  --units N            serve N units at once, 1..64 (default 1), each on a
+                       pseudo-terminal of its own, answering on its own
+                       thread. With N > 1 unit K (1..N) uses PATH-K for
+                       --link, FILE-K for --state and --record, and the
+                       serial number of --serial (default SH10000123) plus
+                       K-1 (SH10000123, SH10000124, ...); one port path a
+                       line is printed, in unit order
+  --control FIFO       create the named pipe FIFO (removed at exit) and take
+                       lines from it, each acknowledged by a line on
+                       standard output once done:
+                         away K            unit K is taken away from its
+                                           adapter: it hears nothing and
+                                           answers nothing ("unit K away")
+                         front K [SERIAL]  a unit is put in front of adapter
+                                           K again: with SERIAL a fresh unit
+                                           with that serial number (its
+                                           state replaces the old unit's
+                                           file), without it the unit taken
+                                           away ("unit K front SERIAL")
+                       Bad lines are reported on standard error and ignored
   --packet-size N      bytes per 0x81 packet of a unit block, sensor block or
                        event log read, 1..128 (default 32); an EEPROM read uses
                        the count of its address header instead
@@ -430,6 +461,9 @@ Faults (each a probability 0..1, rolled per frame the detector answers):
                        way in and stores nothing)
   --corrupt-rate P     one reply byte arrives damaged
   --nak-rate P         the detector answers NAK instead
+  --refuse-writes K    unit K (1 with a single unit) refuses every
+                       configuration write: it answers each data frame of a
+                       write with NAK and keeps nothing; repeatable
   --split-rate P       the reply arrives in two parts 3 ms apart
   --stray-rate P       a stray byte (00) arrives just before the reply
   --unplug-after N     after N answered exchanges the port disappears and the

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DetectorModel.h"
 #include "FirmwareImage.h"
@@ -16,6 +17,10 @@ struct SimOptions {
     std::string linkPath;
     std::string statePath;
     std::string recordPath;
+    std::string controlPath;  // a named pipe taking "away K" / "front K [SERIAL]"
+    int units = 1;
+    std::vector<int> refusingUnits;  // units that refuse every configuration write
+    bool refuseWrites = false;       // this unit does (set per unit from refusingUnits)
     IdentityOverrides identity;
     std::optional<std::uint32_t> life;  // for a new unit only
     std::optional<std::size_t> events;  // replace the event log with this many

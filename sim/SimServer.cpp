@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iostream>
 #include <poll.h>
+#include <unistd.h>
 #include <sys/prctl.h>
 
 namespace sim {
@@ -58,12 +59,20 @@ SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_
         const auto deadline = WakeDeadline();
         if (deadline)
             timeout = Remaining(*deadline);
-        pollfd pfd{line_.MasterFd(), POLLIN, 0};
-        const int ready = ::ppoll(&pfd, 1, deadline ? &timeout : nullptr, &waitMask);
+        pollfd fds[2]{{line_.MasterFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd& pfd = fds[0];
+        const int ready = ::ppoll(fds, wakeFd_ >= 0 ? 2 : 1, deadline ? &timeout : nullptr, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             end = End::LineError;
+            break;
+        }
+        if (wakeFd_ >= 0 && (fds[1].revents & POLLIN)) {
+            std::uint64_t count = 0;
+            (void)!::read(wakeFd_, &count, sizeof count);
+            if (away_ && away_->load())
+                end = End::TakenAway;
             break;
         }
         if (pfd.revents & POLLIN) {
@@ -83,6 +92,12 @@ SimServer::End SimServer::Run(const sigset_t& waitMask, const volatile std::sig_
     }
     session_.Shutdown();
     return end;
+}
+
+bool SimServer::RefusesWrite(const std::vector<std::uint8_t>& frame) const
+{
+    return options_.refuseWrites && !frame.empty() && frame.front() == cmd::kDataFrame && !session_.Asleep() &&
+           !session_.AwaitingFirmwarePacket();
 }
 
 void SimServer::DiscardStaleInput(FrameReader::Clock::time_point now)
@@ -149,7 +164,7 @@ bool SimServer::ServeFrames()
         recorder_.Received(frame);
         const FaultPlan plan = faults_.Next();
         Outcome outcome;
-        if (plan.nak)
+        if (plan.nak || RefusesWrite(frame))
             outcome = session_.Refuse(frame);
         else if (plan.drop && session_.AwaitingFirmwarePacket())
             // A long firmware frame is what the infrared link loses on its

@@ -1,5 +1,6 @@
 #pragma once
 // The detector's receive-and-answer loop on the simulated line.
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <optional>
@@ -18,7 +19,7 @@ namespace sim {
 
 class SimServer {
 public:
-    enum class End { Stopped, Unplugged, LineError };
+    enum class End { Stopped, Unplugged, LineError, TakenAway };
 
     SimServer(const SimOptions& options, ReadingSettings readings, DetectorModel& model, PtyLine& line,
               FrameRecorder& recorder);
@@ -31,8 +32,19 @@ public:
     // Saves the detector's memory to the state file, if there is one.
     void SaveState();
 
+    // For a unit among several: `wakeFd` (an eventfd) is written when the
+    // unit is to stop or be taken away; Run then ends with End::TakenAway
+    // while `away` is set, else with End::Stopped.
+    void SetWake(int wakeFd, const std::atomic<bool>* away)
+    {
+        wakeFd_ = wakeFd;
+        away_ = away;
+    }
+
 private:
     bool Receive();
+    // A unit set to refuse configuration writes NAKs their data frames.
+    bool RefusesWrite(const std::vector<std::uint8_t>& frame) const;
     // False once the unit has been "unplugged".
     bool ServeFrames();
     bool NextFrameReady();
@@ -53,6 +65,8 @@ private:
     FaultInjector faults_;
     FrameReader reader_;
     std::uint64_t answered_ = 0;
+    int wakeFd_ = -1;
+    const std::atomic<bool>* away_ = nullptr;
 };
 
 }  // namespace sim

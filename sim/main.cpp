@@ -17,6 +17,7 @@
 #include "PtyLine.h"
 #include "SimOptions.h"
 #include "SimServer.h"
+#include "UnitLine.h"
 
 namespace {
 
@@ -127,6 +128,9 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     const sigset_t waitMask = InstallStopSignals();
+    options.refuseWrites = sim::UnitOptions(options, 1).refuseWrites;
+    if (options.units > 1 || !options.controlPath.empty())
+        return sim::RunUnits(options, sim::UnitFactory{MakeDetector, MakeReadingSettings}, waitMask, g_stop);
 
     auto readings = MakeReadingSettings(options, error);
     if (!readings) {

@@ -10,6 +10,7 @@
 #include "FleetWindow.h"
 #include "HistoryDbDialog.h"
 #include "HistoryRecorder.h"
+#include "ProductionWindow.h"
 #include "StartUp.h"
 #include "TVarnoIRMainForm.h"
 
@@ -29,45 +30,48 @@ int main(int argc, char** argv)
     // cannot be kept is told once, in a box of its own: the operation itself
     // has ended as it would have.
     QPointer<TVarnoIRMainForm> shown;
-    const TProcessRecording recording(
-        QString(),
-        [](const QString& text) {
-            QMetaObject::invokeMethod(
-                qApp, [text] { QMessageBox::warning(QApplication::activeWindow(), startup::kApplicationTitle, text); },
-                Qt::QueuedConnection);
-        },
-        [&shown](const RRecordedState& state) {
-            QMetaObject::invokeMethod(
-                qApp,
-                [&shown, state] {
-                    if (shown)
-                        shown->ShowRecorded(state);
-                },
-                Qt::QueuedConnection);
-        });
+    const auto notice = [](const QString& text) {
+        QMetaObject::invokeMethod(
+            qApp, [text] { QMessageBox::warning(QApplication::activeWindow(), startup::kApplicationTitle, text); },
+            Qt::QueuedConnection);
+    };
+    const TProcessRecording recording(QString(), notice, [&shown](const RRecordedState& state) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [&shown, state] {
+                if (shown)
+                    shown->ShowRecorded(state);
+            },
+            Qt::QueuedConnection);
+    });
     TVarnoIRMainForm form(CurrentSettings(), port);
     shown = &form;
-    // Ctrl+Shift+H: "History database" (where the history is kept, records
-    // waiting for the site server).
-    const QShortcut historyDb(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), &form, [&] {
-        THistoryDbDialog dialog(recording.Recorder(), &form);
-        dialog.exec();
-    });
-    // Ctrl+Shift+B: "Bump Test", in either mode, beside the specified layouts.
-    const QShortcut bumpTest(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B), &form, [&] {
+
+    // The windows beyond the specified layouts are reached by their
+    // shortcuts and from the form's context menu, which leaves its layout as
+    // it is.
+    form.setContextMenuPolicy(Qt::ActionsContextMenu);
+    const auto addWindowAction = [&form](QAction& action, Qt::Key key) {
+        action.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | key));
+        action.setShortcutContext(Qt::WindowShortcut);
+        form.addAction(&action);
+    };
+
+    // "Bump Test", in either mode.
+    QAction bumpTest(QStringLiteral("&Bump Test..."), &form);
+    addWindowAction(bumpTest, Qt::Key_B);
+    QObject::connect(&bumpTest, &QAction::triggered, &form, [&] {
         if (form.OperationRunning())
             return;
         TBumpTestDlg dialog(CurrentSettings(), port, &form);
         dialog.exec();
     });
-    // Ctrl+Shift+F: "Fleet", every unit of the history, kept beside the form
-    // and read again whenever an operation of this station has ended.
-    // Also "Fleet..." in the form's context menu, which leaves its layout as it is.
+
+    // "Fleet", every unit of the history, kept beside the form and read again
+    // whenever an operation of this station has ended.
     QPointer<TFleetWindow> fleet;
     QAction fleetList(QStringLiteral("&Fleet..."), &form);
-    fleetList.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
-    form.addAction(&fleetList);
-    form.setContextMenuPolicy(Qt::ActionsContextMenu);
+    addWindowAction(fleetList, Qt::Key_F);
     QObject::connect(&fleetList, &QAction::triggered, &form, [&] {
         if (!fleet) {
             QString error;
@@ -85,6 +89,32 @@ int main(int argc, char** argv)
         fleet->raise();
         fleet->activateWindow();
     });
+
+    // "Production", the template written to unit after unit on every
+    // adapter; each adapter keeps its own history recorder.
+    std::unique_ptr<TProductionWindow> production;
+    QAction productionLine(QStringLiteral("&Production..."), &form);
+    addWindowAction(productionLine, Qt::Key_P);
+    QObject::connect(&productionLine, &QAction::triggered, &form, [&] {
+        if (!production) {
+            QString error;
+            production = std::make_unique<TProductionWindow>(
+                CurrentSettings(), HistoryRecorders(QString(), notice, error));
+        }
+        production->show();
+        production->raise();
+        production->activateWindow();
+    });
+
+    // "History database": where the history is kept, records waiting for the
+    // site server.
+    QAction historyDb(QStringLiteral("&History database..."), &form);
+    addWindowAction(historyDb, Qt::Key_H);
+    QObject::connect(&historyDb, &QAction::triggered, &form, [&] {
+        THistoryDbDialog dialog(recording.Recorder(), &form);
+        dialog.exec();
+    });
+
     form.show();
     return app.exec();
 }

@@ -28,19 +28,16 @@ void TVarnoIRMainForm::SetUpHistoryLine()
     }
     // Never widens the window: a long line is cut, its tooltip keeps it whole.
     FDueLineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    FDueLineLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // One row with the unit line: the window grows by no line of its own.
-    // The unit line keeps all its room; the due line has what is left.
-    FUnitLineLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    FDueLineLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A row of its own under the unit line: sharing one row, either text was
+    // cut in the middle of a word, and a due date read in part misleads.
     const int at = ui->FormLayout->indexOf(FUnitLineLabel);
-    ui->FormLayout->removeWidget(FUnitLineLabel);
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    row->addWidget(FUnitLineLabel);
     row->addWidget(FDueLineLabel, 1);
     row->addWidget(FWaitingLabel);
-    ui->FormLayout->insertLayout(at, row);
+    ui->FormLayout->insertLayout(at + 1, row);
 }
 
 void TVarnoIRMainForm::RefreshDueLine()

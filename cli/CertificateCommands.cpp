@@ -4,26 +4,20 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSysInfo>
-#include <QTimeZone>
 
-#include <algorithm>
-#include <cstring>
 #include <iostream>
 
 #include "Certificate.h"
 #include "CliContext.h"
 #include "DueDates.h"
-#include "EventLogCsv.h"
 #include "FleetReport.h"
+#include "HistoryDocuments.h"
 #include "HistoryLocation.h"
 #include "HistoryQueries.h"
-#include "SensorTypes.h"
 
 namespace {
 
 constexpr int kVerifyFailed = 1;
-constexpr int kDefaultPeriodDays = 30;
 
 bool Open(CliContext& ctx, THistoryStore& store)
 {
@@ -51,16 +45,6 @@ bool TakeDays(CliContext& ctx, const char* option, int& days)
     return true;
 }
 
-QString DayText(std::optional<qint64> ms)
-{
-    return ms ? QDateTime::fromMSecsSinceEpoch(*ms).date().toString(Qt::ISODate) : QStringLiteral("unknown");
-}
-
-int Rank(duedates::DueStatus status)
-{
-    return static_cast<int>(status);
-}
-
 }  // namespace
 
 int CmdHistoryCertificate(CliContext& ctx)
@@ -74,26 +58,13 @@ int CmdHistoryCertificate(CliContext& ctx)
     THistoryStore store;
     if (!Open(ctx, store))
         return kFileFailed;
-    QString error;
-    const std::optional<RStoredTest> test = historyqueries::TestRecord(store, ctx.args.first(), error);
-    if (!test) {
-        *ctx.err << "beamdock-cli: "
-                 << (error.isEmpty() ? "the history keeps no bump test or calibration of operation " +
-                                           ctx.args.first().toStdString()
-                                     : error.toStdString())
-                 << "\n";
-        return kFileFailed;
-    }
-    if (RecordSha256(test->json) != test->sha256) {
-        *ctx.err << "beamdock-cli: the record of operation " << test->opUuid.toStdString()
-                 << " no longer gives its hash; no certificate is made of it\n";
-        return kVerifyFailed;
-    }
-    if (!WriteCertificate(out, test->json, error)) {
+    QString error, number;
+    const CertificateOutcome outcome = CertificateFromHistory(store, ctx.args.first(), out, number, error);
+    if (outcome != CertificateOutcome::Written) {
         *ctx.err << "beamdock-cli: " << error.toStdString() << "\n";
-        return kFileFailed;
+        return outcome == CertificateOutcome::RecordChanged ? kVerifyFailed : kFileFailed;
     }
-    *ctx.out << CertificateNumber(test->opUuid).toStdString() << " written to " << out.toStdString() << "\n";
+    *ctx.out << number.toStdString() << " written to " << out.toStdString() << "\n";
     return 0;
 }
 
@@ -137,7 +108,7 @@ int CmdHistoryReport(CliContext& ctx)
     QString out;
     const bool hasOut = TakeValue(ctx.args, "--out", out);
     int dueWithin = duedates::kDefaultDueWithinDays;
-    int period = kDefaultPeriodDays;
+    int period = kReportPeriodDays;
     if (!TakeDays(ctx, "--due-within", dueWithin) || !TakeDays(ctx, "--since", period) || !hasOut ||
         !ctx.args.isEmpty()) {
         *ctx.err << "usage: beamdock-cli history report [--due-within DAYS] [--since DAYS] --out FILE.pdf\n";
@@ -147,65 +118,17 @@ int CmdHistoryReport(CliContext& ctx)
     if (!Open(ctx, store))
         return kFileFailed;
     QString error;
-    const std::vector<RUnitRow> units = historyqueries::Units(store, error);
-    if (!error.isEmpty()) {
+    std::optional<RFleetReport> report =
+        FleetReportFromHistory(store, ctx.sensors, dueWithin, period, QDateTime::currentDateTime(), error);
+    if (!report) {
         *ctx.err << error.toStdString() << "\n";
         return kFileFailed;
     }
-    const QTimeZone zone = QTimeZone::systemTimeZone();
-    const QDateTime now = QDateTime::currentDateTime();
-    const qint64 nowMs = now.toMSecsSinceEpoch();
-    const qint64 fromMs = now.addDays(-period).toMSecsSinceEpoch();
-    RFleetReport report;
-    report.station = QSysInfo::machineHostName();
-    report.generated = now.toString(QStringLiteral("yyyy-MM-dd HH:mm t"));
-    report.period = QStringLiteral("%1 to %2").arg(now.addDays(-period).date().toString(Qt::ISODate),
-                                                   now.date().toString(Qt::ISODate));
-    report.dueWithinDays = dueWithin;
-    for (const RUnitRow& unit : units) {
-        duedates::RUnitTimers timers{unit.lastSeenMs, duedates::kUnknownTimer + 1, 0, duedates::kUnknownTimer + 1, 0};
-        if (unit.latestImage.size() == static_cast<qsizetype>(sizeof(RZELCFG))) {
-            RZELCFG cfg{};
-            std::memcpy(&cfg, unit.latestImage.constData(), sizeof cfg);
-            timers = {unit.imageMs, cfg.mSensor.mLastCal, cfg.mSensor.mCalInterval, cfg.mSensor.mLastBump,
-                      cfg.mSensor.mBumpInterval};
-        }
-        const duedates::RDueDates due =
-            duedates::Compute(timers, unit.historyCalMs, unit.historyBumpMs, nowMs, dueWithin, zone);
-        RFleetUnit row;
-        row.serial = unit.serial;
-        row.userId = unit.userId;
-        const int sensorRow = FindSensorType(ctx.sensors, static_cast<std::uint8_t>(unit.sensorType));
-        row.sensor = sensorRow >= 0 ? QString::fromStdString(ctx.sensors[static_cast<std::size_t>(sensorRow)].mName)
-                                    : QString::number(unit.sensorType);
-        row.lastCalibration = DayText(due.lastCalMs);
-        row.calibrationDue = due.calRequired ? DayText(due.calDueMs) : QStringLiteral("none");
-        row.lastBump = DayText(due.lastBumpMs);
-        row.bumpDue = due.bumpRequired ? DayText(due.bumpDueMs) : QStringLiteral("none");
-        row.status = duedates::StatusText(due.status, dueWithin);
-        row.rank = Rank(due.status);
-        // The alarm events of the period from the merged log; bump tests
-        // the unit logged are not alarms.
-        double highest = -1e9;
-        for (const RStoredEvent& stored : historyqueries::UnitEvents(store, unit.serial, error)) {
-            if (stored.raw.size() != static_cast<qsizetype>(sizeof(RZELEvent)) || !stored.calendarMs ||
-                *stored.calendarMs < fromMs)
-                continue;
-            RZELEvent event{};
-            std::memcpy(&event, stored.raw.constData(), sizeof event);
-            if ((event.mDurationEvent & eventlog::kBumpTestBit) || event.mAlarmStatusFlag == 0)
-                continue;
-            ++row.alarmCount;
-            row.alarmSeconds += event.mDurationEvent & eventlog::kDurationMask;
-            highest = std::max(highest, event.mSensorReading / 10.0);
-        }
-        row.highestReading = row.alarmCount > 0 ? QString::number(highest) : QStringLiteral("-");
-        report.units.push_back(row);
-    }
-    if (!WriteFleetReport(out, std::move(report), error)) {
+    const std::size_t units = report->units.size();
+    if (!WriteFleetReport(out, std::move(*report), error)) {
         *ctx.err << "beamdock-cli: " << error.toStdString() << "\n";
         return kFileFailed;
     }
-    *ctx.out << "Fleet report of " << units.size() << " units written to " << out.toStdString() << "\n";
+    *ctx.out << "Fleet report of " << units << " units written to " << out.toStdString() << "\n";
     return 0;
 }

@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -16,7 +20,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "EventLoopWait.h"
+#include "FileDialogAnswer.h"
 #include "FleetModel.h"
 #include "FleetSamples.h"
 #include "FleetWindow.h"
@@ -38,6 +46,33 @@ void Key(QWidget* to, int key, const QString& text = QString())
     QApplication::sendEvent(to, &release);
 }
 
+// Presses `button` and answers the save dialog it opens with `path`.
+void SaveThrough(QPushButton* button, const QString& path)
+{
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); dialog && AnswerFileDialog(dialog, path))
+            answer.stop();
+    });
+    answer.start(20);
+    button->click();
+}
+
+QString PdfText(const QString& pdf)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    return tool.waitForFinished(30000) && tool.exitCode() == 0 ? QString::fromUtf8(tool.readAllStandardOutput()) : QString();
+}
+
+QPushButton* Button(QWidget* window, const QString& name)
+{
+    for (auto* button : window->findChildren<QPushButton*>())
+        if (button->accessibleName() == name)
+            return button;
+    return nullptr;
+}
+
 // Every control that takes the focus has a name a screen reader speaks.
 void ExpectNamed(QWidget* window)
 {
@@ -56,10 +91,18 @@ TEST(FleetWindow, GeneratedFleetOverdueFirstWithScreenshotsOfTheListAndATimeline
     QTemporaryDir dir;
     RHistoryLocation location;
     location.sqlitePath = dir.filePath(QStringLiteral("history.sqlite"));
+    QString bumpOperation;
     {
         THistoryStore store;
         QString error;
         ASSERT_TRUE(store.Open(location, error)) << error.toStdString();
+        // The first unit's bump test two days ago, with the readings it took.
+        std::vector<double> curve;
+        for (int s = 0; s <= 40; ++s)
+            curve.push_back(s < 3 ? 0.0 : std::min(24.0, (s - 3) * 2.5) - (s > 30 ? (s - 30) * 2.0 : 0.0));
+        bumpOperation = RecordBumpTest(store, FleetConfig(QStringLiteral("SN00240000"), 0, 180, "PUMP-A"),
+                                       QDateTime::currentMSecsSinceEpoch() - 2 * 86'400'000LL, curve);
+        ASSERT_FALSE(bumpOperation.isEmpty());
         ASSERT_TRUE(GenerateFleet(store, 200, QDateTime::currentMSecsSinceEpoch()));
     }
     TFleetWindow window(location, BuiltInSensorTypes(), dir.filePath(QStringLiteral("spool.sqlite")));
@@ -89,7 +132,7 @@ TEST(FleetWindow, GeneratedFleetOverdueFirstWithScreenshotsOfTheListAndATimeline
         unit = window.findChild<TUnitTimeline*>();
         return unit && unit->EventsLoaded();
     }));
-    ASSERT_EQ(unit->Operations()->model()->rowCount(), 2);
+    ASSERT_EQ(unit->Operations()->model()->rowCount(), 3);
     EXPECT_EQ(unit->Operations()->model()->index(0, 0).data().toString(), QStringLiteral("Write Varnolite Configuration"));
     unit->Operations()->setCurrentIndex(unit->Operations()->model()->index(1, 0));
     Key(unit->Operations(), Qt::Key_Up);  // the write selected from the keyboard
@@ -104,9 +147,50 @@ TEST(FleetWindow, GeneratedFleetOverdueFirstWithScreenshotsOfTheListAndATimeline
     unit->resize(1280, 800);
     EXPECT_TRUE(unit->grab().save(kShots + QStringLiteral("/fleet-unit-timeline.png")));
     ExpectNamed(unit);
+
+    // The bump test: its readings curve, and the certificate the command
+    // line makes of it.
+    Key(unit->Operations(), Qt::Key_Down);
+    Key(unit->Operations(), Qt::Key_Down);
+    ASSERT_TRUE(WaitFor([&] { return !unit->Record().isEmpty(); })) << unit->StatusLine().toStdString();
+    EXPECT_EQ(unit->CurvePoints(), 41);
+    EXPECT_TRUE(unit->CertificateButton()->isEnabled());
+    EXPECT_TRUE(unit->grab().save(kShots + QStringLiteral("/fleet-unit-bump.png")));
+    ExpectNamed(unit);
+    const QString certificate = dir.filePath(QStringLiteral("window.pdf"));
+    SaveThrough(unit->CertificateButton(), certificate);
+    ASSERT_TRUE(WaitFor([&] { return unit->StatusLine().startsWith(QStringLiteral("Certificate BD-")); }, 30000))
+        << unit->StatusLine().toStdString();
+    const QString cli = dir.filePath(QStringLiteral("cli.pdf"));
+    EXPECT_EQ(QProcess::execute(QStringLiteral(BEAMDOCK_CLI_PATH),
+                                {QStringLiteral("--db"), location.sqlitePath, QStringLiteral("history"),
+                                 QStringLiteral("certificate"), bumpOperation, QStringLiteral("--out"), cli}),
+              0);
+    const QString text = PdfText(certificate);
+    EXPECT_TRUE(text.contains(QStringLiteral("Dana Safety"))) << text.toStdString();
+    EXPECT_EQ(text, PdfText(cli));
     unit->findChild<QTabWidget*>()->setCurrentIndex(1);
     EXPECT_TRUE(unit->grab().save(kShots + QStringLiteral("/fleet-unit-events.png")));
     unit->close();
+
+    // The fleet report: every unit, the overdue ones first, written off the
+    // window's thread.
+    filter->clear();
+    const QString report = dir.filePath(QStringLiteral("fleet.pdf"));
+    SaveThrough(Button(&window, QStringLiteral("Export PDF Report")), report);
+    ASSERT_TRUE(WaitFor([&] { return window.StatusLine().startsWith(QStringLiteral("Fleet report written")); }, 30000))
+        << window.StatusLine().toStdString();
+    std::map<QString, bool> overdue;
+    for (int r = 0; r < window.Model()->rowCount(); ++r)
+        overdue[window.Model()->RowAt(r)->serial] = window.Model()->RowAt(r)->status == FleetStatus::Overdue;
+    QStringList printed;
+    for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("SN\\d{8}")).globalMatch(PdfText(report)))
+        printed << m.captured();
+    printed.removeDuplicates();
+    EXPECT_EQ(printed.size(), 200);
+    const auto firstOk = std::find_if(printed.begin(), printed.end(), [&](const QString& s) { return !overdue[s]; });
+    EXPECT_TRUE(firstOk != printed.begin() && std::none_of(firstOk, printed.end(), [&](const QString& s) { return overdue[s]; }))
+        << printed.join(QLatin1Char(' ')).toStdString();
 
     // A larger font: the layout holds at 1280 x 800.
     QFont big = QApplication::font();

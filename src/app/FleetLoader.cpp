@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -136,6 +137,15 @@ public:
         return timeline;
     }
 
+    // The store a unit is read from: the site, else the local records.
+    THistoryStore* Unit(QString& error)
+    {
+        if (THistoryStore* store = Store(error))
+            return store;
+        error.clear();
+        return LocalRecords(error);
+    }
+
 private:
     static qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
 
@@ -148,15 +158,6 @@ private:
             FStore.Close();
         }
         return FStore.Open(FLocation, error) ? &FStore : nullptr;
-    }
-
-    // The store a unit is read from: the site, else the local records.
-    THistoryStore* Unit(QString& error)
-    {
-        if (THistoryStore* store = Store(error))
-            return store;
-        error.clear();
-        return LocalRecords(error);
     }
 
     int Waiting()
@@ -249,6 +250,22 @@ void TFleetLoader::LoadUnit(const QString& serial)
         QMetaObject::invokeMethod(this, [this, whole] {
             --FPending;
             emit UnitLoaded(whole);
+        }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+}
+
+void TFleetLoader::Run(StoreJob job, QObject* receiver, std::function<void(const QString& error)> done)
+{
+    ++FPending;
+    QPointer<QObject> answerTo(receiver);
+    QMetaObject::invokeMethod(FWorker, [this, worker = FWorker, job = std::move(job), answerTo, done = std::move(done)] {
+        QString error;
+        THistoryStore* store = worker->Unit(error);
+        job(store, error);
+        QMetaObject::invokeMethod(this, [this, answerTo, done, error] {
+            --FPending;
+            if (answerTo)
+                done(error);
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
 }

@@ -49,6 +49,12 @@ public:
 
     void Load();                          // -> FleetLoaded
     void LoadUnit(const QString& serial); // -> UnitLoaded, twice: operations, then with the events
+    // Runs `job` on the loader's thread with its store (the site, else the
+    // local records; null with `error` set when neither opens), then `done`
+    // on `receiver`'s thread unless it is gone. For what the window makes
+    // from the history (reports, certificates) without waiting on it.
+    using StoreJob = std::function<void(THistoryStore* store, QString& error)>;
+    void Run(StoreJob job, QObject* receiver, std::function<void(const QString& error)> done);
     bool Busy() const { return FPending > 0; }
     const RHistoryLocation& Location() const { return FLocation; }
 

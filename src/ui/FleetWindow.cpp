@@ -17,7 +17,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "DueDates.h"
+#include "FileDialogs.h"
 #include "FleetModel.h"
+#include "HistoryDocuments.h"
 #include "UnitTimeline.h"
 
 namespace {
@@ -111,6 +114,9 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     open->setAccessibleName(QStringLiteral("Open Unit"));
     auto* csv = new QPushButton(QStringLiteral("Export &CSV..."), this);
     csv->setAccessibleName(QStringLiteral("Export CSV"));
+    FReport = new QPushButton(QStringLiteral("Export &PDF Report..."), this);
+    FReport->setAccessibleName(QStringLiteral("Export PDF Report"));
+    FReport->setAccessibleDescription(QStringLiteral("Writes the fleet report: every unit, overdue first, with its alarm events of the last 30 days"));
 
     FTable = new QTableView(this);
     FTable->setObjectName(QStringLiteral("FleetTable"));
@@ -146,6 +152,7 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     top->addWidget(refresh);
     top->addWidget(open);
     top->addWidget(csv);
+    top->addWidget(FReport);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(FTable, 1);
@@ -160,6 +167,7 @@ TFleetWindow::TFleetWindow(RHistoryLocation location, std::vector<RSensorType> s
     connect(FFilter, &QLineEdit::returnPressed, FTable, qOverload<>(&QWidget::setFocus));
     connect(refresh, &QPushButton::clicked, this, &TFleetWindow::Refresh);
     connect(csv, &QPushButton::clicked, this, &TFleetWindow::ExportCsv);
+    connect(FReport, &QPushButton::clicked, this, &TFleetWindow::ExportReport);
     connect(open, &QPushButton::clicked, this, [this] { OpenUnit(FTable->currentIndex().row()); });
     connect(FTable, &QAbstractItemView::activated, this, [this](const QModelIndex& index) { OpenUnit(index.row()); });
     new QShortcut(QKeySequence::Refresh, this, [this] { Refresh(); });
@@ -268,6 +276,40 @@ void TFleetWindow::ExportCsv()
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(FModel->Csv()) < 0 || !file.commit())
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
+}
+
+void TFleetWindow::ExportReport()
+{
+    const std::optional<QString> path = AskSaveFileName(
+        this, {QStringLiteral("Export the fleet report"), QStringLiteral("PDF files|*.pdf"), QStringLiteral("pdf"), QString(),
+               QStringLiteral("fleet-report-%1.pdf").arg(QDate::currentDate().toString(Qt::ISODate))});
+    if (!path)
+        return;
+    // Read and printed on the loader's thread: ten thousand units take a
+    // while, and the list stays usable meanwhile.
+    FReport->setEnabled(false);
+    FStatus->setText(QStringLiteral("Writing the fleet report to %1...").arg(*path));
+    FLoader->Run(
+        [path = *path, sensors = FSensors](THistoryStore* store, QString& error) {
+            if (!store)
+                return;
+            std::optional<RFleetReport> report = FleetReportFromHistory(
+                *store, sensors, duedates::kDefaultDueWithinDays, kReportPeriodDays, QDateTime::currentDateTime(), error);
+            if (report)
+                WriteFleetReport(path, std::move(*report), error);
+        },
+        this, [this, path = *path](const QString& error) { ReportWritten(path, error); });
+}
+
+void TFleetWindow::ReportWritten(const QString& path, const QString& error)
+{
+    FReport->setEnabled(true);
+    if (error.isEmpty()) {
+        FStatus->setText(QStringLiteral("Fleet report written to %1").arg(path));
+        return;
+    }
+    FStatus->setText(QStringLiteral("Failed to write the fleet report %1: %2").arg(path, error));
+    QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write the fleet report %1: %2").arg(path, error));
 }
 
 QWidget* TFleetWindow::OpenUnit(int row)

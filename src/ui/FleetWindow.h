@@ -40,6 +40,8 @@ protected:
 private:
     void Loaded(const std::shared_ptr<const RFleetSnapshot>& snapshot);
     void ExportCsv();
+    void ExportReport();
+    void ReportWritten(const QString& path, const QString& error);
     void SizeColumns();
 
     TFleetLoader* FLoader = nullptr;
@@ -50,6 +52,7 @@ private:
     QLineEdit* FFilter = nullptr;
     QLabel* FCount = nullptr;
     QLabel* FStatus = nullptr;
+    QPushButton* FReport = nullptr;
     QTimer* FTimer = nullptr;
     bool FLoading = false;
     bool FAgain = false;

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QJsonDocument>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -27,10 +28,15 @@
 #include <map>
 #include <set>
 
+#include "Certificate.h"
 #include "ConfigDiff.h"
 #include "ConfigFile.h"
 #include "EventLogCsv.h"
+#include "FileDialogs.h"
 #include "FleetModel.h"
+#include "HistoryDocuments.h"
+#include "HistoryQueries.h"
+#include "ReadingsChart.h"
 #include "TimelineModels.h"
 
 namespace {
@@ -62,7 +68,7 @@ QTableView* View(QAbstractItemModel* model, const QString& name, QWidget* parent
 }  // namespace
 
 TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidget* parent)
-    : QWidget(parent, Qt::Window), FUnit(unit)
+    : QWidget(parent, Qt::Window), FUnit(unit), FLoader(loader)
 {
     setWindowTitle(QStringLiteral("Unit %1").arg(unit.serial));
     setAccessibleName(windowTitle());
@@ -91,6 +97,10 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     auto* save = new QPushButton(QStringLiteral("Save &Configuration File..."), this);
     save->setAccessibleName(QStringLiteral("Save Configuration File"));
     save->setAccessibleDescription(QStringLiteral("Saves the selected operation's last configuration image as a configuration file"));
+    FCertificate = new QPushButton(QStringLiteral("Cer&tificate..."), this);
+    FCertificate->setAccessibleName(QStringLiteral("Certificate"));
+    FCertificate->setAccessibleDescription(QStringLiteral("Saves the certificate of the selected bump test or calibration as a PDF file"));
+    FCertificate->setEnabled(false);
     FOperationRows = new TOperationsModel(this);
     FOperations = View(FOperationRows, QStringLiteral("Operations"), this);
     FOperations->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -105,6 +115,7 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     opsBar->addWidget(kindLabel);
     opsBar->addWidget(FKind, 1);
     opsBar->addWidget(save);
+    opsBar->addWidget(FCertificate);
     auto* split = new QSplitter(Qt::Vertical, opsPage);
     split->addWidget(FOperations);
     auto* changesBox = new QWidget(split);
@@ -112,7 +123,22 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
     changesLayout->setContentsMargins(0, 0, 0, 0);
     changesLayout->addWidget(FChangesTitle);
     changesLayout->addWidget(FChanges);
-    split->addWidget(changesBox);
+    // The readings of a bump test or calibration beside what changed.
+    auto* lower = new QSplitter(Qt::Horizontal, split);
+    lower->addWidget(changesBox);
+    auto* readings = new QWidget(lower);
+    readings->setAccessibleName(QStringLiteral("Readings of the test"));
+    FReadingsBox = new QVBoxLayout(readings);
+    FReadingsBox->setContentsMargins(0, 0, 0, 0);
+    FReadingsTitle = new QLabel(QStringLiteral("Select a bump test or calibration to see its readings"), readings);
+    FReadingsTitle->setAccessibleName(QStringLiteral("Readings title"));
+    FReadingsTitle->setWordWrap(true);
+    FReadingsBox->addWidget(FReadingsTitle);
+    FReadingsBox->addStretch(1);
+    lower->addWidget(readings);
+    lower->setStretchFactor(0, 1);
+    lower->setStretchFactor(1, 1);
+    split->addWidget(lower);
     auto* opsLayout = new QVBoxLayout(opsPage);
     opsLayout->addLayout(opsBar);
     opsLayout->addWidget(split, 1);
@@ -148,6 +174,8 @@ TUnitTimeline::TUnitTimeline(const RFleetRow& unit, TFleetLoader* loader, QWidge
         FOperationRows->SetKind(index > 0 ? FKind->currentText() : QString());
     });
     connect(FOperations->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TUnitTimeline::ShowChanges);
+    connect(FOperations->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TUnitTimeline::AskRecord);
+    connect(FCertificate, &QPushButton::clicked, this, &TUnitTimeline::SaveCertificate);
     connect(save, &QPushButton::clicked, this, &TUnitTimeline::SaveImage);
     connect(export_, &QPushButton::clicked, this, &TUnitTimeline::ExportEvents);
     // The loader answers every request of the window; only this unit's is ours.
@@ -309,4 +337,108 @@ void TUnitTimeline::ExportEvents()
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(FEventsCsv) < 0 || !file.commit())
         QMessageBox::warning(this, windowTitle(), QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
+}
+
+QString TUnitTimeline::StatusLine() const
+{
+    return FStatus->text();
+}
+
+void TUnitTimeline::AskRecord()
+{
+    const QModelIndexList rows = FOperations->selectionModel()->selectedRows();
+    const QString operation =
+        FTimeline && rows.size() == 1 ? FTimeline->operations[FOperationRows->OperationOf(rows.first().row())].uuid : QString();
+    if (operation == FRecordOperation)
+        return;
+    FRecordOperation = operation;
+    FRecord = {};
+    ShowCurve();
+    if (operation.isEmpty())
+        return;
+    // Most operations keep no test record; the answer says so.
+    auto found = std::make_shared<QByteArray>();
+    FLoader->Run(
+        [operation, found](THistoryStore* store, QString& error) {
+            if (!store)
+                return;
+            if (const std::optional<RStoredTest> test = historyqueries::TestRecord(*store, operation, error))
+                *found = test->json;
+        },
+        this, [this, operation, found](const QString& error) {
+            if (!error.isEmpty())
+                FStatus->setText(QStringLiteral("Failed to read the record of operation %1: %2").arg(operation, error));
+            ShowRecord(operation, *found);
+        });
+}
+
+void TUnitTimeline::ShowRecord(const QString& operation, const QByteArray& json)
+{
+    if (operation != FRecordOperation)
+        return;  // the selection moved on meanwhile
+    FRecord = QJsonDocument::fromJson(json).object();
+    ShowCurve();
+}
+
+void TUnitTimeline::ShowCurve()
+{
+    while (FReadingsBox->count() > 1) {
+        QLayoutItem* item = FReadingsBox->takeAt(1);
+        delete item->widget();
+        delete item;
+    }
+    FCurvePoints = RecordCurvePoints(FRecord);
+    FCertificate->setEnabled(!FRecord.isEmpty());
+    if (FRecord.isEmpty()) {
+        FReadingsTitle->setText(FRecordOperation.isEmpty() ? QStringLiteral("Select a bump test or calibration to see its readings")
+                                                           : QStringLiteral("This operation keeps no bump test or calibration record"));
+        FReadingsBox->addStretch(1);
+        return;
+    }
+    const QString kind = FRecord.value(QStringLiteral("kind")).toString();
+    const QString title = QStringLiteral("%1 %2, %3").arg(kind.left(1).toUpper() + kind.mid(1),
+                                                         FRecord.value(QStringLiteral("result")).toString(),
+                                                         CertificateNumber(FRecordOperation));
+    if (FCurvePoints == 0) {
+        // A guided calibration keeps its as-found and as-left readings only.
+        const auto reading = [this](const char* key) {
+            const QJsonValue value = FRecord.value(QLatin1String(key));
+            return value.isDouble() ? QString::number(value.toDouble()) : QStringLiteral("-");
+        };
+        FReadingsTitle->setText(title + QStringLiteral("\nThe record keeps no readings curve (as found %1, as left %2)")
+                                            .arg(reading("asFound"), reading("asLeft")));
+        FReadingsBox->addStretch(1);
+        return;
+    }
+    FReadingsTitle->setText(title + QStringLiteral(": %1 readings, one a second").arg(FCurvePoints));
+    FReadingsBox->addWidget(MakeReadingsChart(FRecord, this), 1);
+}
+
+void TUnitTimeline::SaveCertificate()
+{
+    if (FRecord.isEmpty())
+        return;
+    const QString operation = FRecordOperation;
+    const std::optional<QString> path =
+        AskSaveFileName(this, {QStringLiteral("Save the certificate"), QStringLiteral("PDF files|*.pdf"), QStringLiteral("pdf"),
+                               QString(), CertificateNumber(operation) + QStringLiteral(".pdf")});
+    if (!path)
+        return;
+    FCertificate->setEnabled(false);
+    FStatus->setText(QStringLiteral("Writing the certificate to %1...").arg(*path));
+    auto number = std::make_shared<QString>();
+    FLoader->Run(
+        [operation, path = *path, number](THistoryStore* store, QString& error) {
+            if (store)
+                CertificateFromHistory(*store, operation, path, *number, error);
+        },
+        this, [this, path = *path, number](const QString& error) {
+            FCertificate->setEnabled(!FRecord.isEmpty());
+            if (error.isEmpty()) {
+                FStatus->setText(QStringLiteral("Certificate %1 written to %2").arg(*number, path));
+                return;
+            }
+            FStatus->setText(QStringLiteral("Failed to write the certificate %1: %2").arg(path, error));
+            QMessageBox::warning(this, windowTitle(), FStatus->text());
+        });
 }

@@ -10,7 +10,10 @@
 
 #include "FleetLoader.h"
 
+#include <QJsonObject>
+
 class QComboBox;
+class QPushButton;
 class QLabel;
 class QTableView;
 class QTableWidget;
@@ -30,6 +33,12 @@ public:
     // The operations shown, and the event log.
     bool Loaded() const { return FTimeline != nullptr; }
     bool EventsLoaded() const { return FEventsShown; }
+    // The bump test's or calibration's record of the selected operation,
+    // empty while none is shown; and the readings its chart shows.
+    const QJsonObject& Record() const { return FRecord; }
+    int CurvePoints() const { return FCurvePoints; }
+    QPushButton* CertificateButton() const { return FCertificate; }
+    QString StatusLine() const;
     int OperationCount() const { return FTimeline ? static_cast<int>(FTimeline->operations.size()) : 0; }
 
 private:
@@ -38,6 +47,11 @@ private:
     void ShowEvents(const std::shared_ptr<const RUnitTimeline>& timeline);
     void ShowChart(const std::vector<std::pair<QDate, int>>& alarmsPerMonth);
     void SaveImage();
+    // The selected operation's test record, read on the loader's thread.
+    void AskRecord();
+    void ShowRecord(const QString& operation, const QByteArray& json);
+    void ShowCurve();
+    void SaveCertificate();
     void ExportEvents();
     // The images of the selected operations: as found and as left.
     std::pair<QByteArray, QByteArray> SelectedImages() const;
@@ -54,5 +68,12 @@ private:
     QVBoxLayout* FChartBox = nullptr;
     QLabel* FStatus = nullptr;
     QByteArray FEventsCsv;
+    TFleetLoader* FLoader = nullptr;
+    QPushButton* FCertificate = nullptr;
+    QVBoxLayout* FReadingsBox = nullptr;
+    QLabel* FReadingsTitle = nullptr;
+    QString FRecordOperation;  // asked for or shown
+    QJsonObject FRecord;
+    int FCurvePoints = 0;
     bool FEventsShown = false;
 };

@@ -1,6 +1,11 @@
 #include "FleetSamples.h"
 
+#include <QDateTime>
+
+#include <algorithm>
 #include <cstring>
+
+#include "BumpRecord.h"
 
 #include "Crc16.h"
 #include "HistorySamples.h"
@@ -91,4 +96,32 @@ bool GenerateFleet(THistoryStore& store, int count, qint64 nowMs)
         }
     }
     return true;
+}
+
+QString RecordBumpTest(THistoryStore& store, const RZELCFG& cfg, qint64 atMs, const std::vector<double>& curve)
+{
+    ROperationStart start = SampleStart(QStringLiteral("bump test"), atMs - 90'000);
+    ROperationEnd end = SampleEnd(start, Serial(cfg));
+    end.endedMs = atMs;
+    end.images.clear();
+    RBumpResult result;
+    result.outcome = BumpOutcome::Passed;
+    result.startedUtc = QDateTime::fromMSecsSinceEpoch(start.startedMs, Qt::UTC);
+    result.unit = {Serial(cfg), QStringLiteral("PUMP-A"), 2, 0x23, 4, 1, QStringLiteral("H2S"), QStringLiteral("ppm"),
+                   10, 15, 1, 180, 30, false};
+    result.gas = {25, QStringLiteral("LOT-4711"), QDate(2031, 3, 31), QStringLiteral("Dana Safety")};
+    result.curve = curve;
+    result.lowAfter = 8;
+    result.highAfter = 12;
+    result.peak = *std::max_element(curve.begin(), curve.end());
+    result.alarmsCleared = true;
+    result.sentCommand = 0x46;
+    result.confirmed = true;
+    RRecordContext context{start.uuid.toString(QUuid::WithoutBraces), start.station, QStringLiteral("UTC"), atMs};
+    const QByteArray json = RecordBytes(BumpRecordJson(result, cfg.mSensor, context));
+    end.test = RTestRecord{QStringLiteral("bump test"), QStringLiteral("PASSED"), json, RecordSha256(json)};
+    QString error;
+    if (store.AppendStart(start, error) == AppendResult::Failed || store.AppendEnd(end, error) == AppendResult::Failed)
+        return QString();
+    return context.operation;
 }

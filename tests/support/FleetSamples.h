@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 #include "HistoryStore.h"
 #include "ZelRecords.h"
@@ -20,3 +21,7 @@ RZELCFG FleetConfig(const QString& serial, double lastCalDays, int calDays, cons
 // ten due within a week, a few never calibrated; the first unit had a
 // write that changed its alarm set points. Their events hold alarms.
 bool GenerateFleet(THistoryStore& store, int count, qint64 nowMs);
+// A passed bump test of `cfg`'s unit ending at `atMs`, its record holding
+// `curve` (one reading a second) as the bump test keeps it; its operation's
+// UUID, empty when it was not stored.
+QString RecordBumpTest(THistoryStore& store, const RZELCFG& cfg, qint64 atMs, const std::vector<double>& curve);

@@ -222,6 +222,20 @@ TEST(FleetWindow, SiteDatabaseThatGoesAwayAndComesBack)
     }
     QTemporaryDir dir;
     const QString spool = dir.filePath(QStringLiteral("station.sqlite"));
+    {
+        // Recorded in the station file before the site was chosen: one unit
+        // known only here, one that is spooled again below.
+        THistoryStore station;
+        RHistoryLocation file;
+        file.sqlitePath = spool;
+        ASSERT_TRUE(station.Open(file, error)) << error.toStdString();
+        const qint64 before = QDateTime::currentMSecsSinceEpoch() - 86'400'000;
+        for (const QString& serial : {QStringLiteral("STATION001"), QStringLiteral("LOCAL00001")}) {
+            const ROperationStart earlier = SampleStart(QStringLiteral("Read Varnolite Information"), before);
+            ASSERT_EQ(station.AppendStart(earlier, error), AppendResult::Stored) << error.toStdString();
+            ASSERT_EQ(station.AppendEnd(SampleEnd(earlier, serial), error), AppendResult::Stored) << error.toStdString();
+        }
+    }
     TFleetWindow window(*site, BuiltInSensorTypes(), spool);
     window.show();
     ASSERT_TRUE(WaitFor([&] { return window.Model()->rowCount() == 20; }));
@@ -247,8 +261,10 @@ TEST(FleetWindow, SiteDatabaseThatGoesAwayAndComesBack)
     const QString away = QStringLiteral("site database not reachable: showing the local records; 2 records waiting to be sent");
     ASSERT_TRUE(WaitFor([&] { return window.StatusLine() == away; })) << window.StatusLine().toStdString();
     EXPECT_LT(longest, 200) << "event loop stalled";
-    ASSERT_EQ(window.Model()->rowCount(), 1);
-    EXPECT_EQ(window.Model()->RowAt(0)->serial, QStringLiteral("LOCAL00001"));
+    ASSERT_EQ(window.Model()->rowCount(), 2);
+    std::vector<QString> serials = {window.Model()->RowAt(0)->serial, window.Model()->RowAt(1)->serial};
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(serials, (std::vector<QString>{QStringLiteral("LOCAL00001"), QStringLiteral("STATION001")}));
 
     // Back: the spool is sent, the site's list shows again.
     ASSERT_TRUE(cluster.Start(error)) << error.toStdString();

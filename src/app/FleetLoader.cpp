@@ -172,8 +172,10 @@ private:
         return query.exec(QStringLiteral("SELECT COUNT(*) FROM spool")) && query.next() ? query.value(0).toInt() : 0;
     }
 
-    // The spool's records put into a store in memory, the way the server
-    // will hold them once they are sent.
+    // What the station file holds (operations recorded there, e.g. before
+    // a site database was chosen) and its spooled records, put into one
+    // store in memory the way the server will hold them once they are sent,
+    // so each unit's rows merge its records from both.
     THistoryStore* LocalRecords(QString& error)
     {
         RHistoryLocation memory;
@@ -183,8 +185,9 @@ private:
         THistoryStore spool;
         RHistoryLocation file;
         file.sqlitePath = FSpoolPath;
-        if (!spool.Open(file, error))
+        if (!spool.Open(file, error))  // also brings its schema to this program's version
             return &FLocal;
+        CopyStationRecords();
         QSqlQuery query(spool.Db());
         if (!query.exec(QStringLiteral("SELECT payload FROM spool ORDER BY queued_ms, entry_key")))
             return &FLocal;
@@ -199,6 +202,23 @@ private:
             }
         }
         return &FLocal;
+    }
+
+    // The station file's own tables, row for row: both are at this
+    // program's schema version, so their columns line up.
+    void CopyStationRecords()
+    {
+        QSqlQuery query(FLocal.Db());
+        query.prepare(QStringLiteral("ATTACH DATABASE ? AS station"));
+        query.addBindValue(FSpoolPath);
+        if (!query.exec())
+            return;
+        for (const QString& table : FLocal.Db().tables()) {
+            if (table == QLatin1String("schema_version") || table == QLatin1String("spool"))
+                continue;
+            query.exec(QStringLiteral("INSERT OR IGNORE INTO main.%1 SELECT * FROM station.%1").arg(table));
+        }
+        query.exec(QStringLiteral("DETACH DATABASE station"));
     }
 
     RHistoryLocation FLocation;

@@ -2,8 +2,8 @@
 // Reads the fleet and a unit's records on a thread of its own, with its own
 // database connection (a Qt SQL connection belongs to the thread that opened
 // it), so the window never waits on the database. A site server that cannot
-// be reached gives the records this station still holds in its spool,
-// with the reason on the status line.
+// be reached gives the records this station holds (its own file's and those
+// waiting in its spool), with the reason on the status line.
 #include <QDate>
 #include <QObject>
 #include <QStringList>

@@ -62,6 +62,9 @@ const std::vector<Migration>& Migrations()
           "CREATE INDEX test_records_unit ON test_records (serial, at_ms)"}},
         // A configuration file loaded or written: its path beside its image.
         {4, {"ALTER TABLE operation_images ADD COLUMN file_path TEXT"}},
+        // The fleet's alarm count reads a unit's events from a calendar time
+        // on: a range of this index rather than every event of the unit.
+        {5, {"CREATE INDEX events_unit_time ON events (serial, calendar_ms)"}},
     };
     return migrations;
 }

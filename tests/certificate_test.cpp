@@ -81,7 +81,8 @@ TEST(Certificate, BumpCertificateCarriesEveryFieldAndItsRecord)
     ASSERT_EQ(text.exitCode, 0) << "pdftotext (poppler-utils) is needed";
     const QString page = QString::fromUtf8(text.out);
     const QStringList fields = {"Bump Test Certificate", "BD-" + operation.toUpper(), "Station", "Dana Safety",
-                                "SH10000123", "Varnolite", "H2S, unit of measure ppm", "LOW 10 ppm, HIGH 15 ppm",
+                                "SH10000123", "Varnolite", "hardware 001", "1.3", "H2S, unit of measure ppm",
+                                "LOW 10 ppm, HIGH 15 ppm",
                                 "25 ppm", "LOT-4711", "2031-03-31", "Time to LOW alarm", "Time to HIGH alarm",
                                 "Peak reading", "at least 60 %", "PASSED", "Next calibration due",
                                 "Next bump test due", "UTC", json.value("zone").toString(),

@@ -16,8 +16,18 @@
 
 #include "PdfAttachment.h"
 #include "PdfPage.h"
+#include "TextHelpers.h"
 
 namespace {
+
+// A version byte as the window shows it ("1.3", "001").
+QString Version(const QJsonObject& object, const char* key, std::string (*format)(std::uint8_t))
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isDouble() || value.toDouble() < 0 || value.toDouble() > 255)
+        return QStringLiteral("-");
+    return QString::fromStdString(format(static_cast<std::uint8_t>(value.toInt())));
+}
 
 QString Text(const QJsonObject& object, const char* key)
 {
@@ -84,8 +94,8 @@ void Draw(QPdfWriter& writer, const QJsonObject& record, const QString& sha256)
     page.Field(QStringLiteral("Serial number"), Text(unit, "serial"));
     page.Field(QStringLiteral("User ID"), Text(unit, "userId"));
     page.Field(QStringLiteral("Product"), QStringLiteral("Varnolite (product %1, hardware %2)")
-                                              .arg(Text(unit, "productId"), Text(unit, "hwVersion")));
-    page.Field(QStringLiteral("Firmware"), Text(unit, "fwVersion"));
+                                              .arg(Text(unit, "productId"), Version(unit, "hwVersion", HWVersionText)));
+    page.Field(QStringLiteral("Firmware"), Version(unit, "fwVersion", FWVersionText));
     page.Field(QStringLiteral("Sensor"), QStringLiteral("%1, unit of measure %2").arg(Text(unit, "sensorName"), gasUnit));
     page.Field(QStringLiteral("Alarm set points"), QStringLiteral("LOW %1, HIGH %2")
                                                        .arg(WithUnit(unit, "lowSetPoint", gasUnit),

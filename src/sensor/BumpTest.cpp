@@ -316,6 +316,11 @@ bool TBumpTest::WaitForClear(RBumpResult& result)
             return false;
         const double now = FClock.Seconds();
         const RGasReading gas = DecodeGas(reading);
+        // The gas may still be rising when the rule is met: the curve and
+        // the peak go on until the alarms clear.
+        result.curve.push_back(gas.value);
+        if (!result.peak || (result.unit.oxygen ? gas.value < *result.peak : gas.value > *result.peak))
+            result.peak = gas.value;
         FView.ShowReading(now - FApplied, gas.value, reading.mAlarm, std::max(0, static_cast<int>(std::ceil(end - now))));
         if (!(reading.mAlarm & (alarmbit::kLow | alarmbit::kHigh))) {
             result.alarmsCleared = true;

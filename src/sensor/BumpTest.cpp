@@ -125,7 +125,8 @@ RBumpResult TBumpTest::Run(const RTestGas& proposed, const RBumpRule& rule)
     FView.ShowStep(QStringLiteral("Reading the unit..."));
     if (!ReadUnit(result, identity, cfg))
         return Finish(result);
-    result.bumpTimerBefore = cfg.mSensor.mLastBump;
+    // A copy: the record is packed, and optional<> binds a reference.
+    result.bumpTimerBefore = std::uint32_t{cfg.mSensor.mLastBump};
 
     const std::optional<RTestGas> gas = FView.AskGas(result.unit, proposed);
     if (!gas || FRequests.Cancelled()) {
@@ -353,7 +354,7 @@ void TBumpTest::SendVerdict(RBumpResult& result, bool passed)
     const bool flagRead = FLink.RequireSensor(reading, sensormode::kGas) == kStatusOK;
     if (read == kStatusOK) {
         FSensorAfter = sensor;
-        result.bumpTimerAfter = sensor.mLastBump;
+        result.bumpTimerAfter = std::uint32_t{sensor.mLastBump};
         result.confirmed = passed ? sensor.mLastBump != result.bumpTimerBefore.value_or(sensor.mLastBump + 1)
                                   : flagRead && (reading.mHistory & historybit::kBumpTestFail);
     }

@@ -163,12 +163,7 @@ bool WriteCertificate(const QString& path, const QByteArray& recordBytes, QStrin
         QBuffer buffer(&pdf);
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
-        writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setResolution(300);
-        writer.setTitle(CertificateNumber(document.object().value(QStringLiteral("operation")).toString()));
-        writer.setCreator(QStringLiteral("Beamdock"));
+        PrepareDocument(writer, CertificateNumber(document.object().value(QStringLiteral("operation")).toString()));
         Draw(writer, document.object(), sha256);
     }
     const std::optional<QByteArray> attached =

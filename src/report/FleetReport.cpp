@@ -33,12 +33,7 @@ bool WriteFleetReport(const QString& path, RFleetReport report, QString& error)
         QBuffer buffer(&pdf);
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
-        writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setResolution(300);
-        writer.setTitle(QStringLiteral("Fleet report"));
-        writer.setCreator(QStringLiteral("Beamdock"));
+        PrepareDocument(writer, QStringLiteral("Fleet report"));
         TPdfPage page(writer);
         page.Title(QStringLiteral("Fleet Report"), QStringLiteral("Calibration and bump test status of every unit"));
         page.Field(QStringLiteral("Station"), report.station);

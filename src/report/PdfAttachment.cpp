@@ -106,14 +106,14 @@ std::optional<QByteArray> AttachFile(const QByteArray& pdf, const QString& name,
 
 std::optional<QByteArray> AttachedFile(const QByteArray& pdf, const QString& name)
 {
-    // The file specification names its stream object; the stream's /Length
-    // says how much to take.
-    const QRegularExpression specRe(QStringLiteral("/Type /Filespec /F \\(%1\\).*?/EF << /F (\\d+) 0 R")
-                                        .arg(QRegularExpression::escape(name)));
-    const auto spec = specRe.match(QString::fromLatin1(pdf));
-    if (!spec.hasMatch())
+    // The /Filespec dictionary names the file's stream object; the stream's
+    // /Length says how much to take.
+    const QRegularExpression filespecRe(QStringLiteral("/Type /Filespec /F \\(%1\\).*?/EF << /F (\\d+) 0 R")
+                                            .arg(QRegularExpression::escape(name)));
+    const auto filespec = filespecRe.match(QString::fromLatin1(pdf));
+    if (!filespec.hasMatch())
         return std::nullopt;
-    const QByteArray head = '\n' + spec.captured(1).toLatin1() + " 0 obj";
+    const QByteArray head = '\n' + filespec.captured(1).toLatin1() + " 0 obj";
     const qsizetype at = pdf.lastIndexOf(head);
     if (at < 0)
         return std::nullopt;

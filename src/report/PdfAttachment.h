@@ -1,7 +1,7 @@
 #pragma once
 // A file attached to a finished PDF by an incremental update: the original
 // bytes stay as they are, and an appended section adds the embedded file,
-// its file specification, an /EmbeddedFiles name tree and a new catalog
+// its /Filespec dictionary, an /EmbeddedFiles name tree and a new catalog
 // that points at it, with a cross-reference section chained to the old one
 // by /Prev. Readers list the file under the document's attachments.
 //

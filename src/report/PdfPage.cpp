@@ -1,5 +1,7 @@
 #include "PdfPage.h"
 
+#include <QPageSize>
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,6 +29,16 @@ QFont Font(double points, bool bold = false)
 }
 
 }  // namespace
+
+void PrepareDocument(QPdfWriter& writer, const QString& title)
+{
+    writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setResolution(300);
+    writer.setTitle(title);
+    writer.setCreator(QStringLiteral("Beamdock"));
+}
 
 TPdfPage::TPdfPage(QPdfWriter& writer)
     : FWriter(writer),

@@ -12,6 +12,10 @@
 
 #include <vector>
 
+// Every document of the tool: PDF/A-1b, A4 without margins (the page lays
+// out its own), 300 dpi, titled and signed as Beamdock's.
+void PrepareDocument(QPdfWriter& writer, const QString& title);
+
 class TPdfPage {
 public:
     explicit TPdfPage(QPdfWriter& writer);

@@ -3,9 +3,8 @@
 #include <cmath>
 #include <iostream>
 
-#include "BumpRecord.h"
 #include "Certificate.h"
-#include "OperationRecorder.h"
+#include "RecordedCalibration.h"
 
 namespace {
 
@@ -21,19 +20,6 @@ public:
 private:
     std::ostream& FErr;
 };
-
-int ExitOf(const RCalCheckResult& result)
-{
-    if (result.result == QStringLiteral("PASSED") || result.result == QStringLiteral("CHECK PASSED"))
-        return 0;
-    if (result.result == QStringLiteral("CANCELLED"))
-        return 134;
-    if (result.result == QStringLiteral("REFUSED"))
-        return kRefused;
-    if (result.result == QStringLiteral("FAILED TO RUN"))
-        return result.status != 0 ? result.status : kRefused;
-    return 1;
-}
 
 }  // namespace
 
@@ -84,30 +70,13 @@ int RunGuidedCalibration(CliContext& ctx, const RGuidedCalibration& guided, TSen
                          TSensorCalRequests& requests, ISensorClock& clock, const RZELIdenty& identity,
                          const RZELCFG& cfg, double span)
 {
-    IOperationRecorder& recorder = ProcessRecorder();
-    recorder.BeginOperation(QStringLiteral("Sensor Calibration"));
-    recorder.UnitIdentified(identity);
-    recorder.ConfigImageTaken(recordrole::kBefore, cfg);
-
     TConsoleCheckView view(*ctx.err);
-    RTestGas gas = guided.gas;
-    gas.concentration = span;
     TCalibrationCheck check(view, run, *ctx.link, CurrentSettings(), clock, requests);
-    const RCalCheckResult result = check.Run(span, gas, guided.options);
-    const bool passed = ExitOf(result) == 0;
-    if (result.result != QStringLiteral("REFUSED"))
-        RememberGas(ctx.programDir, cfg.mSensor.mSensorType, gas);
-
-    const QUuid uuid = recorder.OperationUuid();
-    const RRecordContext context = CurrentRecordContext(uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces));
-    const RBumpUnit unit = UnitFromConfig(identity, cfg, CurrentSettings());
-    const QByteArray record = RecordBytes(CalibrationRecordJson(check.RecordJson(result, span, gas, guided.options),
-                                                                unit, cfg.mSensor, passed, context));
-    const int exit = ExitOf(result);
-    if (result.calOutcome != CalOutcome::None)
-        recorder.CalibrationDone({static_cast<int>(std::lround(span * 10)), result.result, passed ? 0 : exit});
-    recorder.TestRecorded({QStringLiteral("calibration"), result.result, record, RecordSha256(record)});
-    recorder.EndOperation(static_cast<std::uint8_t>(exit));
+    const RRecordedCheck done =
+        RunRecordedCheck(ProcessRecorder(), check, CurrentSettings(), identity, cfg, span, guided.gas, guided.options);
+    const RCalCheckResult& result = done.result;
+    const QByteArray& record = done.record;
+    const int exit = result.result == QStringLiteral("REFUSED") ? kRefused : CalCheckStatus(result);
 
     *ctx.err << "Calibration " << result.result.toStdString()
              << (result.reason.isEmpty() ? std::string() : ": " + result.reason.toStdString()) << "\n";

@@ -708,7 +708,10 @@ TEST(Keyboard, TabOrderFollowsTheReadingOrder)
     TSensorCalDlg cal(bench.link, bench.settings);
     cal.show();
     QApplication::setActiveWindow(&cal);
-    ExpectTabOrder(&cal, Names({"CalBtn", "CloseBtn", "SpanGasSpin"}));
+    // Tab moves through the expiry date's year, month and day.
+    ExpectTabOrder(&cal, Names({"CalBtn", "CloseBtn", "SpanGasSpin", "CalAsFoundCheck", "CalAsLeftCheck",
+                                "CalToleranceSpin", "CalLotEdit", "CalExpiryEdit", "CalExpiryEdit", "CalExpiryEdit",
+                                "CalTechnicianEdit"}));
     cal.hide();
 }
 

@@ -4,11 +4,13 @@
 #include <QFileInfo>
 
 #include <array>
+#include <cstring>
 
 #include "CommError.h"
 #include "ConfigMapping.h"
 #include "DeviceSettings.h"
 #include "EepromCsv.h"
+#include "SensorCalibration.h"
 #include "TextHelpers.h"
 #include "WaitSeconds.h"
 
@@ -144,6 +146,8 @@ void TFactoryTestWorkflows::RunReported(const RFactoryCommand& command)
         FMain.Link().CloseUSB(status);
     if (status == zelstatus::kOtherStatus && command.otherStatusAs != 0)
         status = command.otherStatusAs;
+    if (command.handler == FactoryHandler::FatoryOptCal)
+        RecordOneShotCalibration(status, identity);
     FMain.Recorder().EndOperation(status);
     FMain.ShowResult(status, name, true);
     FLastStatus = status;
@@ -165,6 +169,23 @@ void TFactoryTestWorkflows::RunOutput(const RFactoryCommand& command)
     FMain.Link().CloseUSB(status);
     FMain.Recorder().EndOperation(status);
     FLastStatus = status;
+}
+
+// The one-shot calibration only starts the unit's zero and span: the unit
+// finishes it alone, so a start it took is kept without counting as a
+// calibration; the unit's own timer says later whether it passed.
+void TFactoryTestWorkflows::RecordOneShotCalibration(std::uint8_t status, const RZELIdenty& identity)
+{
+    CalOutcome outcome = CalOutcome::NotWatched;
+    if (status == kStatusZeroRefused)
+        outcome = CalOutcome::ZeroRefused;
+    else if (status != kStatusOK)
+        outcome = CalOutcome::StartFailed;
+    const RZELCFG& shown = FMain.CurrentConfig();
+    const bool sameUnit = std::strncmp(shown.mUnit.mSerial, identity.mSerial, sizeof identity.mSerial) == 0;
+    const int span = sameUnit ? shown.mSensor.mSpanGas : 0;
+    FMain.Recorder().CalibrationDone(
+        {span, QString::fromLatin1(CalOutcomeText(outcome)), CalOutcomeStatusByte(outcome, status)});
 }
 
 std::uint8_t TFactoryTestWorkflows::Exchange(const RFactoryCommand& command, RZELIdenty& identity)

@@ -82,6 +82,7 @@ private:
     bool ConfirmDestructive(const RFactoryCommand& command);
     void RunReported(const RFactoryCommand& command);
     void RunOutput(const RFactoryCommand& command);
+    void RecordOneShotCalibration(std::uint8_t status, const RZELIdenty& identity);
     std::uint8_t Exchange(const RFactoryCommand& command, RZELIdenty& identity);
     std::uint8_t OpenQuietly();
 

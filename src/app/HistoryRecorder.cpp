@@ -22,62 +22,7 @@ QString OsUser()
     return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
 }
 
-QString FixedField(const char* bytes, std::size_t size)
-{
-    return QString::fromLatin1(bytes, static_cast<qsizetype>(strnlen(bytes, size)));
-}
-
 }  // namespace
-
-IOperationRecorder& NullRecorder()
-{
-    static TNullRecorder recorder;
-    return recorder;
-}
-
-namespace {
-std::atomic<IOperationRecorder*> gProcessRecorder{nullptr};
-}  // namespace
-
-void SetProcessRecorder(IOperationRecorder* recorder)
-{
-    gProcessRecorder.store(recorder);
-}
-
-IOperationRecorder& ProcessRecorder()
-{
-    IOperationRecorder* recorder = gProcessRecorder.load();
-    return recorder ? *recorder : NullRecorder();
-}
-
-void RecordConfigFile(IOperationRecorder& recorder, const QString& workflow, const QString& path, const RZELCFG& cfg)
-{
-    recorder.BeginOperation(workflow);
-    recorder.ConfigFileUsed(QFileInfo(path).absoluteFilePath(), cfg);
-    recorder.EndOperation(0);
-}
-
-RConfigImage ImageRecord(const QString& role, const RZELCFG& cfg)
-{
-    RConfigImage image;
-    image.role = role;
-    image.raw = QByteArray(reinterpret_cast<const char*>(&cfg), sizeof cfg);
-    image.unitCrcOk = BlockCrcMatches(reinterpret_cast<const std::uint8_t*>(&cfg.mUnit), sizeof cfg.mUnit);
-    image.sensorCrcOk = BlockCrcMatches(reinterpret_cast<const std::uint8_t*>(&cfg.mSensor), sizeof cfg.mSensor);
-    return image;
-}
-
-RUnitIdentity UnitRecord(const RZELIdenty& identity)
-{
-    return {FixedField(identity.mSerial, sizeof identity.mSerial), identity.mPID, identity.mHW, identity.mSW,
-            identity.mSensor, QString()};
-}
-
-QByteArray EventRecords(const std::vector<RZELEvent>& events)
-{
-    return QByteArray(reinterpret_cast<const char*>(events.data()),
-                      static_cast<qsizetype>(events.size() * sizeof(RZELEvent)));
-}
 
 TProcessRecording::TProcessRecording(const QString& option, std::function<void(const QString&)> notice,
                                      RecordedHandler recorded)
@@ -118,7 +63,9 @@ THistoryRecorder::~THistoryRecorder()
     FWorker.join();
 }
 
-void THistoryRecorder::BeginOperation(const QString& workflow)
+namespace {
+
+ROperationStart OperationStart(const QString& workflow)
 {
     ROperationStart start;
     start.uuid = QUuid::createUuid();
@@ -127,9 +74,43 @@ void THistoryRecorder::BeginOperation(const QString& workflow)
     start.station = QSysInfo::machineHostName();
     start.osUser = OsUser();
     start.toolVersion = QStringLiteral(BEAMDOCK_VERSION);
+    return start;
+}
+
+// The status line's suffix ("... OK") without its dots, or the box text.
+QString StatusSaid(std::uint8_t status)
+{
+    const StatusText& text = StatusTextFor(status);
+    QString said = QString::fromStdString(text.message.empty() ? text.suffix : MessageLines(text.message));
+    while (said.startsWith(QLatin1Char('.')) || said.startsWith(QLatin1Char(' ')))
+        said.remove(0, 1);
+    return said;
+}
+
+}  // namespace
+
+void THistoryRecorder::BeginOperation(const QString& workflow)
+{
+    ROperationStart start = OperationStart(workflow);
     FCurrent = ROperationEnd{};
     FCurrent->uuid = start.uuid;
     Hand(std::move(start));
+}
+
+void THistoryRecorder::CalibrationAside(const QString& workflow, const RZELIdenty& identity,
+                                        const RCalibrationRecord& calibration, std::uint8_t status)
+{
+    ROperationStart start = OperationStart(workflow);
+    ROperationEnd end;
+    end.uuid = start.uuid;
+    if (identity.mSerial[0] != '\0')
+        end.unit = UnitRecord(identity);
+    end.calibration = calibration;
+    end.status = status;
+    end.statusText = status == 0 ? calibration.result : StatusSaid(status);
+    end.endedMs = QDateTime::currentMSecsSinceEpoch();
+    Hand(std::move(start));
+    Hand(std::move(end));
 }
 
 void THistoryRecorder::StepReached(const QString& step)
@@ -206,12 +187,7 @@ void THistoryRecorder::EndOperation(std::uint8_t status)
         return;
     FCurrent->endedMs = QDateTime::currentMSecsSinceEpoch();
     FCurrent->status = status;
-    const StatusText& text = StatusTextFor(status);
-    // The status line's suffix ("... OK") without its dots, or the box text.
-    QString said = QString::fromStdString(text.message.empty() ? text.suffix : MessageLines(text.message));
-    while (said.startsWith(QLatin1Char('.')) || said.startsWith(QLatin1Char(' ')))
-        said.remove(0, 1);
-    FCurrent->statusText = said;
+    FCurrent->statusText = StatusSaid(status);
     Hand(std::move(*FCurrent));
     FCurrent.reset();
 }

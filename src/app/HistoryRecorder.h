@@ -74,6 +74,8 @@ public:
     void EndOperation(std::uint8_t status) override;
     QUuid OperationUuid() const override;
     void TestRecorded(const RTestRecord& record) override;
+    void CalibrationAside(const QString& workflow, const RZELIdenty& identity,
+                          const RCalibrationRecord& calibration, std::uint8_t status) override;
 
     // Blocks until everything handed over so far is written (tests, exit).
     void WaitIdle();

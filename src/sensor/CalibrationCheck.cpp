@@ -3,7 +3,7 @@
 #include <QJsonValue>
 
 #include <cmath>
-#include <deque>
+#include <algorithm>
 
 #include "BumpTest.h"
 #include "CommError.h"
@@ -53,8 +53,11 @@ TCalibrationCheck::TCalibrationCheck(ICalCheckView& view, TSensorCalWorkflow& ca
 {
 }
 
-std::optional<double> TCalibrationCheck::SteadyReading(double limit, RCalCheckResult& result)
+std::optional<double> TCalibrationCheck::PollUntil(double limit, RCalCheckResult& result,
+                                                   const std::function<bool(const std::deque<double>&)>& done,
+                                                   bool& timedOut)
 {
+    timedOut = false;
     std::uint8_t status = kStatusOK;
     try {
         status = FLink.OpenUSB(static_cast<float>(FSettings.cfg.mConnectTime) / 1000.0f);
@@ -68,8 +71,7 @@ std::optional<double> TCalibrationCheck::SteadyReading(double limit, RCalCheckRe
     const double start = FClock.Seconds();
     double lastAnswer = start;
     std::deque<double> recent;
-    std::optional<double> steady;
-    const double span = FCalibration.Config().mSensor.mSpanGas / 10.0;
+    std::optional<double> taken;
     for (double next = start; status == kStatusOK || !IsAdapterFailure(status); next += kPollSeconds) {
         FClock.WaitUntil(next, FRequests.Wakeup());
         if (FRequests.TakeCancel()) {
@@ -98,15 +100,47 @@ std::optional<double> TCalibrationCheck::SteadyReading(double limit, RCalCheckRe
         recent.push_back(value);
         if (recent.size() > kSteadyCount)
             recent.pop_front();
-        const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
-        const bool settled = recent.size() == kSteadyCount && *high - *low <= std::max(span, 1.0) * kSteadyShare;
-        if (settled || now - start >= limit) {
-            steady = value;
+        timedOut = now - start >= limit;
+        if (done(recent) || timedOut) {
+            taken = value;
             break;
         }
     }
     FLink.CloseUSB(status);
-    return steady;
+    return taken;
+}
+
+std::optional<double> TCalibrationCheck::SteadyReading(double limit, RCalCheckResult& result)
+{
+    const double span = FCalibration.Config().mSensor.mSpanGas / 10.0;
+    bool timedOut = false;
+    return PollUntil(
+        limit, result,
+        [span](const std::deque<double>& recent) {
+            const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
+            return recent.size() == kSteadyCount && *high - *low <= std::max(span, 1.0) * kSteadyShare;
+        },
+        timedOut);
+}
+
+bool TCalibrationCheck::WaitForCleanAir(double limit, RCalCheckResult& result)
+{
+    // The dead zone is kept in tenths of the gas unit.
+    const double zone = FCalibration.Config().mSensor.mDeadZone / 10.0;
+    bool timedOut = false;
+    const std::optional<double> last = PollUntil(
+        limit, result, [zone](const std::deque<double>& recent) { return recent.back() <= zone; }, timedOut);
+    if (!last)
+        return false;
+    if (!timedOut || *last <= zone)
+        return true;
+    result.result = QStringLiteral("FAILED TO RUN");
+    result.reason = QStringLiteral("The reading stayed at %1, above the dead zone %2, for %3 s after the gas was "
+                                   "removed; no zero calibration was sent")
+                        .arg(*last)
+                        .arg(zone)
+                        .arg(limit);
+    return false;
 }
 
 RCalCheckResult TCalibrationCheck::Run(double span, const RTestGas& gas, const RCalCheckOptions& options)
@@ -127,6 +161,10 @@ RCalCheckResult TCalibrationCheck::Run(double span, const RTestGas& gas, const R
             return result;
         }
         FView.ShowStep(calchecktext::kRemove);
+        // An oxygen cell reads the air itself; the unit judges its zero.
+        if (FCalibration.Config().mSensor.mSensorType != kOxygenSensorType &&
+            !WaitForCleanAir(options.clearLimit, result))
+            return result;
     }
     FCalibration.CalBtnClick(span);
     result.calOutcome = FCalibration.Outcome();

@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <deque>
+#include <functional>
 #include <optional>
 
 #include "BumpRule.h"
@@ -20,6 +22,7 @@ struct RCalCheckOptions {
     bool checkOnly = true;          // an as found within tolerance ends the calibration
     double tolerancePercent = 10.0; // of the span gas
     double steadyLimit = 90.0;      // seconds to wait for a steady reading
+    double clearLimit = 120.0;      // seconds to wait for clean air before the zero
 };
 
 struct RCalCheckResult {
@@ -61,8 +64,18 @@ public:
                            const RCalCheckOptions& options) const;
 
 private:
+    // Reads the gas every second until `done` takes a reading, `limit`
+    // seconds pass (the last reading, `timedOut` set), the user cancels or
+    // the unit stops answering (nothing: `result` says which).
+    std::optional<double> PollUntil(double limit, RCalCheckResult& result,
+                                    const std::function<bool(const std::deque<double>& recent)>& done,
+                                    bool& timedOut);
     // The steady reading, or nothing (cancel, link lost: `result` says which).
     std::optional<double> SteadyReading(double limit, RCalCheckResult& result);
+    // After the as found reading: waits until the reading is back within
+    // the sensor's dead zone, where the unit takes a zero. False (with
+    // `result` saying why) when it did not come back.
+    bool WaitForCleanAir(double limit, RCalCheckResult& result);
 
     ICalCheckView& FView;
     TSensorCalWorkflow& FCalibration;

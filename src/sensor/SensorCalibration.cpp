@@ -359,6 +359,8 @@ const char* CalOutcomeText(CalOutcome outcome)
     case CalOutcome::UserStop: return "stopped by the user";
     case CalOutcome::TimeOut: return "no answer";
     case CalOutcome::NeverInProgress: return "never in progress";
+    case CalOutcome::ZeroOnly: return "zero only";
+    case CalOutcome::NotWatched: return "started, end not watched";
     case CalOutcome::NotStarted:
     case CalOutcome::ConnectFailed:
     case CalOutcome::StartFailed:
@@ -378,6 +380,8 @@ std::uint8_t CalOutcomeStatusByte(CalOutcome outcome, std::uint8_t outcomeStatus
     case CalOutcome::TimeOut: return zelstatus::kNoResponse;
     case CalOutcome::Failed:
     case CalOutcome::NeverInProgress: return zelstatus::kOtherStatus;
+    case CalOutcome::ZeroOnly:
+    case CalOutcome::NotWatched: return kCalNotCounted;
     case CalOutcome::NotStarted:
     case CalOutcome::ConnectFailed:
     case CalOutcome::StartFailed: return outcomeStatus;

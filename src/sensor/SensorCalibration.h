@@ -43,6 +43,8 @@ enum class CalOutcome {
     UserStop,
     TimeOut,
     NeverInProgress, // the unit took the start but never showed "Calibration progress"
+    ZeroOnly,      // a zero calibration alone, no span
+    NotWatched,    // the unit took the start; nobody watched it to its end
 };
 
 // A started calibration must show "Calibration progress" within this many
@@ -53,6 +55,10 @@ constexpr double kCalProgressStartLimit = 10.0;
 // the detector's or the link's status when it never started).
 const char* CalOutcomeText(CalOutcome outcome);
 std::uint8_t CalOutcomeStatusByte(CalOutcome outcome, std::uint8_t outcomeStatus);
+// The history's status of a step that is no whole calibration (ZeroOnly,
+// NotWatched): kept, but not counted as a calibration for the due dates,
+// which take only status 0.
+constexpr std::uint8_t kCalNotCounted = 1;
 
 // The image offset of mSpanGas: byte 24 of the sensor block, which starts
 // at 64. Two bytes; the dead zone lies just before it.

@@ -242,6 +242,9 @@ void TSensorLogWorkflow::LoggingLoop()
     // asked of it: its end says why.
     if (FEndStatus == kStatusOK && !FLinked && FStatus != kStatusOK)
         FEndStatus = FStatus;
+    // The unit goes on calibrating by itself; how it ends is not known here.
+    if (FWatch != CalWatchState::Finished && FWatch != CalWatchState::Idle)
+        TellCalibration(FWatchLabel, CalOutcome::NotWatched);
     FLink.CloseUSB(FStatus);
 }
 
@@ -338,6 +341,7 @@ void TSensorLogWorkflow::RunSensorCommand(std::uint8_t command)
     if (r == kStatusOK)
         r = FLink.SensorCalibration(command);
 
+    const bool calibrates = command == cmd::kZero || command == cmd::kSpan || command == cmd::kZeroSpan;
     if (r != kStatusOK) {
         QString outcome = QStringLiteral(" ... Communication Error");
         if (r == zelstatus::kNak)
@@ -345,6 +349,10 @@ void TSensorLogWorkflow::RunSensorCommand(std::uint8_t command)
         else if (r == zelstatus::kOtherStatus)
             outcome = command == cmd::kZeroSpan ? QStringLiteral(" ... Zero Cal. FAIL") : QStringLiteral(" ... FAIL");
         SetCalLabel(label + outcome, colours::kMaroon);
+        if (calibrates) {
+            const bool zeroRefused = r == zelstatus::kOtherStatus && command != cmd::kSpan;
+            TellCalibration(label, zeroRefused ? CalOutcome::ZeroRefused : CalOutcome::StartFailed, r);
+        }
         return;
     }
     switch (command) {
@@ -355,6 +363,7 @@ void TSensorLogWorkflow::RunSensorCommand(std::uint8_t command)
         FView.SetCalProgLabel(QStringLiteral("(0)"));
         SetCalLabel(label + QStringLiteral(" ... START"), colours::kBlack);
         FWatch = CalWatchState::Started;
+        FWatchLabel = label;
         FPhaseStart = FClock.Seconds();
         break;
     case cmd::kZero:
@@ -363,7 +372,9 @@ void TSensorLogWorkflow::RunSensorCommand(std::uint8_t command)
         // watch that is running.
         SetCalLabel(label + QStringLiteral(" ... OK"), colours::kBlack);
         if (FWatch != CalWatchState::Idle)
-            FinishWatch();
+            FinishWatch(CalOutcome::UserStop);
+        if (command == cmd::kZero)
+            TellCalibration(label, CalOutcome::ZeroOnly);
         break;
     default:
         SetCalLabel(label + QStringLiteral(" ... OK"), colours::kBlack);
@@ -371,11 +382,18 @@ void TSensorLogWorkflow::RunSensorCommand(std::uint8_t command)
     }
 }
 
-void TSensorLogWorkflow::FinishWatch()
+void TSensorLogWorkflow::TellCalibration(const QString& label, CalOutcome outcome, std::uint8_t status)
 {
-    if (FWatch == CalWatchState::Finished)
+    if (FCalibrationEnded)
+        FCalibrationEnded(label, outcome, status);
+}
+
+void TSensorLogWorkflow::FinishWatch(CalOutcome outcome)
+{
+    if (FWatch == CalWatchState::Finished || FWatch == CalWatchState::Idle)
         return;
     FWatch = CalWatchState::Finished;
+    TellCalibration(FWatchLabel, outcome);
     FInterval = FSettings.cfg.mLogInterval;
     FView.SetCalButtons(true, true);
 }
@@ -397,9 +415,9 @@ void TSensorLogWorkflow::AdvanceCalWatch()
             FShownProgress = -1;
             FWatch = CalWatchState::InProgress;
         } else if (now - FPhaseStart > kProgressStartLimit) {
+            FinishWatch(CalOutcome::NeverInProgress);
             RunSensorCommand(cmd::kClearCal);
             SetCalLabel(QStringLiteral("Calibration Abort ... Timeout"), colours::kMaroon);
-            FinishWatch();
         }
         break;
     case CalWatchState::InProgress: {
@@ -412,16 +430,16 @@ void TSensorLogWorkflow::AdvanceCalWatch()
         }
         if (inProgress) {
             if (elapsed > FSettings.cfg.mCalTime) {
+                FinishWatch(CalOutcome::TimeOut);
                 RunSensorCommand(cmd::kClearCal);
                 SetCalLabel(QStringLiteral("Calibration FAIL ... Timeout"), colours::kMaroon);
-                FinishWatch();
             }
         } else if (FGas.mHistory & historybit::kCalibrationFail) {
             SetCalLabel(QStringLiteral("Calibration ... FAIL"), colours::kMaroon);
-            FinishWatch();
+            FinishWatch(CalOutcome::Failed);
         } else {
             SetCalLabel(QStringLiteral("Calibration ... OK"), colours::kBlack);
-            FinishWatch();
+            FinishWatch(CalOutcome::Ok);
         }
         break;
     }

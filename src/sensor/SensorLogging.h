@@ -9,10 +9,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "DeviceSettings.h"
 #include "ReadingHistory.h"
+#include "SensorCalibration.h"
 #include "SensorClock.h"
 #include "SensorLogRequests.h"
 #include "SensorLogView.h"
@@ -72,6 +74,14 @@ public:
     // The unit of the last run; zeros when it did not answer.
     const RZELIdenty& Identity() const { return FIdentity; }
 
+    // Told, on the run's thread, how each calibration command of the run
+    // ended: a zero taken or refused, a span or zero and span watched to its
+    // end, stopped, or left running when the run stopped. `label` is the
+    // button's ("Zero/Span CAL."); `status` the link's or detector's behind
+    // a start that failed.
+    using CalibrationEnded = std::function<void(const QString& label, CalOutcome outcome, std::uint8_t status)>;
+    void OnCalibrationEnded(CalibrationEnded handler) { FCalibrationEnded = std::move(handler); }
+
 private:
     std::optional<std::uint8_t> ReadUnitInformation(RZELIdenty& identity, RZELUnitCFG& unit);
     QString ChooseLogFile(const RZELIdenty& identity, const RZELUnitCFG& unit);
@@ -82,7 +92,8 @@ private:
     std::uint8_t ReadSensors();
     void RunSensorCommand(std::uint8_t command);
     void AdvanceCalWatch();
-    void FinishWatch();
+    void FinishWatch(CalOutcome outcome);
+    void TellCalibration(const QString& label, CalOutcome outcome, std::uint8_t status = 0);
     void ShowReading(double elapsed);
     void AppendLogLine(const QByteArray& line);
     double NextDeadline() const;
@@ -125,4 +136,6 @@ private:
     CalWatchState FWatch = CalWatchState::Idle;
     long FShownProgress = -1;
     RColour FCalColour = colours::kBlack;
+    QString FWatchLabel;  // the button whose calibration is watched
+    CalibrationEnded FCalibrationEnded;
 };

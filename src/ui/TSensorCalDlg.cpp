@@ -2,12 +2,17 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
 
 #include <algorithm>
 #include <cmath>
 
 #include "Accessibility.h"
-#include "OperationRecorder.h"
+#include "CalCheckPanel.h"
+#include "Certificate.h"
+#include "GuiCall.h"
+#include "RecordedCalibration.h"
 #include "SensorLook.h"
 #include "ui_TSensorCalDlg.h"
 
@@ -28,17 +33,40 @@ const RAccessibleText kAccessibleTexts[] = {
     {"CalLabel2", "Calibration result", nullptr},
 };
 
+// The guided calibration's steps and readings, carried to the panel.
+class TGuiCheckView final : public ICalCheckView {
+public:
+    explicit TGuiCheckView(TCalCheckPanel* panel) : FPanel(panel) {}
+    void ShowStep(const QString& text) override
+    {
+        PostToGui(FPanel, [p = FPanel, text] { p->ShowStep(text); });
+    }
+    void ShowReading(double elapsed, double value) override
+    {
+        PostToGui(FPanel, [p = FPanel, elapsed, value] { p->ShowReading(elapsed, value); });
+    }
+
+private:
+    TCalCheckPanel* FPanel;
+};
+
+// The height the calibration's own controls keep above the panel.
+constexpr int kCalFormHeight = 216;
+
 }  // namespace
 
 TSensorCalDlg::TSensorCalDlg(TLinkThread& link, const LoadedSettings& settings, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TSensorCalDlg>()),
       FLinkThread(link),
+      FSettings(settings),
       FProxy(*this, this),
       FWorkflow(FProxy, link.Link(), settings, FClock, FRequests)
 {
     accessibility::InstallLabelInterface();
     ui->setupUi(this);
+    FCheckPanel = new TCalCheckPanel(settings.programDir, this);
+    ui->CalMainLayout->addWidget(FCheckPanel);
     ApplyLook();
     for (const QString& missing : accessibility::NameControls(this, kAccessibleTexts))
         qWarning("No control %s to name for screen readers", qPrintable(missing));
@@ -46,6 +74,8 @@ TSensorCalDlg::TSensorCalDlg(TLinkThread& link, const LoadedSettings& settings, 
     connect(ui->CalAbortBtn, &QPushButton::clicked, this, [this] { FRequests.Cancel(); });
     connect(ui->CloseBtn, &QPushButton::clicked, this, &TSensorCalDlg::CloseBtnClick);
     connect(&FLinkThread, &TLinkThread::Finished, this, &TSensorCalDlg::OperationEnded);
+    connect(FCheckPanel->CertificateButton(), &QPushButton::clicked, this, &TSensorCalDlg::SaveCertificate);
+    setTabOrder(ui->SpanGasSpin, FCheckPanel->FirstInput());
 }
 
 TSensorCalDlg::~TSensorCalDlg()
@@ -60,7 +90,12 @@ void TSensorCalDlg::ApplyLook()
     QPalette form = palette();
     form.setColor(QPalette::Window, kFormBackground);
     setPalette(form);
-    setFixedSize(470, 216);
+    // The calibration's own controls keep their place and size; the record
+    // panel adds its height below them.
+    const QMargins margins = ui->CalMainLayout->contentsMargins();
+    ui->CalGroupBox->setFixedHeight(kCalFormHeight - margins.top() - margins.bottom());
+    FCheckPanel->setFont(sensorlook::ArialPixels(12, false));
+    setFixedSize(470, kCalFormHeight + ui->CalMainLayout->spacing() + FCheckPanel->sizeHint().height());
 
     QPalette caption = palette();
     caption.setColor(QPalette::Window, kSpanCaption);
@@ -86,26 +121,63 @@ void TSensorCalDlg::CalBtnClick()
     // A value typed but not yet confirmed counts, as the user sees it.
     ui->SpanGasSpin->interpretText();
     const double span = ui->SpanGasSpin->value();
+    const RCalCheckOptions options = FCheckPanel->Options();
+    const RTestGas gas = FCheckPanel->Gas();
     // Off at once: the checks before the start take a moment on the link.
     ui->CalBtn->setEnabled(false);
     ui->CloseBtn->setEnabled(false);
-    FOperationQueued = FLinkThread.Run([this, span] {
-        IOperationRecorder& history = ProcessRecorder();
-        history.BeginOperation(QStringLiteral("Sensor Calibration"));
-        history.UnitIdentified(FUnit);
-        FWorkflow.CalBtnClick(span);
-        const std::uint8_t status = CalOutcomeStatusByte(FWorkflow.Outcome(), FWorkflow.OutcomeStatus());
-        history.CalibrationDone({static_cast<int>(std::lround(span * 10)),
-                                 QString::fromLatin1(CalOutcomeText(FWorkflow.Outcome())), status});
-        history.EndOperation(status);
+    // Cancel reaches the as found and as left readings as well.
+    ui->CalAbortBtn->setEnabled(true);
+    FCheckPanel->Clear();
+    FCheckPanel->SetGasUnit(ui->CalUnitLabel->text());
+    FCheckPanel->SetRunning(true);
+    FGuided = true;
+    FOperationQueued = FLinkThread.Run([this, span, options, gas] {
+        TGuiCheckView view(FCheckPanel);
+        TCalibrationCheck check(view, FWorkflow, FLinkThread.Link(), FSettings, FClock, FRequests);
+        const RRecordedCheck done = RunRecordedCheck(ProcessRecorder(), check, FSettings, FUnit, FWorkflow.Config(),
+                                                     span, gas, options);
+        FRequests.TakeCancel();
+        PostToGui(this, [this, done] {
+            FCheckPanel->ShowResult(done.result, done.record);
+            if (done.result.result == QStringLiteral("REFUSED"))
+                ShowMessage(BoxIcon::Error, windowTitle(), done.result.reason);
+        });
     });
     if (!FOperationQueued)
         OperationEnded();
 }
 
+void TSensorCalDlg::SaveCertificate()
+{
+    const QByteArray record = FCheckPanel->Record();
+    if (record.isEmpty())
+        return;
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Certificate..."),
+                                                      QStringLiteral("calibration-certificate.pdf"),
+                                                      QStringLiteral("PDF document (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    // Written on the link thread: the window does not wait for the file.
+    FCheckPanel->CertificateButton()->setEnabled(false);
+    const bool queued = FLinkThread.Run([this, path, record] {
+        QString error;
+        const bool written = WriteCertificate(path, record, error);
+        PostToGui(this, [this, written, error] {
+            FCheckPanel->CertificateButton()->setEnabled(true);
+            if (!written)
+                QMessageBox::warning(this, QStringLiteral("Certificate"), error);
+        });
+    });
+    if (!queued)
+        FCheckPanel->CertificateButton()->setEnabled(true);
+}
+
 void TSensorCalDlg::OperationEnded()
 {
     FOperationQueued = false;
+    FGuided = false;
+    FCheckPanel->SetRunning(false);
     if (FCalibrating)
         return;
     ui->CalBtn->setEnabled(true);
@@ -166,9 +238,12 @@ void TSensorCalDlg::SetCalLine(CalLine line, const QString& text, RColour colour
 void TSensorCalDlg::SetCalibrating(bool running)
 {
     FCalibrating = running;
-    ui->CalBtn->setEnabled(!running);
-    ui->CloseBtn->setEnabled(!running);
-    ui->CalAbortBtn->setEnabled(running);
+    // The as left reading may follow the zero and span: until the guided
+    // calibration ends the buttons stay as they are while it runs.
+    const bool busy = running || FGuided;
+    ui->CalBtn->setEnabled(!busy);
+    ui->CloseBtn->setEnabled(!busy);
+    ui->CalAbortBtn->setEnabled(busy);
 }
 
 void TSensorCalDlg::SetProgressMax(int maximum)

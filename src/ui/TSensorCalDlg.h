@@ -19,6 +19,7 @@ class TSensorCalDlg;
 }
 
 class QCloseEvent;
+class TCalCheckPanel;
 
 class TSensorCalDlg : public QDialog, public ISensorCalView {
     Q_OBJECT
@@ -35,6 +36,9 @@ public:
     // The part of ShowDlg before the showing; false: not to be shown.
     bool Prepare(const RZELCFG& cfg);
     bool Calibrating() const { return FCalibrating; }
+    // The as found / as left and record panel below the calibration's own
+    // controls.
+    TCalCheckPanel& CheckPanel() const { return *FCheckPanel; }
     // The unit the calibration is for, as the history files it.
     void SetUnit(const RZELIdenty& identity) { FUnit = identity; }
 
@@ -59,14 +63,18 @@ private:
     void CloseBtnClick();
     void OperationEnded();
     bool FormCloseQuery() const;
+    void SaveCertificate();
 
     std::unique_ptr<Ui::TSensorCalDlg> ui;
     TLinkThread& FLinkThread;
+    const LoadedSettings& FSettings;
+    TCalCheckPanel* FCheckPanel = nullptr;
     TSystemClock FClock;
     TSensorCalRequests FRequests;
     TSensorCalGuiView FProxy;
     TSensorCalWorkflow FWorkflow;
     bool FCalibrating = false;
     bool FOperationQueued = false;
+    bool FGuided = false;  // a guided calibration holds the link
     RZELIdenty FUnit{};
 };

@@ -45,6 +45,16 @@ public:
     virtual QUuid OperationUuid() const { return {}; }
     // A bump test's or guided calibration's whole record.
     virtual void TestRecorded(const RTestRecord&) {}
+
+    // A calibration the unit was given while another operation runs (one
+    // started from the logging run), recorded whole as an operation of its
+    // own at its end; the running operation goes on as it was. `status`:
+    // the operation's, 0 when the unit did what it was asked.
+    virtual void CalibrationAside(const QString& workflow, const RZELIdenty& identity,
+                                  const RCalibrationRecord& calibration, std::uint8_t status)
+    {
+        (void)workflow, (void)identity, (void)calibration, (void)status;
+    }
 };
 
 // For the command line's --no-history, and for workflows nobody records.
@@ -70,6 +80,9 @@ IOperationRecorder& ProcessRecorder();
 // A configuration file loaded or written, as an operation of its own: its
 // absolute path and its image. Only a file that was read or written whole.
 void RecordConfigFile(IOperationRecorder& recorder, const QString& workflow, const QString& path, const RZELCFG& cfg);
+
+// The text of a fixed-size record field, up to its first zero byte.
+QString FixedField(const char* bytes, std::size_t size);
 
 // The history's form of the device records.
 RConfigImage ImageRecord(const QString& role, const RZELCFG& cfg);

@@ -12,11 +12,15 @@
 #include <tuple>
 
 #include "DeviceSettings.h"
+#include "EepromGridModel.h"
+#include "FactoryTestWorkflows.h"
 #include "HistoryQueries.h"
 #include "HistoryRecorder.h"
 #include "MainWorkflows.h"
 #include "ScriptedView.h"
+#include "SensorCalibration.h"
 #include "SimProcess.h"
+#include "TestPageView.h"
 #include "ZelComms.h"
 
 namespace {
@@ -230,4 +234,57 @@ TEST(HistoryRecordingTest, LookingCreatesNoHistoryAndOperationsWithoutAUnitAreFo
     EXPECT_EQ(out.count(QStringLiteral("  Identify Varnolite  ")), 1) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("  Save Configuration File  0 OK"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("  Identify Varnolite  161 "))) << out.toStdString();
+}
+
+// The factory page's one-shot calibration and the logging run's buttons are
+// kept like any calibration; only a whole one that passed moves the due date.
+TEST(HistoryRecordingTest, CalibrationsAreKeptButOnlyWholeOnesCount)
+{
+    Station station({"--cal-seconds", "1"});
+    ASSERT_TRUE(station.sim.start());
+    TEepromGridModel grid;
+    TModelTestPageView page{grid};
+    TFactoryTestWorkflows factory(*station.main, page);
+    station.main->UserReadDeviceBtnClick();
+    factory.Run(FactoryHandler::FatoryOptCal, 0);
+    ASSERT_EQ(factory.LastStatus(), std::optional<std::uint8_t>(0));
+
+    // A logging run tells two calibrations while its own operation is open.
+    RZELIdenty unit{};
+    std::memcpy(unit.mSerial, "SH10000123", sizeof unit.mSerial);
+    IOperationRecorder& recorder = *station.recorder;
+    recorder.BeginOperation(QStringLiteral("Sensor Reading Data Logging"));
+    recorder.CalibrationAside(QStringLiteral("Sensor Calibration (Zero CAL.)"), unit,
+                              {0, QStringLiteral("zero only"), kCalNotCounted}, 0);
+    recorder.CalibrationAside(QStringLiteral("Sensor Calibration (Span CAL.)"), unit,
+                              {0, QStringLiteral("passed"), 0}, 0);
+    recorder.UnitIdentified(unit);
+    recorder.EndOperation(0);
+    station.recorder->WaitIdle();
+    EXPECT_TRUE(station.notice.isEmpty()) << station.notice.toStdString();
+
+    THistoryStore store;
+    QString error;
+    ASSERT_TRUE(store.Open(station.location, error)) << error.toStdString();
+    QSqlQuery rows(store.Db());
+    ASSERT_TRUE(rows.exec(QStringLiteral("SELECT o.workflow, c.result, c.status, c.span_gas, c.at_ms FROM calibrations c"
+                                         " JOIN operations o ON o.op_uuid = c.op_uuid AND o.kind = 'start' ORDER BY o.seq")));
+    QStringList kept;
+    qint64 passedAt = 0;
+    while (rows.next()) {
+        kept << QStringList{rows.value(0).toString(), rows.value(1).toString(), rows.value(2).toString(),
+                            rows.value(3).toString()}
+                    .join(QLatin1Char('|'));
+        if (rows.value(2).toInt() == 0)
+            passedAt = rows.value(4).toLongLong();
+    }
+    // The one-shot's span gas is the one the unit holds (25 ppm).
+    EXPECT_EQ(kept, (QStringList{QStringLiteral("Calibration|started, end not watched|1|250"),
+                                 QStringLiteral("Sensor Calibration (Zero CAL.)|zero only|1|0"),
+                                 QStringLiteral("Sensor Calibration (Span CAL.)|passed|0|0")}));
+    EXPECT_EQ(historyqueries::LatestService(store, QStringLiteral("SH10000123"), error).calibrationMs,
+              std::optional<qint64>(passedAt));
+    EXPECT_EQ(historyqueries::UnitOperations(store, QStringLiteral("SH10000123"), error).front().workflow,
+              QStringLiteral("Sensor Reading Data Logging"));
+    EXPECT_EQ(historyqueries::Verify(store, error), std::nullopt);
 }

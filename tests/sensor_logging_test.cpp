@@ -324,24 +324,42 @@ struct CommandCase {
     std::uint8_t reply;  // the detector's status byte
     QString label;
     RColour colour;
+    QString recorded = {};  // the calibration outcome the history is told; empty: none
 };
+
+// What the run tells the history of its calibrations: "label: outcome status".
+QStringList* RecordCalibrations(TSensorLogWorkflow& run)
+{
+    auto* told = new QStringList;
+    run.OnCalibrationEnded([told](const QString& label, CalOutcome outcome, std::uint8_t status) {
+        *told << QStringLiteral("%1: %2 %3").arg(label, QLatin1String(CalOutcomeText(outcome))).arg(
+                     CalOutcomeStatusByte(outcome, status));
+    });
+    return told;
+}
 
 TEST(LoggingRun, CalibrationGroupCommandsAndTheirLabels)
 {
     const RColour black = colours::kBlack;
     const RColour maroon = colours::kMaroon;
     const CommandCase cases[] = {
-        {"zero", LogButton::Zero, 0x40, 0xB5, QStringLiteral("Zero CAL. ... OK"), black},
+        {"zero", LogButton::Zero, 0x40, 0xB5, QStringLiteral("Zero CAL. ... OK"), black, "Zero CAL.: zero only 1"},
         {"abort when idle", LogButton::CalAbort, 0x43, 0xB5, QStringLiteral("Clear CAL. ... OK"), black},
         {"clear peak", LogButton::ClearPeak, 0x44, 0xB5, QStringLiteral("Clear Peak ... OK"), black},
         {"bump fail", LogButton::BumpFail, 0x45, 0xB5, QStringLiteral("Send Bump Fail ... OK"), black},
         {"bump pass", LogButton::BumpPass, 0x46, 0xB5, QStringLiteral("Send Bump Pass ... OK"), black},
-        {"span", LogButton::Span, 0x41, 0xB5, QStringLiteral("Span CAL. ... START"), black},
-        {"zero+span", LogButton::Cal, 0x42, 0xB5, QStringLiteral("Zero/Span CAL. ... START"), black},
-        {"negative", LogButton::Span, 0x41, 0xB6, QStringLiteral("Span CAL. ... Negative"), maroon},
-        {"zero refused", LogButton::Cal, 0x42, 0x40, QStringLiteral("Zero/Span CAL. ... Zero Cal. FAIL"), maroon},
+        // Still running when the run stops at 3 s: the unit finishes alone.
+        {"span", LogButton::Span, 0x41, 0xB5, QStringLiteral("Span CAL. ... START"), black,
+         "Span CAL.: started, end not watched 1"},
+        {"zero+span", LogButton::Cal, 0x42, 0xB5, QStringLiteral("Zero/Span CAL. ... START"), black,
+         "Zero/Span CAL.: started, end not watched 1"},
+        {"negative", LogButton::Span, 0x41, 0xB6, QStringLiteral("Span CAL. ... Negative"), maroon,
+         "Span CAL.: not started 176"},
+        {"zero refused", LogButton::Cal, 0x42, 0x40, QStringLiteral("Zero/Span CAL. ... Zero Cal. FAIL"), maroon,
+         "Zero/Span CAL.: zero refused 194"},
         {"refused", LogButton::ClearPeak, 0x44, 0x01, QStringLiteral("Clear Peak ... FAIL"), maroon},
-        {"zero refused alone", LogButton::Zero, 0x40, 0x40, QStringLiteral("Zero CAL. ... FAIL"), maroon},
+        {"zero refused alone", LogButton::Zero, 0x40, 0x40, QStringLiteral("Zero CAL. ... FAIL"), maroon,
+         "Zero CAL.: zero refused 194"},
     };
     for (const CommandCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -349,7 +367,9 @@ TEST(LoggingRun, CalibrationGroupCommandsAndTheirLabels)
         bench.detector.SetSensorReply(c.command, c.reply);
         bench.PressAt(2, c.button);
         bench.StopAt(3);
+        const std::unique_ptr<QStringList> told(RecordCalibrations(*bench.run));
         bench.run->StartBtnClick();
+        EXPECT_EQ(*told, c.recorded.isEmpty() ? QStringList() : QStringList{c.recorded});
 
         const QStringList frames = bench.detector.Frames();
         const qsizetype select = frames.indexOf(Frame(0x50));
@@ -409,6 +429,7 @@ struct WatchCase {
     RColour lastColour;
     double endAfter;  // seconds from the press to the last text
     bool sendsClear;
+    const char* recorded;
 };
 
 TEST(LoggingRun, CalibrationWatch)
@@ -417,19 +438,19 @@ TEST(LoggingRun, CalibrationWatch)
         {"ends well", 2.5, 20.5, false,
          {QStringLiteral("Span CAL. ... START"), QStringLiteral("Span Calibration...."),
           QStringLiteral("Calibration ... OK")},
-         colours::kBlack, 21, false},
+         colours::kBlack, 21, false, "Span CAL.: passed 0"},
         {"detector reports a failure", 2.5, 20.5, true,
          {QStringLiteral("Span CAL. ... START"), QStringLiteral("Span Calibration...."),
           QStringLiteral("Calibration ... FAIL")},
-         colours::kMaroon, 21, false},
+         colours::kMaroon, 21, false, "Span CAL.: failed 177"},
         {"progress never rises", -1, -1, false,
          {QStringLiteral("Span CAL. ... START"), QStringLiteral("Clear CAL. ... OK"),
           QStringLiteral("Calibration Abort ... Timeout")},
-         colours::kMaroon, 10.001, true},
+         colours::kMaroon, 10.001, true, "Span CAL.: never in progress 177"},
         {"progress never ends", 1.5, -1, false,
          {QStringLiteral("Span CAL. ... START"), QStringLiteral("Span Calibration...."),
           QStringLiteral("Clear CAL. ... OK"), QStringLiteral("Calibration FAIL ... Timeout")},
-         colours::kMaroon, 2 + 60.001, true},
+         colours::kMaroon, 2 + 60.001, true, "Span CAL.: no answer 162"},
     };
     for (const WatchCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -443,8 +464,10 @@ TEST(LoggingRun, CalibrationWatch)
         if (c.progressTo >= 0)
             bench.GasAt(press + c.progressTo, 0x01 | fail);
         bench.StopAt(press + 90);
+        const std::unique_ptr<QStringList> told(RecordCalibrations(*bench.run));
         bench.run->StartBtnClick();
 
+        EXPECT_EQ(*told, QStringList{QString::fromLatin1(c.recorded)});
         EXPECT_EQ(bench.view.CalTexts(), c.texts);
         const ShownLabel* last = bench.view.FindLabel(c.texts.back());
         ASSERT_NE(last, nullptr);

@@ -168,7 +168,7 @@ void TCalCheckPanel::ShowResult(const RCalCheckResult& result, const QByteArray&
                      : QString();
     };
     QStringList readings;
-    for (const QString& text : {reading("as found", result.asFound), reading("as left", result.asLeft)})
+    for (const QString& text : {reading("As found", result.asFound), reading("as left", result.asLeft)})
         if (!text.isEmpty())
             readings << text;
     FReading->setText(readings.join(QStringLiteral(", ")));

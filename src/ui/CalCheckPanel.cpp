@@ -168,10 +168,13 @@ void TCalCheckPanel::ShowResult(const RCalCheckResult& result, const QByteArray&
                      : QString();
     };
     QStringList readings;
-    for (const QString& text : {reading("As found", result.asFound), reading("as left", result.asLeft)})
+    for (const QString& text : {reading("as found", result.asFound), reading("as left", result.asLeft)})
         if (!text.isEmpty())
             readings << text;
-    FReading->setText(readings.join(QStringLiteral(", ")));
+    QString shown = readings.join(QStringLiteral(", "));
+    if (!shown.isEmpty())
+        shown[0] = shown[0].toUpper();
+    FReading->setText(shown);
     QString text = QStringLiteral("Calibration %1").arg(result.result);
     if (!result.reason.isEmpty())
         text += QStringLiteral(": ") + result.reason;

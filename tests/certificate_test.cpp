@@ -90,6 +90,10 @@ TEST(Certificate, BumpCertificateCarriesEveryFieldAndItsRecord)
     for (const QString& field : fields)
         EXPECT_TRUE(page.contains(field)) << field.toStdString();
 
+    // With a file attached, the document claims PDF/A-3b, the part that
+    // allows one, no longer PDF/A-1b.
+    EXPECT_TRUE(Tool("pdfinfo", {"-meta", pdf}, dir.path()).out.contains("pdfaid:part=\"3\" pdfaid:conformance=\"B\""));
+
     // The attachment is the history's record, byte for byte.
     const QString attached = dir.filePath("record.json");
     ASSERT_EQ(Tool("pdfdetach", {"-save", "1", "-o", attached, pdf}, dir.path()).exitCode, 0);

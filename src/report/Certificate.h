@@ -1,7 +1,8 @@
 #pragma once
-// The certificate of one bump test or calibration: one A4 page, PDF/A-1b as
-// QPdfWriter writes it, with the record it certifies attached as
-// "record.json" and that record's SHA-256 printed, so the page can be
+// The certificate of one bump test or calibration: one A4 page as
+// QPdfWriter writes it (PDF/A-1b), with the record it certifies attached as
+// "record.json", which makes it claim PDF/A-3b, and that record's SHA-256
+// printed, so the page can be
 // checked against the history. Everything printed comes from the record
 // itself: the history makes the same certificate again from what it keeps.
 //

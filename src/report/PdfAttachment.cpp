@@ -1,6 +1,7 @@
 #include "PdfAttachment.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QRegularExpression>
 
 namespace {
@@ -24,6 +25,30 @@ QByteArray NameEscaped(const QByteArray& mime)
     for (char c : mime)
         out += c == '/' ? QByteArray("#2F") : QByteArray(1, c);
     return out;
+}
+
+// The catalog's XMP metadata object rewritten to claim PDF/A-3b instead of
+// PDF/A-1b: its number and its whole new body (dictionary and stream).
+// Nothing when the document claims no PDF/A-1b.
+std::optional<std::pair<QByteArray, QByteArray>> PdfA3Metadata(const QByteArray& pdf, const QByteArray& catalog)
+{
+    const QRegularExpression metadataRe(QStringLiteral("/Metadata\\s+(\\d+)\\s+0\\s+R"));
+    const auto reference = metadataRe.match(QString::fromLatin1(catalog));
+    if (!reference.hasMatch())
+        return std::nullopt;
+    const QByteArray number = reference.captured(1).toLatin1();
+    const qsizetype at = pdf.lastIndexOf('\n' + number + " 0 obj");
+    const qsizetype bodyAt = at < 0 ? -1 : pdf.indexOf("<<", at);
+    const qsizetype endAt = bodyAt < 0 ? -1 : pdf.indexOf("endobj", bodyAt);
+    if (endAt < 0)
+        return std::nullopt;
+    QByteArray body = pdf.mid(bodyAt, endAt - bodyAt);
+    // Same length: the stream's /Length stays right.
+    const QByteArray claim = "pdfaid:part=\"1\"";
+    if (body.contains("/Filter") || body.count(claim) != 1)
+        return std::nullopt;
+    body.replace(claim, "pdfaid:part=\"3\"");
+    return std::pair{number, body};
 }
 
 }  // namespace
@@ -66,7 +91,11 @@ std::optional<QByteArray> AttachFile(const QByteArray& pdf, const QString& name,
         return std::nullopt;
     }
     const int fileObj = firstFree, specObj = firstFree + 1, treeObj = firstFree + 2;
-    catalog.insert(2, " /Names << /EmbeddedFiles " + QByteArray::number(treeObj) + " 0 R >>");
+    catalog.insert(2, " /Names << /EmbeddedFiles " + QByteArray::number(treeObj) + " 0 R >> /AF [" +
+                          QByteArray::number(specObj) + " 0 R]");
+    // PDF/A-1 allows no embedded file; PDF/A-3 does, with the relation the
+    // file has to the document. A page written as PDF/A-1b says so anew.
+    const std::optional<std::pair<QByteArray, QByteArray>> metadata = PdfA3Metadata(pdf, catalog);
 
     QByteArray out = pdf;
     if (!out.endsWith('\n'))
@@ -75,7 +104,9 @@ std::optional<QByteArray> AttachFile(const QByteArray& pdf, const QString& name,
     const QByteArray md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
     offsets.append({fileObj, out.size()});
     out += QByteArray::number(fileObj) + " 0 obj\n<< /Type /EmbeddedFile /Subtype /" + NameEscaped(mime) +
-           " /Params << /Size " + QByteArray::number(content.size()) + " /CheckSum <" + md5 + "> >> /Length " +
+           " /Params << /Size " + QByteArray::number(content.size()) + " /CheckSum <" + md5 + "> /ModDate " +
+           Literal(QDateTime::currentDateTimeUtc().toString(QStringLiteral("'D:'yyyyMMddHHmmss'Z'"))) +
+           " >> /Length " +
            QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream\nendobj\n";
     offsets.append({specObj, out.size()});
     out += QByteArray::number(specObj) + " 0 obj\n<< /Type /Filespec /F " + Literal(name) + " /UF " + Literal(name) +
@@ -86,10 +117,17 @@ std::optional<QByteArray> AttachFile(const QByteArray& pdf, const QString& name,
            " 0 R] >>\nendobj\n";
     const qsizetype newRoot = out.size();
     out += rootNumber + " 0 obj\n" + catalog + "\nendobj\n";
+    qsizetype newMetadata = -1;
+    if (metadata) {
+        newMetadata = out.size();
+        out += metadata->first + " 0 obj\n" + metadata->second + "endobj\n";
+    }
 
     const qsizetype xref = out.size();
-    out += "xref\n0 1\n0000000000 65535 f \n" + rootNumber + " 1\n" + Offset10(newRoot) + " 00000 n \n" +
-           QByteArray::number(fileObj) + " 3\n";
+    out += "xref\n0 1\n0000000000 65535 f \n" + rootNumber + " 1\n" + Offset10(newRoot) + " 00000 n \n";
+    if (metadata)
+        out += metadata->first + " 1\n" + Offset10(newMetadata) + " 00000 n \n";
+    out += QByteArray::number(fileObj) + " 3\n";
     for (const auto& [number, at] : offsets)
         out += Offset10(at) + " 00000 n \n";
     // The old trailer's entries (/Info, /ID) carry over; /Size and /Prev are new.

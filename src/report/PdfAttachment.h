@@ -2,8 +2,11 @@
 // A file attached to a finished PDF by an incremental update: the original
 // bytes stay as they are, and an appended section adds the embedded file,
 // its /Filespec dictionary, an /EmbeddedFiles name tree and a new catalog
-// that points at it, with a cross-reference section chained to the old one
-// by /Prev. Readers list the file under the document's attachments.
+// that points at it (/Names and /AF), with a cross-reference section chained
+// to the old one by /Prev. Readers list the file under the document's
+// attachments. A document whose metadata claims PDF/A-1b, which forbids
+// embedded files, gets that metadata again claiming PDF/A-3b, which allows
+// them.
 //
 // Only classic cross-reference tables (what QPdfWriter writes) are handled;
 // a file with a cross-reference stream is refused.

@@ -116,7 +116,13 @@ TEST(Certificate, BumpCertificateCarriesEveryFieldAndItsRecord)
     {
         QSqlDatabase history = QSqlDatabase::database("certificate_test");
         QSqlQuery query(history);
+        // Edited together with its stored hash: the audit chain still holds
+        // the hash the record was written with.
         ASSERT_TRUE(query.exec("UPDATE test_records SET record = replace(record, '\"PASSED\"', '\"FAILED\"')"));
+        ASSERT_TRUE(query.exec("SELECT record FROM test_records") && query.next());
+        const QByteArray edited =
+            QCryptographicHash::hash(query.value(0).toString().toUtf8(), QCryptographicHash::Sha256).toHex();
+        ASSERT_TRUE(query.exec("UPDATE test_records SET sha256 = '" + QString::fromLatin1(edited) + "'"));
         history.close();
     }
     QSqlDatabase::removeDatabase("certificate_test");

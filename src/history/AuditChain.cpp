@@ -52,6 +52,8 @@ QString RowHash(const ROperationRow& r)
     Add(content, r.status);
     Add(content, r.statusText);
     Add(content, r.step);
+    if (!r.recordSha256.isEmpty())
+        Add(content, r.recordSha256);
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
 }
 

@@ -20,6 +20,10 @@ struct ROperationRow {
     QString userId;
     std::optional<int> status;
     QString statusText, step;
+    // The SHA-256 of the test record the operation left (its end row only);
+    // empty for none, and then left out of the row hash, as in rows written
+    // before the records joined the chain.
+    QString recordSha256;
     QString prevHash, rowHash;
 };
 

@@ -214,13 +214,21 @@ std::optional<QString> Verify(THistoryStore& store, QString& error)
         if (QCryptographicHash::hash(query.value(1).toByteArray(), QCryptographicHash::Sha256).toHex() != sha.toLatin1())
             return QStringLiteral("configuration image %1 was changed: its bytes no longer give its hash").arg(sha);
     }
-    if (!Run(query, QStringLiteral("SELECT op_uuid, record, sha256 FROM test_records"), error))
+    // A record whose hash the chain holds must still give that hash; one
+    // kept before the records joined the chain, at least its own stored one.
+    if (!Run(query,
+             QStringLiteral("SELECT t.op_uuid, t.record, t.sha256, o.record_sha256 FROM test_records t"
+                            " LEFT JOIN operations o ON o.op_uuid = t.op_uuid AND o.kind = 'end'"),
+             error))
         return std::nullopt;
     while (query.next()) {
-        const QByteArray hash = QCryptographicHash::hash(query.value(1).toString().toUtf8(), QCryptographicHash::Sha256);
-        if (hash.toHex() != query.value(2).toString().toLatin1())
+        const QByteArray hash =
+            QCryptographicHash::hash(query.value(1).toString().toUtf8(), QCryptographicHash::Sha256).toHex();
+        const QString chained = query.value(3).toString();
+        const QString expected = chained.isEmpty() ? query.value(2).toString() : chained;
+        if (hash != expected.toLatin1() || (!chained.isEmpty() && query.value(2).toString() != chained))
             return QStringLiteral("the test record of operation %1 was changed: it no longer gives its hash %2")
-                .arg(query.value(0).toString(), query.value(2).toString());
+                .arg(query.value(0).toString(), expected);
     }
     return std::nullopt;
 }
@@ -241,8 +249,12 @@ std::optional<RStoredTest> TestRecord(THistoryStore& store, const QString& opUui
     QString bare = opUuid.trimmed().toLower();
     bare.remove(QLatin1Char('{')).remove(QLatin1Char('}'));
     QSqlQuery query(store.Db());
-    query.prepare(QStringLiteral("SELECT op_uuid, kind, serial, result, sha256, at_ms, record FROM test_records"
-                                 " WHERE lower(op_uuid) = ? OR lower(op_uuid) = ?"));
+    // The hash is the one the audit chain holds, where it holds one: a record
+    // edited together with its stored hash does not pass for the original.
+    query.prepare(QStringLiteral("SELECT t.op_uuid, t.kind, t.serial, t.result, COALESCE(o.record_sha256, t.sha256),"
+                                 " t.at_ms, t.record FROM test_records t"
+                                 " LEFT JOIN operations o ON o.op_uuid = t.op_uuid AND o.kind = 'end'"
+                                 " WHERE lower(t.op_uuid) = ? OR lower(t.op_uuid) = ?"));
     query.addBindValue(bare);
     query.addBindValue(QLatin1Char('{') + bare + QLatin1Char('}'));
     if (!query.exec()) {

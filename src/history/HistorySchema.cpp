@@ -65,6 +65,8 @@ const std::vector<Migration>& Migrations()
         // The fleet's alarm count reads a unit's events from a calendar time
         // on: a range of this index rather than every event of the unit.
         {5, {"CREATE INDEX events_unit_time ON events (serial, calendar_ms)"}},
+        // A test record's hash joins the audit chain in its operation's end row.
+        {6, {"ALTER TABLE operations ADD COLUMN record_sha256 TEXT"}},
     };
     return migrations;
 }

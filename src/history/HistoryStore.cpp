@@ -163,13 +163,14 @@ bool THistoryStore::AppendChainRow(ROperationRow& row, QString& error)
     QSqlQuery insert(FDb);
     insert.prepare(QStringLiteral(
         "INSERT INTO operations (seq, op_uuid, kind, at_ms, workflow, station, os_user, tool_version, serial,"
-        " product_id, hw_version, fw_version, sensor_type, user_id, status, status_text, step, prev_hash, row_hash)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        " product_id, hw_version, fw_version, sensor_type, user_id, status, status_text, step, prev_hash, row_hash,"
+        " record_sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& value :
          {QVariant(row.seq), QVariant(row.opUuid), QVariant(row.kind), QVariant(row.atMs), QVariant(row.workflow),
           QVariant(row.station), QVariant(row.osUser), QVariant(row.toolVersion), QVariant(row.serial),
           Opt(row.productId), Opt(row.hwVersion), Opt(row.fwVersion), Opt(row.sensorType), QVariant(row.userId),
-          Opt(row.status), QVariant(row.statusText), QVariant(row.step), QVariant(row.prevHash), QVariant(row.rowHash)})
+          Opt(row.status), QVariant(row.statusText), QVariant(row.step), QVariant(row.prevHash), QVariant(row.rowHash),
+          row.recordSha256.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(row.recordSha256)})
         insert.addBindValue(value);
     if (!insert.exec()) {
         error = Failed(QStringLiteral("append to the operations"), insert);
@@ -383,6 +384,8 @@ AppendResult THistoryStore::AppendEnd(const ROperationEnd& end, QString& error)
     row.status = end.status;
     row.statusText = end.statusText;
     row.step = end.step;
+    if (end.test)
+        row.recordSha256 = end.test->sha256;
     if (!AppendChainRow(row, error) || !transaction.Commit(error))
         return AppendResult::Failed;
     return AppendResult::Stored;
@@ -395,7 +398,8 @@ std::vector<ROperationRow> THistoryStore::ChainRows(QString& error)
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral(
             "SELECT seq, op_uuid, kind, at_ms, workflow, station, os_user, tool_version, serial, product_id, hw_version,"
-            " fw_version, sensor_type, user_id, status, status_text, step, prev_hash, row_hash FROM operations ORDER BY seq"))) {
+            " fw_version, sensor_type, user_id, status, status_text, step, prev_hash, row_hash, record_sha256"
+            " FROM operations ORDER BY seq"))) {
         error = Failed(QStringLiteral("read the operations"), query);
         return rows;
     }
@@ -420,6 +424,7 @@ std::vector<ROperationRow> THistoryStore::ChainRows(QString& error)
         r.step = query.value(16).toString();
         r.prevHash = query.value(17).toString();
         r.rowHash = query.value(18).toString();
+        r.recordSha256 = query.value(19).toString();
         rows.push_back(std::move(r));
     }
     return rows;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "CalibrationCheck.h"
 #include "ScriptedSensorViews.h"
 #include "SimProcess.h"
@@ -33,8 +35,14 @@ public:
         if (text == calchecktext::kAsLeft)
             WriteText(FControl, "30");
     }
-    void ShowReading(double, double) override {}
+    void ShowReading(double elapsed, double) override
+    {
+        // A technician who opens the cylinder only after a while.
+        if (steps.size() == 1 && !lateGas.isEmpty() && elapsed >= 7)
+            WriteText(FControl, std::exchange(lateGas, QByteArray()));
+    }
     QStringList steps;
+    QByteArray lateGas;
 
 private:
     QString FControl;
@@ -54,12 +62,14 @@ TEST(CalibrationCheck, AsFoundWithinToleranceIsACheckOutsideItAdjusts)
     const Case cases[] = {
         {"32.5", QStringLiteral("CHECK PASSED"), false, 0, 32.5, std::nullopt},  // +8.3 %
         {"24", QStringLiteral("PASSED"), true, 1, 24.0, 30.0},                   // -20 %
+        {"late 32.5", QStringLiteral("CHECK PASSED"), false, 0, 32.5, std::nullopt},  // clean air is no reading
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.asFoundGas.toStdString());
         QTemporaryDir dir;
         const QString control = dir.filePath(QStringLiteral("gas"));
-        WriteText(control, c.asFoundGas);
+        const bool late = c.asFoundGas.startsWith("late ");
+        WriteText(control, late ? QByteArray("0") : c.asFoundGas);
         WriteText(dir.filePath(QStringLiteral("LUMBRA.INI")),
                   "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime=500\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n");
         SimProcess sim({"--noise", "0", "--cal-seconds", "3", "--gas-control", control});
@@ -79,6 +89,8 @@ TEST(CalibrationCheck, AsFoundWithinToleranceIsACheckOutsideItAdjusts)
         TSensorCalWorkflow calibration(calView, link, settings, clock, requests);
         ASSERT_TRUE(calibration.ShowDlg(cfg));
         ScriptedCheckView view(control);
+        if (late)
+            view.lateGas = c.asFoundGas.mid(5);
         TCalibrationCheck check(view, calibration, link, settings, clock, requests);
         RCalCheckOptions options;
         options.steadyLimit = 15;

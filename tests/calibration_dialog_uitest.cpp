@@ -8,9 +8,13 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QProcess>
+#include <QTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -96,6 +100,7 @@ TEST(CalibrationDialog, AsFoundDecidesBetweenACheckAndAnAdjustment)
             dialog.show();
             dialog.findChild<QCheckBox*>(QStringLiteral("CalAsFoundCheck"))->setChecked(true);
             dialog.findChild<QCheckBox*>(QStringLiteral("CalAsLeftCheck"))->setChecked(true);
+            dialog.findChild<QLineEdit*>(QStringLiteral("CalLotEdit"))->setText(QStringLiteral("LOT-9"));
             dialog.findChild<QDoubleSpinBox*>(QStringLiteral("SpanGasSpin"))->setValue(30);
             auto* step = dialog.findChild<QLabel*>(QStringLiteral("CalStepLabel"));
             auto* outcome = dialog.findChild<QLabel*>(QStringLiteral("CalRecordLabel"));
@@ -121,6 +126,29 @@ TEST(CalibrationDialog, AsFoundDecidesBetweenACheckAndAnAdjustment)
                                    QStringLiteral(".png"));
             while (link.Busy())
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+            // Certificate... asks where, then writes it off the GUI thread.
+            const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
+            QTimer::singleShot(200, [pdf] {
+                if (auto* ask = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                    ask->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(pdf);
+                    QMetaObject::invokeMethod(ask, "accept");
+                }
+            });
+            certificate->click();
+            clock.restart();
+            while (!QFile::exists(pdf) || link.Busy()) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+                ASSERT_LT(clock.elapsed(), 10000) << "no certificate written";
+            }
+            QProcess text;
+            text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+            ASSERT_TRUE(text.waitForFinished(10000));
+            const QString page = QString::fromUtf8(text.readAllStandardOutput());
+            for (const QString& field : {QStringLiteral("Calibration Certificate"), QStringLiteral("SH10000123"),
+                                         QStringLiteral("As found"), QStringLiteral("As left"),
+                                         QStringLiteral("Tolerance"), QStringLiteral("LOT-9"), c.result})
+                EXPECT_TRUE(page.contains(field)) << field.toStdString();
         }
         SetProcessRecorder(nullptr);
         EXPECT_EQ(sim.recordedLines().filter(QRegularExpression("^RX 42")).size(), c.zeroSpanSent);

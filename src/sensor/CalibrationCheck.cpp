@@ -17,6 +17,8 @@ constexpr double kPollSeconds = 1.0;
 // Steady: the last five readings lie within 2 % of the span gas of each other.
 constexpr std::size_t kSteadyCount = 5;
 constexpr double kSteadyShare = 0.02;
+// The gas has reached the cell once the reading is above a tenth of the span.
+constexpr double kArrivedShare = 0.1;
 
 QString OutcomeText(CalOutcome outcome)
 {
@@ -113,12 +115,17 @@ std::optional<double> TCalibrationCheck::PollUntil(double limit, RCalCheckResult
 std::optional<double> TCalibrationCheck::SteadyReading(double limit, RCalCheckResult& result)
 {
     const double span = FCalibration.Config().mSensor.mSpanGas / 10.0;
+    // Clean air is steady too: only a reading the gas has reached counts,
+    // so a technician slow to open the cylinder is waited for. A cell that
+    // never gets there gives its last reading at the limit.
+    const double arrived = std::max(FCalibration.Config().mSensor.mDeadZone / 10.0, span * kArrivedShare);
     bool timedOut = false;
     return PollUntil(
         limit, result,
-        [span](const std::deque<double>& recent) {
+        [span, arrived](const std::deque<double>& recent) {
             const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
-            return recent.size() == kSteadyCount && *high - *low <= std::max(span, 1.0) * kSteadyShare;
+            return recent.size() == kSteadyCount && *low >= arrived &&
+                   *high - *low <= std::max(span, 1.0) * kSteadyShare;
         },
         timedOut);
 }

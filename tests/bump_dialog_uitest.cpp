@@ -34,7 +34,8 @@ TEST(BumpDialog, RunsOffTheGuiThreadToItsVerdict)
     const QString control = dir.filePath("gas");
     for (const auto& [name, text] : {std::pair{QStringLiteral("gas"), QByteArray("25")},
                                      std::pair{QStringLiteral("LUMBRA.INI"),
-                                               QByteArray("[Environment]\r\nConnectTime=500\r\n[BumpTest]\r\nClearLimit=0\r\n")}}) {
+                                               QByteArray("[Environment]\r\nConnectTime=500\r\n[BumpTest]\r\nClearLimit=0\r\n"
+                                                          "Expiry=2031-03-31\r\n")}}) {
         QFile file(dir.filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(text);

@@ -74,7 +74,8 @@ TEST(CalibrationDialog, AsFoundDecidesBetweenACheckAndAnAdjustment)
         const QString control = dir.filePath(QStringLiteral("gas"));
         WriteText(control, c.asFoundGas);
         WriteText(dir.filePath(QStringLiteral("LUMBRA.INI")),
-                  "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime=500\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n");
+                  "[Environment]\r\nModeEntry=ZTR_ENG__\r\nConnectTime=500\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n"
+                  "[BumpTest]\r\nExpiry=2031-03-31\r\n");
         SimProcess sim({"--noise", "0", "--cal-seconds", "3", "--gas-t90", "2", "--gas-control", control});
         ASSERT_TRUE(sim.start());
         const LoadedSettings settings = LoadSettings(dir.path().toStdString() + "/");

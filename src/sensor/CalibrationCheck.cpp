@@ -153,7 +153,10 @@ bool TCalibrationCheck::WaitForCleanAir(double limit, RCalCheckResult& result)
 RCalCheckResult TCalibrationCheck::Run(double span, const RTestGas& gas, const RCalCheckOptions& options)
 {
     RCalCheckResult result;
-    if (const auto refusal = CylinderRefusal(gas, FClock.LocalTime().date())) {
+    // An expired cylinder is refused always; one whose expiry was not given
+    // only when a reading is to be judged against its gas.
+    const auto refusal = CylinderRefusal(gas, FClock.LocalTime().date());
+    if (refusal && (gas.expiry.isValid() || options.asFound || options.asLeft)) {
         result.result = QStringLiteral("REFUSED");
         result.reason = *refusal;
         return result;

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "Certificate.h"
+#include "CylinderExpiry.h"
 #include "GuiCall.h"
 #include "LinkThread.h"
 #include "OperationRecorder.h"
@@ -77,10 +78,7 @@ TBumpTestDlg::TBumpTestDlg(const LoadedSettings& settings, const QString& port, 
     FGas->setDecimals(1);
     FGas->setValue(remembered.concentration > 0 ? remembered.concentration : 25);
     FLot = Named(new QLineEdit(remembered.lot, this), QStringLiteral("Cylinder lot"));
-    FExpiry = Named(new QDateEdit(remembered.expiry.isValid() ? remembered.expiry : QDate::currentDate().addYears(1), this),
-                    QStringLiteral("Cylinder expiry date"));
-    FExpiry->setCalendarPopup(true);
-    FExpiry->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    FExpiry = Named(NewExpiryEdit(remembered.expiry, this), QStringLiteral("Cylinder expiry date"));
     FTechnician = Named(new QLineEdit(DefaultTechnician(), this), QStringLiteral("Technician"));
     form->addRow(QStringLiteral("&Test gas:"), FGas);
     form->addRow(QStringLiteral("Cylinder &lot:"), FLot);
@@ -163,7 +161,7 @@ void TBumpTestDlg::SetRunning(bool running)
 
 void TBumpTestDlg::Start()
 {
-    RTestGas gas{FGas->value(), FLot->text().trimmed(), FExpiry->date(), FTechnician->text().trimmed()};
+    RTestGas gas{FGas->value(), FLot->text().trimmed(), EnteredExpiry(*FExpiry), FTechnician->text().trimmed()};
     if (gas.technician.isEmpty())
         gas.technician = DefaultTechnician();
     FRequests = std::make_unique<TBumpRequests>();

@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+#include "CylinderExpiry.h"
+
 namespace {
 
 const QString kPassColour = QStringLiteral("color: #1B7F3B;");
@@ -60,11 +62,7 @@ TCalCheckPanel::TCalCheckPanel(const std::string& programDir, QWidget* parent)
     FTolerance->setSuffix(QStringLiteral(" %"));
     FTolerance->setValue(defaults.tolerancePercent);
     FLot = Named(new QLineEdit(remembered.lot, this), "CalLotEdit", QStringLiteral("Cylinder lot"));
-    FExpiry = Named(new QDateEdit(remembered.expiry.isValid() ? remembered.expiry : QDate::currentDate().addYears(1),
-                                  this),
-                    "CalExpiryEdit", QStringLiteral("Cylinder expiry date"));
-    FExpiry->setCalendarPopup(true);
-    FExpiry->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    FExpiry = Named(NewExpiryEdit(remembered.expiry, this), "CalExpiryEdit", QStringLiteral("Cylinder expiry date"));
     FTechnician = Named(new QLineEdit(DefaultTechnician(), this), "CalTechnicianEdit", QStringLiteral("Technician"));
     FStep = Named(new QLabel(this), "CalStepLabel", QStringLiteral("Calibration step"));
     FReading = Named(new QLabel(this), "CalReadingLabel", QStringLiteral("Gas reading"));
@@ -121,7 +119,7 @@ RTestGas TCalCheckPanel::Gas() const
 {
     RTestGas gas;
     gas.lot = FLot->text().trimmed();
-    gas.expiry = FExpiry->date();
+    gas.expiry = EnteredExpiry(*FExpiry);
     gas.technician = FTechnician->text().trimmed();
     if (gas.technician.isEmpty())
         gas.technician = DefaultTechnician();

@@ -1,12 +1,11 @@
 #include "BumpTestDialog.h"
 
-#include <QDateEdit>
+#include <QLineEdit>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>

@@ -13,10 +13,9 @@
 
 #include "BumpTest.h"
 
-class QDateEdit;
+class QLineEdit;
 class QDoubleSpinBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class TLinkThread;
 class TSensorChart;
@@ -51,7 +50,7 @@ private:
 
     QDoubleSpinBox* FGas;
     QLineEdit* FLot;
-    QDateEdit* FExpiry;
+    QLineEdit* FExpiry;
     QLineEdit* FTechnician;
     QLabel* FUnit;
     QLabel* FStep;

@@ -1,12 +1,11 @@
 #include "CalCheckPanel.h"
 
 #include <QCheckBox>
-#include <QDateEdit>
+#include <QLineEdit>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include <cmath>

@@ -11,10 +11,9 @@
 #include "CalibrationCheck.h"
 
 class QCheckBox;
-class QDateEdit;
+class QLineEdit;
 class QDoubleSpinBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 
 class TCalCheckPanel final : public QGroupBox {
@@ -47,7 +46,7 @@ private:
     QCheckBox* FAsLeft;
     QDoubleSpinBox* FTolerance;
     QLineEdit* FLot;
-    QDateEdit* FExpiry;
+    QLineEdit* FExpiry;
     QLineEdit* FTechnician;
     QLabel* FStep;
     QLabel* FReading;

@@ -1,24 +1,19 @@
 #include "CylinderExpiry.h"
 
-#include <QDateEdit>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
 
-namespace {
-// The edit's lowest date stands for "not given".
-const QDate kNotGiven(2000, 1, 1);
-}  // namespace
-
-QDateEdit* NewExpiryEdit(const QDate& remembered, QWidget* parent)
+QLineEdit* NewExpiryEdit(const QDate& remembered, QWidget* parent)
 {
-    auto* edit = new QDateEdit(parent);
-    edit->setMinimumDate(kNotGiven);
-    edit->setSpecialValueText(QStringLiteral("not given"));
-    edit->setCalendarPopup(true);
-    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    edit->setDate(remembered.isValid() && remembered > kNotGiven ? remembered : kNotGiven);
+    auto* edit = new QLineEdit(remembered.isValid() ? remembered.toString(Qt::ISODate) : QString(), parent);
+    edit->setPlaceholderText(QStringLiteral("YYYY-MM-DD, from the label"));
+    edit->setMaxLength(10);
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,4}(-\\d{0,2}(-\\d{0,2})?)?")), edit));
     return edit;
 }
 
-QDate EnteredExpiry(const QDateEdit& edit)
+QDate EnteredExpiry(const QLineEdit& edit)
 {
-    return edit.date() == edit.minimumDate() ? QDate() : edit.date();
+    return QDate::fromString(edit.text().trimmed(), Qt::ISODate);
 }

@@ -1,12 +1,13 @@
 #pragma once
-// The cylinder expiry date of the bump test and calibration windows. With
-// no date remembered it reads "not given" rather than a date nobody entered:
-// what the history keeps as the cylinder's expiry must come from its label.
+// The cylinder expiry date of the bump test and calibration windows: typed
+// as YYYY-MM-DD, empty while not given rather than a date nobody entered,
+// since what the history keeps as the cylinder's expiry must come from its
+// label. One stop for Tab.
 #include <QDate>
 
-class QDateEdit;
+class QLineEdit;
 class QWidget;
 
-QDateEdit* NewExpiryEdit(const QDate& remembered, QWidget* parent);
-// The date entered; invalid while it reads "not given".
-QDate EnteredExpiry(const QDateEdit& edit);
+QLineEdit* NewExpiryEdit(const QDate& remembered, QWidget* parent);
+// The date entered; invalid while empty or not a date.
+QDate EnteredExpiry(const QLineEdit& edit);

@@ -337,8 +337,9 @@ int CmdHistoryUnit(CliContext& ctx)
             json += "]}";
             continue;
         }
-        const QString result = op.status ? QStringLiteral("%1 %2").arg(*op.status).arg(op.statusText.trimmed())
-                                         : QStringLiteral("interrupted");
+        // One line per operation: a status text of several lines is joined.
+        const QString said = op.statusText.trimmed().split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QStringLiteral(" / "));
+        const QString result = op.status ? QStringLiteral("%1 %2").arg(*op.status).arg(said) : QStringLiteral("interrupted");
         *ctx.out << LocalText(op.startMs).toStdString() << "  " << op.workflow.toStdString() << "  " << result.toStdString()
                  << (op.step.isEmpty() ? "" : "  (step: " + op.step.toStdString() + ")") << "  "
                  << op.osUser.toStdString() << '@' << op.station.toStdString() << "\n";

@@ -257,6 +257,8 @@ TEST(HistoryRecordingTest, CalibrationsAreKeptButOnlyWholeOnesCount)
     recorder.CalibrationAside(QStringLiteral("Sensor Calibration (Zero CAL.)"), unit,
                               {0, QStringLiteral("zero only"), kCalNotCounted}, 0);
     recorder.CalibrationAside(QStringLiteral("Sensor Calibration (Span CAL.)"), unit,
+                              {0, QStringLiteral("not started"), 160}, 160);
+    recorder.CalibrationAside(QStringLiteral("Sensor Calibration (Span CAL.)"), unit,
                               {0, QStringLiteral("passed"), 0}, 0);
     recorder.UnitIdentified(unit);
     recorder.EndOperation(0);
@@ -281,10 +283,21 @@ TEST(HistoryRecordingTest, CalibrationsAreKeptButOnlyWholeOnesCount)
     // The one-shot's span gas is the one the unit holds (25 ppm).
     EXPECT_EQ(kept, (QStringList{QStringLiteral("Calibration|started, end not watched|1|250"),
                                  QStringLiteral("Sensor Calibration (Zero CAL.)|zero only|1|0"),
+                                 QStringLiteral("Sensor Calibration (Span CAL.)|not started|160|0"),
                                  QStringLiteral("Sensor Calibration (Span CAL.)|passed|0|0")}));
     EXPECT_EQ(historyqueries::LatestService(store, QStringLiteral("SH10000123"), error).calibrationMs,
               std::optional<qint64>(passedAt));
     EXPECT_EQ(historyqueries::UnitOperations(store, QStringLiteral("SH10000123"), error).front().workflow,
               QStringLiteral("Sensor Reading Data Logging"));
     EXPECT_EQ(historyqueries::Verify(store, error), std::nullopt);
+
+    // One line per operation, a status text of two lines included.
+    QProcess cli;
+    cli.start(QStringLiteral(BEAMDOCK_CLI_PATH), {QStringLiteral("--db"), station.location.sqlitePath,
+                                                  QStringLiteral("history"), QStringLiteral("unit"),
+                                                  QStringLiteral("SH10000123")});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d "))).size(), lines.size());
+    EXPECT_EQ(lines.filter(QStringLiteral("160 Varnolite connect error / Check Beamdock")).size(), 1);
 }

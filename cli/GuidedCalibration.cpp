@@ -23,7 +23,7 @@ private:
 
 }  // namespace
 
-std::optional<RGuidedCalibration> TakeGuidedCalibration(CliContext& ctx, bool& bad)
+RGuidedCalibration TakeGuidedCalibration(CliContext& ctx, bool& bad)
 {
     RGuidedCalibration guided;
     bool any = false;
@@ -61,8 +61,7 @@ std::optional<RGuidedCalibration> TakeGuidedCalibration(CliContext& ctx, bool& b
     }
     if (TakeValue(ctx.args, "--certificate", guided.certificate))
         any = true;
-    if (!any)
-        return std::nullopt;
+    guided.plain = !any;
     return guided;
 }
 
@@ -77,6 +76,11 @@ int RunGuidedCalibration(CliContext& ctx, const RGuidedCalibration& guided, TSen
     const RCalCheckResult& result = done.result;
     const QByteArray& record = done.record;
     const int exit = result.result == QStringLiteral("REFUSED") ? kRefused : CalCheckStatus(result);
+    if (guided.plain) {
+        if (result.result == QStringLiteral("REFUSED"))
+            *ctx.err << "beamdock-cli: " << result.reason.toStdString() << "\n";
+        return exit;
+    }
 
     *ctx.err << "Calibration " << result.result.toStdString()
              << (result.reason.isEmpty() ? std::string() : ": " + result.reason.toStdString()) << "\n";

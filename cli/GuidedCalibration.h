@@ -13,13 +13,15 @@ struct RGuidedCalibration {
     RCalCheckOptions options;
     RTestGas gas;  // the concentration is the span gas, set at the run
     QString certificate;
+    // None of the guided options given: the zero/span runs and prints as it
+    // always did, and still leaves its record with the remembered cylinder.
+    bool plain = true;
 };
 
-// Nothing when none of the guided options is given: the plain zero/span
-// calibration runs as before.
-std::optional<RGuidedCalibration> TakeGuidedCalibration(CliContext& ctx, bool& bad);
-// Exit status: 0 passed or check passed, 1 failed, 134 cancelled, the link
-// status otherwise.
+RGuidedCalibration TakeGuidedCalibration(CliContext& ctx, bool& bad);
+// Exit status: CalCheckStatus (0 passed or check passed, the calibration's
+// status when it did not end well, 1 as left outside the tolerance), 4 for
+// a refused cylinder.
 int RunGuidedCalibration(CliContext& ctx, const RGuidedCalibration& guided, TSensorCalWorkflow& run,
                          TSensorCalRequests& requests, ISensorClock& clock, const RZELIdenty& identity,
                          const RZELCFG& cfg, double span);

@@ -35,8 +35,11 @@ int CalibrateUsage(CliContext& ctx)
                 "  --span VALUE  span gas concentration in the sensor's unit (default: the one\n"
                 "                remembered for the sensor type, or the unit's own)\n"
                 "  --yes         start without asking\n"
-                "  guided, with a record and certificate: [--as-found] [--as-left] [--tolerance PERCENT]\n"
-                "                [--lot L --expiry YYYY-MM-DD] [--technician NAME] [--certificate FILE.pdf]\n";
+                "  every calibration leaves its record (the cylinder last given, the technician);\n"
+                "  guided, with readings and a certificate: [--as-found] [--as-left] [--tolerance PERCENT]\n"
+                "                [--lot L --expiry YYYY-MM-DD] [--technician NAME] [--certificate FILE.pdf]\n"
+                "  exit: 0 passed or check passed, 177 failed, 194 zero refused, 162 no answer,\n"
+                "        134 stopped, 1 as left outside the tolerance, 4 cylinder refused\n";
     return kUsageError;
 }
 
@@ -68,14 +71,6 @@ bool TakeNumber(CliContext& ctx, const QString& option, double low, double high,
              << "' is not allowed: a decimal number from " << Plain(low) << " to " << Plain(high) << "\n";
     bad = true;
     return true;
-}
-
-// Exit status of a calibration: the status byte a script can tell apart.
-int CalibrationExit(const TSensorCalWorkflow& run)
-{
-    if (run.Outcome() == CalOutcome::None)
-        return kRefused;
-    return CalOutcomeStatusByte(run.Outcome(), run.OutcomeStatus());
 }
 
 }  // namespace
@@ -127,7 +122,7 @@ int CmdCalibrate(CliContext& ctx)
     std::optional<double> span;
     TakeNumber(ctx, "--span", 0.1, 6553.5, span, bad);
     const bool yes = TakeFlag(ctx.args, "--yes");
-    std::optional<RGuidedCalibration> guided = TakeGuidedCalibration(ctx, bad);
+    const RGuidedCalibration guided = TakeGuidedCalibration(ctx, bad);
     if (bad || !ctx.args.isEmpty())
         return CalibrateUsage(ctx);
 
@@ -159,15 +154,5 @@ int CmdCalibrate(CliContext& ctx)
         return kRefused;
 
     TInterruptWatch watch([&requests] { requests.Cancel(); });
-    if (guided)
-        return RunGuidedCalibration(ctx, *guided, run, requests, clock, session.workflows.LastIdentity(), *cfg, value);
-    ProcessRecorder().BeginOperation(QStringLiteral("Sensor Calibration"));
-    // The unit is the one the read before has just identified and checked.
-    ProcessRecorder().UnitIdentified(session.workflows.LastIdentity());
-    run.CalBtnClick(value);
-    const int exit = CalibrationExit(run);
-    ProcessRecorder().CalibrationDone(
-        {static_cast<int>(std::lround(value * 10)), QString::fromLatin1(CalOutcomeText(run.Outcome())), exit});
-    ProcessRecorder().EndOperation(static_cast<std::uint8_t>(exit));
-    return exit;
+    return RunGuidedCalibration(ctx, guided, run, requests, clock, session.workflows.LastIdentity(), *cfg, value);
 }

@@ -17,6 +17,9 @@ std::uint8_t CalCheckStatus(const RCalCheckResult& result)
         return kNotRun;
     if (result.result == QStringLiteral("FAILED TO RUN"))
         return result.status != 0 ? result.status : kNotRun;
+    // A calibration that did not end well says how, as the plain one does.
+    if (result.calOutcome != CalOutcome::None && result.calOutcome != CalOutcome::Ok)
+        return CalOutcomeStatusByte(result.calOutcome, result.status);
     return kFailed;
 }
 

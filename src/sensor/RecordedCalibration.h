@@ -14,9 +14,11 @@ struct RRecordedCheck {
     bool passed = false;
 };
 
-// The operation's end status: 0 passed or check passed, 1 failed, 134
-// cancelled or refused before anything reached the unit, the link's status
-// when it failed to run.
+// The operation's end status: 0 passed or check passed; the calibration's
+// own status when it did not end well (CalOutcomeStatusByte: 177 failed,
+// 194 zero refused, 162 no answer, 134 stopped); 1 for an as left reading
+// outside the tolerance; 134 cancelled or refused before anything reached
+// the unit; the link's status when it failed to run.
 std::uint8_t CalCheckStatus(const RCalCheckResult& result);
 
 // Runs `check` for the unit `identity`, whose configuration `cfg` was just
